@@ -1,0 +1,39 @@
+#include "app/run_import.h"
+
+#include <utility>
+
+#include "profile/profile_file.h"
+#include "store/profile_key.h"
+
+namespace profile_import {
+ImportStatus RunImport(platform::Port& port) {
+  // The file is closed again before the registry is touched.
+  const ProfileFileResult file = ReadProfileFile(port);
+  switch (file.outcome) {
+    case ProfileFileResult::NotOpened:
+      return ImportStatus::NoProfileFile;
+    case ProfileFileResult::ReadFailed:
+      return ImportStatus::ReadFailed;
+    case ProfileFileResult::Rejected:
+      return ImportStatus::ProfileRejected;
+    case ProfileFileResult::Read:
+      break;
+  }
+
+  platform::UniqueKey key = OpenProfileKey(port);
+  if (!key) {
+    return ImportStatus::KeyUnavailable;
+  }
+  const platform::PlatformError written = WriteProfileValues(port, key, file.profile);
+  CloseProfileKey(std::move(key));
+  if (written != platform::kSuccess) {
+    return ImportStatus::WriteFailed;
+  }
+
+  // Deleted only once every value is stored; a failed deletion just means a
+  // later run imports the same file again.
+  DeleteProfileFile(port);
+  return ImportStatus::ImportOk;
+}
+
+}  // namespace profile_import

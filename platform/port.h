@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace profile_import::platform {
+
+// Handle values exactly as the Windows calls hand them out. Only the Windows
+// implementation knows what they point at; portable code just passes them back.
+enum class RawFile : std::uintptr_t {};
+enum class RawKey : std::uintptr_t {};
+
+inline constexpr RawFile kInvalidFile{~std::uintptr_t{0}};  // INVALID_HANDLE_VALUE
+inline constexpr RawKey kNoKey{0};
+
+// The 32-bit status a registry call returns.
+using PlatformError = std::int32_t;
+inline constexpr PlatformError kSuccess = 0;
+
+// The registry's type code for a NUL-terminated string (REG_SZ).
+inline constexpr std::uint32_t kRegSz = 1;
+
+struct KeyResult {
+  PlatformError error;
+  RawKey key;
+};
+
+// One method per Windows call the import makes, carrying only the arguments
+// that the import varies; the fixed ones (access, share mode, disposition,
+// options) live in the Windows implementation. A fake can therefore fail any
+// single call. Methods are named after the call in lowerCamelCase so that
+// <windows.h>'s A/W macros never rename them.
+class Port {
+ public:
+  // CreateFileW: GENERIC_READ, no sharing, OPEN_EXISTING. kInvalidFile on failure.
+  virtual RawFile createFile(const char16_t* name) = 0;
+  // ReadFile: one read of up to buffer.size() bytes. The byte count is not reported.
+  virtual bool readFile(RawFile file, std::span<std::uint8_t> buffer) = 0;
+  virtual void closeHandle(RawFile file) = 0;
+  virtual void deleteFile(const char16_t* name) = 0;
+
+  // RegOpenKeyExW / RegCreateKeyExW under HKEY_CURRENT_USER with KEY_ALL_ACCESS.
+  virtual KeyResult regOpenKeyEx(const char16_t* path) = 0;
+  virtual KeyResult regCreateKeyEx(const char16_t* path) = 0;
+  virtual PlatformError regSetValueEx(RawKey key, const char16_t* name, std::uint32_t type,
+                                      std::span<const std::byte> data) = 0;
+  virtual void regCloseKey(RawKey key) = 0;
+
+ protected:
+  Port() = default;
+  Port(const Port&) = default;
+  Port& operator=(const Port&) = default;
+  ~Port() = default;
+};
+
+}  // namespace profile_import::platform

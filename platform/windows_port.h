@@ -1,0 +1,21 @@
+#pragma once
+
+#include "platform/port.h"
+
+namespace profile_import::platform {
+
+// The real Windows calls, with the fixed arguments the import always passes.
+class WindowsPort final : public Port {
+ public:
+  RawFile createFile(const char16_t* name) override;
+  bool readFile(RawFile file, std::span<std::uint8_t> buffer) override;
+  void closeHandle(RawFile file) override;
+  void deleteFile(const char16_t* name) override;
+  KeyResult regOpenKeyEx(const char16_t* path) override;
+  KeyResult regCreateKeyEx(const char16_t* path) override;
+  PlatformError regSetValueEx(RawKey key, const char16_t* name, std::uint32_t type,
+                              std::span<const std::byte> data) override;
+  void regCloseKey(RawKey key) override;
+};
+
+}  // namespace profile_import::platform

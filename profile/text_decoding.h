@@ -1,0 +1,14 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace profile_import {
+
+// Decodes one line's bytes to UTF-16 into `out`: as UTF-8 when the bytes are
+// well-formed UTF-8, otherwise as Windows-1252. Never yields more code units
+// than it was given bytes, so `out` needs bytes.size() units at most.
+std::u16string_view DecodeLine(std::span<const std::uint8_t> bytes, std::span<char16_t> out);
+
+}  // namespace profile_import

@@ -1,0 +1,58 @@
+#include "store/profile_key.h"
+
+#include <array>
+#include <cstddef>
+#include <span>
+#include <string_view>
+
+namespace profile_import {
+namespace {
+
+struct ProfileValue {
+  const char16_t* name;
+  std::u16string_view text;  // NUL-terminated in its FixedText
+};
+
+// The stored size always counts the terminating NUL, so an empty field is a
+// two-byte value rather than an empty one.
+std::span<const std::byte> DataWithTerminator(std::u16string_view text) {
+  return std::as_bytes(std::span{text.data(), text.size() + 1});
+}
+
+}  // namespace
+
+platform::UniqueKey OpenProfileKey(platform::Port& port) {
+  const platform::KeyResult opened = port.regOpenKeyEx(kProfileKeyPath);
+  if (opened.error == platform::kSuccess) {
+    return {port, opened.key};
+  }
+  const platform::KeyResult created = port.regCreateKeyEx(kProfileKeyPath);
+  if (created.error == platform::kSuccess) {
+    return {port, created.key};
+  }
+  return {};
+}
+
+platform::PlatformError WriteProfileValues(platform::Port& port, const platform::UniqueKey& key,
+                                           const SiteProfile& profile) {
+  const std::array<ProfileValue, 4> values = {{
+      {kCorpValueName, profile.Corp.View()},
+      {kDataBaseValueName, profile.DataBase.View()},
+      {kAdminValueName, profile.Admin.View()},
+      {kUserValueName, profile.User.View()},
+  }};
+  for (const ProfileValue& value : values) {
+    const platform::PlatformError error =
+        port.regSetValueEx(key.get(), value.name, platform::kRegSz, DataWithTerminator(value.text));
+    if (error != platform::kSuccess) {
+      return error;
+    }
+  }
+  return platform::kSuccess;
+}
+
+void CloseProfileKey(platform::UniqueKey key) {
+  key.reset();
+}
+
+}  // namespace profile_import

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/port.h"
+
+namespace profile_import::testing {
+
+// The one Windows call a FakePort is told to fail.
+enum class FailingCall {
+  None,
+  CreateFile,
+  ReadFile,
+  RegOpenKey,
+  RegCreateKey,
+  FirstWrite,
+  SecondWrite,
+  ThirdWrite,
+  FourthWrite,
+  DeleteFile,
+};
+
+struct StoredValue {
+  std::uint32_t type{};
+  std::vector<std::byte> data;
+
+  // The data read back as UTF-16 code units, terminator included.
+  [[nodiscard]] std::u16string Units() const;
+};
+
+// An in-memory working directory and registry key. It hands out distinct
+// handles and tracks each one, so a test can tell a leak or a double close.
+class FakePort final : public platform::Port {
+ public:
+  std::optional<std::string> file;  // the hand-off file's bytes; absent when empty
+  bool key_exists = false;
+  std::map<std::u16string, StoredValue> values;
+  FailingCall failing = FailingCall::None;
+
+  // Value names in the order they were written.
+  std::vector<std::u16string> written;
+  bool file_deleted = false;
+  bool registry_touched_with_file_open = false;
+  bool registry_touched = false;
+  int handles_obtained = 0;
+  int bad_closes = 0;  // closes of a handle not open (double close, or never obtained)
+
+  [[nodiscard]] std::size_t OpenHandles() const { return open_files_.size() + open_keys_.size(); }
+
+  platform::RawFile createFile(const char16_t* name) override;
+  bool readFile(platform::RawFile file, std::span<std::uint8_t> buffer) override;
+  void closeHandle(platform::RawFile file) override;
+  void deleteFile(const char16_t* name) override;
+  platform::KeyResult regOpenKeyEx(const char16_t* path) override;
+  platform::KeyResult regCreateKeyEx(const char16_t* path) override;
+  platform::PlatformError regSetValueEx(platform::RawKey key, const char16_t* name,
+                                        std::uint32_t type,
+                                        std::span<const std::byte> data) override;
+  void regCloseKey(platform::RawKey key) override;
+
+ private:
+  std::uintptr_t NextHandle();
+  void TouchRegistry();
+
+  std::uintptr_t last_handle_ = 0x100;
+  std::set<std::uintptr_t> open_files_;
+  std::set<std::uintptr_t> open_keys_;
+  std::size_t writes_attempted_ = 0;
+};
+
+}  // namespace profile_import::testing

@@ -1,0 +1,125 @@
+#include "profile/profile_text.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace profile_import {
+namespace {
+
+using std::string_literals::operator""s;
+using Verdict = ProfileTextVerdict;
+
+struct ParseCase {
+  std::string name;
+  std::string bytes;
+  Verdict verdict;
+  std::u16string corp{}, database{}, admin{}, user{};
+};
+
+std::string Times(const std::string& text, std::size_t count) {
+  std::string result;
+  for (std::size_t i = 0; i < count; ++i) {
+    result += text;
+  }
+  return result;
+}
+std::string Repeat(char c, std::size_t count) {
+  return std::string(count, c);
+}
+
+// A text of exactly kProfileReadSize bytes, with filler in line 4.
+std::string FullRead(const std::string& before_line4, const std::string& after_line4) {
+  const std::size_t filler = kProfileReadSize - before_line4.size() - after_line4.size();
+  return before_line4 + Repeat('x', filler) + after_line4;
+}
+
+std::vector<ParseCase> Cases() {
+  return {
+      {"SixLfLines", "Acme\nsrv\\\ndb\nskip\nadmin\nuser\n", Verdict::Accepted, u"Acme", u"srv\\db",
+       u"admin", u"user"},
+      {"CrLfLineEndsAreNotStored", "Acme\r\nsrv\r\ndb\r\nskip\r\nadmin\r\nuser\r\n",
+       Verdict::Accepted, u"Acme", u"srvdb", u"admin", u"user"},
+      {"OnlyTheCrBeforeLfIsALineEnd", "A\rB\r\r\n\r\n\n\nadmin\nuser\r", Verdict::Accepted,
+       u"A\rB\r", u"", u"admin", u"user\r"},
+      {"EmptyLine2GivesLine3", "c\n\ndef\n\n\n\n", Verdict::Accepted, u"c", u"def", u"", u""},
+      {"FiveLineEndsAndNothingAfter", "c\nd\ne\nf\na\n", Verdict::Accepted, u"c", u"de", u"a", u""},
+      {"LastLineEndsAtEndOfText", "c\nd\ne\nf\na\nlast", Verdict::Accepted, u"c", u"de", u"a",
+       u"last"},
+      {"TextAfterLine6Ignored", "c\nd\ne\nf\na\nu\n" + Repeat('z', 300) + "\n\n", Verdict::Accepted,
+       u"c", u"de", u"a", u"u"},
+      {"NulEndsLine6", "c\nd\ne\nf\na\nus\0er\n"s, Verdict::Accepted, u"c", u"de", u"a", u"us"},
+      {"LongLine4PassedOver", "c\nd\ne\n" + Repeat('4', 450) + "\na\nu\n", Verdict::Accepted, u"c",
+       u"de", u"a", u"u"},
+      {"ByteOrderMarkDropped",
+       "\xEF\xBB\xBF"
+       "c\nd\ne\nf\na\nu\n",
+       Verdict::Accepted, u"c", u"de", u"a", u"u"},
+      {"ByteOrderMarkLaterIsText",
+       "c\n\xEF\xBB\xBF"
+       "d\ne\nf\na\nu\n",
+       Verdict::Accepted, u"c", u"\uFEFFde", u"a", u"u"},
+      {"Utf8TwoThreeAndFourBytes", "M\xC3\xBCller\n\xE2\x82\xAC\n\xF0\x9F\x98\x80\nf\na\nu\n",
+       Verdict::Accepted, u"M\u00FCller", u"\u20AC\U0001F600", u"a", u"u"},
+      {"Windows1252", "Caf\xE9\n\x80\x81\n\x9F\nf\n\x8D\x8F\x90\x9D\nna\xEFve\n", Verdict::Accepted,
+       u"Caf\u00E9", u"\u20AC\u0081\u0178", u"\u008D\u008F\u0090\u009D", u"na\u00EFve"},
+      {"EachLineDecodedOnItsOwn", "\xC3\xA9\n\xE9\nx\nf\n\xC3\xA9\xE9\nu\n", Verdict::Accepted,
+       u"\u00E9", u"\u00E9x", u"\u00C3\u00A9\u00E9", u"u"},
+      {"MalformedUtf8FallsBackTo1252",
+       "\xC0\x80\n\xED\xA0\x80\n\xF4\x90\x80\x80\nf\n\xE2\x82\na\xC3\n", Verdict::Accepted,
+       u"\u00C0\u20AC", u"\u00ED\u00A0\u20AC\u00F4\u0090\u20AC\u20AC", u"\u00E2\u201A", u"a\u00C3"},
+      {"EmptyFile", "", Verdict::TooFewLineEnds, u"", u"", u"", u""},
+      {"FourLineEnds", "c\nd\ne\nf\nadmin", Verdict::TooFewLineEnds, u"", u"", u"", u""},
+      {"NulInLine3", "c\nd\ne\0\nf\na\nu\n"s, Verdict::TooFewLineEnds, u"", u"", u"", u""},
+      {"FieldsAtCapacity",
+       Repeat('c', 63) + "\r\n" + Repeat('d', 20) + "\n" + Repeat('e', 11) + "\nf\n" +
+           Repeat('a', 31) + "\n" + Repeat('u', 31) + "\r\n",
+       Verdict::Accepted, std::u16string(63, u'c'),
+       std::u16string(20, u'd') + std::u16string(11, u'e'), std::u16string(31, u'a'),
+       std::u16string(31, u'u')},
+      {"CapacityCountsCodeUnitsNotBytes", "c\nd\ne\nf\n" + Times("\xC3\xA9", 31) + "\nu\n",
+       Verdict::Accepted, u"c", u"de", std::u16string(31, u'\u00E9'), u"u"},
+      {"CorpTooLong", Repeat('c', 64) + "\nd\ne\nf\na\nu\n", Verdict::CorpTooLong},
+      {"DataBaseTooLongTogether", "c\n" + Repeat('d', 16) + "\n" + Repeat('e', 16) + "\nf\na\nu\n",
+       Verdict::DataBaseTooLong},
+      {"AdminTooLong", "c\nd\ne\nf\n" + Repeat('a', 32) + "\nu\n", Verdict::AdminTooLong},
+      {"UserTooLongInSurrogates", "c\nd\ne\nf\na\n" + Times("\xF0\x9F\x98\x80", 16),
+       Verdict::UserTooLong},
+      {"FullReadWithoutNulAndLine6Open", FullRead("c\nd\ne\n", "\na\nuser"),
+       Verdict::LastLineMayBeCut},
+      {"FullReadFifthLfIsLastByte", FullRead("c\nd\ne\n", "\na\n"), Verdict::LastLineMayBeCut},
+      {"FullReadWithSixthLf", FullRead("c\nd\ne\n", "\na\nu\n"), Verdict::Accepted, u"c", u"de",
+       u"a", u"u"},
+      {"BytesPastTheReadAreNeverLookedAt", FullRead("c\nd\ne\n", "\na\nu\n") + "more\0"s,
+       Verdict::Accepted, u"c", u"de", u"a", u"u"},
+      {"SixthLfPastTheReadIsNotSeen", FullRead("c\nd\ne\n", "\na\nuser") + "\n",
+       Verdict::LastLineMayBeCut},
+  };
+}
+
+void PrintTo(const ParseCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class ParseProfileTextTest : public ::testing::TestWithParam<ParseCase> {};
+
+TEST_P(ParseProfileTextTest, SplitsDecodesAndChecks) {
+  const ParseCase& c = GetParam();
+  const auto* data = reinterpret_cast<const std::uint8_t*>(c.bytes.data());
+  const ParsedProfile parsed = ParseProfileText({data, c.bytes.size()});
+  ASSERT_EQ(parsed.verdict, c.verdict);
+  if (c.verdict != Verdict::Accepted) {
+    return;
+  }
+  EXPECT_EQ(parsed.profile.Corp.View(), c.corp);
+  EXPECT_EQ(parsed.profile.DataBase.View(), c.database);
+  EXPECT_EQ(parsed.profile.Admin.View(), c.admin);
+  EXPECT_EQ(parsed.profile.User.View(), c.user);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ParseProfileTextTest, ::testing::ValuesIn(Cases()),
+                         [](const auto& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace profile_import
