@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Builds profile-import.exe and runs it once under Wine on the example
+# hand-off file, in a scratch working directory and a scratch Wine prefix,
+# then shows the exit code, what the profile key holds and whether the file
+# is gone.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+cmake --preset windows >/dev/null
+cmake --build --preset windows --target profile-import >/dev/null
+
+scratch=$PWD/build/example
+rm -rf "$scratch"
+mkdir -p "$scratch/work"
+cp examples/sysfile.cfg "$scratch/work/"
+
+export WINEPREFIX=$scratch/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+echo "Hand-off file $scratch/work/sysfile.cfg:"
+sed 's/^/    /' examples/sysfile.cfg
+echo "Creating a scratch Wine prefix and running profile-import.exe there..."
+set +e
+(cd "$scratch/work" && wine "$OLDPWD/build/windows/profile-import.exe") 2>"$scratch/wine.log"
+code=$?
+set -e
+
+# The shell sees only the low 8 bits of the Windows exit code.
+signed=$((code > 127 ? code - 256 : code))
+case $signed in
+  0) name=ImportOk ;;
+  -1) name=NoProfileFile ;;
+  -2) name=KeyUnavailable ;;
+  -3) name=WriteFailed ;;
+  -4) name=ReadFailed ;;
+  -5) name=ProfileRejected ;;
+  *) name="not an import status (see $scratch/wine.log)" ;;
+esac
+echo "Exit code: $signed ($name)"
+echo "HKEY_CURRENT_USER\\Software\\Tessavo\\Mirandel now holds:"
+wine reg query 'HKCU\Software\Tessavo\Mirandel' 2>/dev/null | tr -d '\r' | grep -v '^$' |
+  sed 's/^/    /' || echo "    (no such key)"
+if [ -e "$scratch/work/sysfile.cfg" ]; then
+  echo "The hand-off file is still there."
+else
+  echo "The hand-off file is gone."
+fi
+wineserver -k 2>/dev/null || true
