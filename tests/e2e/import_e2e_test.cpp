@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,25 +35,20 @@ std::wstring HandOffPath() {
 }
 
 void WriteHandOff(const std::string& bytes) {
-  const HANDLE file = CreateFileW(HandOffPath().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  DWORD written = 0;
-  ASSERT_TRUE(WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
-  CloseHandle(file);
+  FILE* file = _wfopen(HandOffPath().c_str(), L"wb");
+  ASSERT_NE(file, nullptr);
+  fwrite(bytes.data(), 1, bytes.size(), file);
+  fclose(file);
 }
 
 std::optional<std::string> ReadHandOff() {
-  const HANDLE file = CreateFileW(HandOffPath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
+  FILE* file = _wfopen(HandOffPath().c_str(), L"rb");
+  if (file == nullptr) {
     return std::nullopt;
   }
   std::string bytes(4096, '\0');
-  DWORD read = 0;
-  ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
-  CloseHandle(file);
-  bytes.resize(read);
+  bytes.resize(fread(bytes.data(), 1, bytes.size(), file));
+  fclose(file);
   return bytes;
 }
 
@@ -73,16 +68,10 @@ struct RegValue {
 };
 
 std::optional<RegValue> ReadValue(const wchar_t* path, const wchar_t* name) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS) {
-    return std::nullopt;
-  }
   RegValue value{0, std::vector<BYTE>(1024)};
   auto size = static_cast<DWORD>(value.data.size());
-  const LSTATUS status =
-      RegQueryValueExW(key, name, nullptr, &value.type, value.data.data(), &size);
-  RegCloseKey(key);
-  if (status != ERROR_SUCCESS) {
+  if (RegGetValueW(HKEY_CURRENT_USER, path, name, RRF_RT_ANY | RRF_NOEXPAND, &value.type,
+                   value.data.data(), &size) != ERROR_SUCCESS) {
     return std::nullopt;
   }
   value.data.resize(size);
@@ -90,20 +79,14 @@ std::optional<RegValue> ReadValue(const wchar_t* path, const wchar_t* name) {
 }
 
 RegValue StringValue(const std::wstring& text) {
-  RegValue value{REG_SZ, std::vector<BYTE>((text.size() + 1) * sizeof(wchar_t))};
-  std::memcpy(value.data.data(), text.c_str(), value.data.size());
-  return value;
+  const auto* bytes = reinterpret_cast<const BYTE*>(text.c_str());
+  return {REG_SZ, {bytes, bytes + (text.size() + 1) * sizeof(wchar_t)}};
 }
 
 void SetValue(const wchar_t* path, const wchar_t* name, const RegValue& value) {
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                            nullptr),
+  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, path, name, value.type, value.data.data(),
+                            static_cast<DWORD>(value.data.size())),
             ERROR_SUCCESS);
-  ASSERT_EQ(RegSetValueExW(key, name, 0, value.type, value.data.data(),
-                           static_cast<DWORD>(value.data.size())),
-            ERROR_SUCCESS);
-  RegCloseKey(key);
 }
 
 // Starts the importer in the work directory and waits for its exit code.
