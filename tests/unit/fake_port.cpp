@@ -31,7 +31,7 @@ void FakePort::TouchRegistry() {
 }
 
 platform::RawFile FakePort::createFile(const char16_t* /*name*/) {
-  if (!file || failing == FailingCall::CreateFile) {
+  if (!file || Fails(FailingCall::CreateFile)) {
     return platform::kInvalidFile;
   }
   const std::uintptr_t handle = NextHandle();
@@ -40,8 +40,7 @@ platform::RawFile FakePort::createFile(const char16_t* /*name*/) {
 }
 
 bool FakePort::readFile(platform::RawFile handle, std::span<std::uint8_t> buffer) {
-  if (!open_files_.contains(static_cast<std::uintptr_t>(handle)) ||
-      failing == FailingCall::ReadFile) {
+  if (!open_files_.contains(static_cast<std::uintptr_t>(handle)) || Fails(FailingCall::ReadFile)) {
     return false;
   }
   const std::size_t count = std::min(buffer.size(), file->size());
@@ -56,7 +55,7 @@ void FakePort::closeHandle(platform::RawFile handle) {
 }
 
 void FakePort::deleteFile(const char16_t* /*name*/) {
-  if (file && failing != FailingCall::DeleteFile) {
+  if (file && !Fails(FailingCall::DeleteFile)) {
     file.reset();
     file_deleted = true;
   }
@@ -67,7 +66,7 @@ platform::KeyResult FakePort::regOpenKeyEx(const char16_t* /*path*/) {
   if (!key_exists) {
     return {kFileNotFound, platform::kNoKey};
   }
-  if (failing == FailingCall::RegOpenKey) {
+  if (Fails(FailingCall::RegOpenKey)) {
     return {kAccessDenied, platform::kNoKey};
   }
   const std::uintptr_t handle = NextHandle();
@@ -77,7 +76,7 @@ platform::KeyResult FakePort::regOpenKeyEx(const char16_t* /*path*/) {
 
 platform::KeyResult FakePort::regCreateKeyEx(const char16_t* /*path*/) {
   TouchRegistry();
-  if (failing == FailingCall::RegCreateKey) {
+  if (Fails(FailingCall::RegCreateKey)) {
     return {kAccessDenied, platform::kNoKey};
   }
   key_exists = true;
@@ -93,7 +92,7 @@ platform::PlatformError FakePort::regSetValueEx(platform::RawKey key, const char
   constexpr std::array kWrites = {FailingCall::FirstWrite, FailingCall::SecondWrite,
                                   FailingCall::ThirdWrite, FailingCall::FourthWrite};
   const std::size_t write = writes_attempted_++;
-  const bool fails = write < kWrites.size() && kWrites[write] == failing;
+  const bool fails = write < kWrites.size() && Fails(kWrites[write]);
   if (!open_keys_.contains(static_cast<std::uintptr_t>(key)) || fails) {
     return kAccessDenied;
   }

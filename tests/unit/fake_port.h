@@ -12,9 +12,8 @@
 
 namespace profile_import::testing {
 
-// The one Windows call a FakePort is told to fail.
+// A Windows call a FakePort can be told to fail.
 enum class FailingCall {
-  None,
   CreateFile,
   ReadFile,
   RegOpenKey,
@@ -41,7 +40,7 @@ class FakePort final : public platform::Port {
   std::optional<std::string> file;  // the hand-off file's bytes; absent when empty
   bool key_exists = false;
   std::map<std::u16string, StoredValue> values;
-  FailingCall failing = FailingCall::None;
+  std::set<FailingCall> failing;
 
   // Value names in the order they were written.
   std::vector<std::u16string> written;
@@ -67,6 +66,7 @@ class FakePort final : public platform::Port {
  private:
   std::uintptr_t NextHandle();
   void TouchRegistry();
+  [[nodiscard]] bool Fails(FailingCall call) const { return failing.contains(call); }
 
   std::uintptr_t last_handle_ = 0x100;
   std::set<std::uintptr_t> open_files_;

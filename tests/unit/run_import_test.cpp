@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -16,49 +18,42 @@ using testing::FakePort;
 const std::string kValidFile = "Acme\r\nsrv\\\r\nmain\r\nskip\r\n\r\njdoe\r\n";
 const std::vector<std::u16string> kAllFour = {u"RegCorp", u"RegDataBase", u"RegAdmin", u"RegUser"};
 
+// One row per fault the platform can produce, and every pairing of the key's
+// open and create outcomes.
 struct RunCase {
   std::string name;
-  FailingCall failing;
+  std::set<FailingCall> failing;
+  bool key_exists;
   ImportStatus status;
-  std::vector<std::u16string> written;
+  std::size_t values_written;  // a prefix of kAllFour, in order
   bool file_deleted;
-  bool file_present = true;
-  std::string file_text = kValidFile;
-  bool key_exists = true;
+  std::optional<std::string> file = kValidFile;
 };
 
 std::vector<RunCase> Cases() {
-  const auto first = [](std::size_t n) {
-    return std::vector<std::u16string>(kAllFour.begin(), kAllFour.begin() + static_cast<long>(n));
-  };
+  using enum FailingCall;
+  using enum ImportStatus;
   return {
-      {"Imports", FailingCall::None, ImportStatus::ImportOk, kAllFour, true},
-      {"CreatesMissingKey", FailingCall::None, ImportStatus::ImportOk, kAllFour, true, true,
-       kValidFile, false},
-      {"NoFile", FailingCall::None, ImportStatus::NoProfileFile, {}, false, false},
-      {"OpenFails", FailingCall::CreateFile, ImportStatus::NoProfileFile, {}, false},
-      {"ReadFails", FailingCall::ReadFile, ImportStatus::ReadFailed, {}, false},
-      {"TextRejected",
-       FailingCall::None,
-       ImportStatus::ProfileRejected,
-       {},
-       false,
-       true,
-       "only\nfour\nline\nends\n"},
-      {"KeyOpenFailsCreateOpens", FailingCall::RegOpenKey, ImportStatus::ImportOk, kAllFour, true},
-      {"KeyMissingAndCreateFails",
-       FailingCall::RegCreateKey,
-       ImportStatus::KeyUnavailable,
-       {},
-       false,
-       true,
-       kValidFile,
-       false},
-      {"FirstWriteFails", FailingCall::FirstWrite, ImportStatus::WriteFailed, first(0), false},
-      {"SecondWriteFails", FailingCall::SecondWrite, ImportStatus::WriteFailed, first(1), false},
-      {"ThirdWriteFails", FailingCall::ThirdWrite, ImportStatus::WriteFailed, first(2), false},
-      {"FourthWriteFails", FailingCall::FourthWrite, ImportStatus::WriteFailed, first(3), false},
-      {"DeleteFailsStillOk", FailingCall::DeleteFile, ImportStatus::ImportOk, kAllFour, false},
+      {"NoFault", {}, true, ImportOk, 4, true},
+      {"NoFile", {}, true, NoProfileFile, 0, false, std::nullopt},
+      {"TextRejected", {}, true, ProfileRejected, 0, false, "only\nfour\nline\nends\n"},
+      {"FileOpenFails", {CreateFile}, true, NoProfileFile, 0, false},
+      {"ReadFails", {ReadFile}, true, ReadFailed, 0, false},
+      {"FirstWriteFails", {FirstWrite}, true, WriteFailed, 0, false},
+      {"SecondWriteFails", {SecondWrite}, true, WriteFailed, 1, false},
+      {"ThirdWriteFails", {ThirdWrite}, true, WriteFailed, 2, false},
+      {"FourthWriteFails", {FourthWrite}, true, WriteFailed, 3, false},
+      {"DeleteFailsStillOk", {DeleteFile}, true, ImportOk, 4, false},
+      // Key open x key create.
+      {"KeyOpens_CreateWouldSucceed", {}, true, ImportOk, 4, true},
+      {"KeyOpens_CreateWouldFail", {RegCreateKey}, true, ImportOk, 4, true},
+      {"KeyMissing_CreateSucceeds", {}, false, ImportOk, 4, true},
+      {"KeyMissing_CreateFails", {RegCreateKey}, false, KeyUnavailable, 0, false},
+      {"KeyOpenDenied_CreateSucceeds", {RegOpenKey}, true, ImportOk, 4, true},
+      {"KeyOpenDenied_CreateFails", {RegOpenKey, RegCreateKey}, true, KeyUnavailable, 0, false},
+      // A write failure after a created key still closes it and keeps the file.
+      {"KeyCreated_ThirdWriteFails", {ThirdWrite}, false, WriteFailed, 2, false},
+      {"KeyCreated_DeleteFails", {DeleteFile}, false, ImportOk, 4, false},
   };
 }
 
@@ -71,14 +66,14 @@ class RunImportTest : public ::testing::TestWithParam<RunCase> {};
 TEST_P(RunImportTest, OutcomeWritesDeletionAndHandles) {
   const RunCase& c = GetParam();
   FakePort port;
-  if (c.file_present) {
-    port.file = c.file_text;
-  }
+  port.file = c.file;
   port.key_exists = c.key_exists;
   port.failing = c.failing;
 
   EXPECT_EQ(RunImport(port), c.status);
-  EXPECT_EQ(port.written, c.written);
+  EXPECT_EQ(port.written, std::vector<std::u16string>(
+                              kAllFour.begin(),
+                              kAllFour.begin() + static_cast<std::ptrdiff_t>(c.values_written)));
   EXPECT_EQ(port.file_deleted, c.file_deleted);
   EXPECT_EQ(port.OpenHandles(), 0U) << "a handle was leaked";
   EXPECT_EQ(port.bad_closes, 0) << "a handle was closed twice or never obtained";
