@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, whatever building and testing need and
-# this machine lacks: the host and MinGW-w64 compilers, CMake, GoogleTest's
-# sources and Wine. Does nothing when all of it is there.
+# this machine lacks: the host, clang (with libFuzzer) and MinGW-w64 compilers,
+# CMake, GoogleTest's sources, Wine and the static checkers. Does nothing when
+# all of it is there.
 set -euo pipefail
 
 missing=()
@@ -11,6 +12,13 @@ command -v g++ >/dev/null || missing+=(g++)
 command -v x86_64-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-x86-64)
 command -v wine >/dev/null || missing+=(wine wine64)
 [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
+command -v clang++ >/dev/null || missing+=(clang)
+# libFuzzer's runtime comes with the compiler-rt package, not with clang itself.
+compgen -G "/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a" >/dev/null ||
+  missing+=(libclang-rt-dev)
+command -v clang-tidy >/dev/null || missing+=(clang-tidy)
+command -v clang-format >/dev/null || missing+=(clang-format)
+command -v cppcheck >/dev/null || missing+=(cppcheck)
 
 if [ ${#missing[@]} -eq 0 ]; then
   exit 0
