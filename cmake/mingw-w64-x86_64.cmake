@@ -21,4 +21,4 @@ set(WINE_ENVIRONMENT
   WINEDEBUG=-all
   # No Mono or Gecko install prompts on an offline machine.
   WINEDLLOVERRIDES=mscoree,mshtml=)
-set(CMAKE_CROSSCOMPILING_EMULATOR env ${WINE_ENVIRONMENT} wine)
+set(CMAKE_CROSSCOMPILING_EMULATOR env ${WINE_ENVIRONMENT} ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)

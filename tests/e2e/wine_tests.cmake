@@ -3,17 +3,24 @@
 # wineserver; the end-to-end cases share the profile key and a working
 # directory, so they run one at a time.
 
-add_executable(e2e_tests e2e/import_e2e_test.cpp)
+add_executable(e2e_tests
+  e2e/e2e_support.cpp
+  e2e/import_e2e_test.cpp
+  e2e/robustness_e2e_test.cpp
+  support/hand_off_files.cpp)
 target_compile_definitions(e2e_tests PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
-target_link_libraries(e2e_tests PRIVATE project_warnings GTest::gtest_main advapi32)
+target_include_directories(e2e_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(e2e_tests PRIVATE profile_core project_warnings GTest::gtest_main advapi32)
 target_link_options(e2e_tests PRIVATE -static)
 add_dependencies(e2e_tests profile-import)
 
 # Wine's background processes outlive this step and would hold CTest's output
-# pipe open, so their output goes to a log instead.
+# pipe open, so their output goes to a log instead. Listing the tests may have
+# left a short-lived server behind, which would refuse to become persistent:
+# it is stopped first.
 add_test(NAME wine_server_start
   COMMAND env ${WINE_ENVIRONMENT} sh -c
-    "{ wineserver -p && wineboot -i; } </dev/null >wine-start.log 2>&1 || { cat wine-start.log; exit 1; }")
+    "{ wineserver -k; wineserver -p && wineboot -i; } </dev/null >wine-start.log 2>&1 || { cat wine-start.log; exit 1; }")
 set_tests_properties(wine_server_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 120)
 add_test(NAME wine_server_stop COMMAND env ${WINE_ENVIRONMENT} wineserver -k)
 set_tests_properties(wine_server_stop PROPERTIES FIXTURES_CLEANUP wine)

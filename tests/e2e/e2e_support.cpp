@@ -1,0 +1,120 @@
+#include "e2e_support.h"
+
+#include <cstdio>
+#include <cwchar>
+
+namespace e2e {
+namespace {
+
+std::wstring ExeDirectory() {
+  std::wstring path(MAX_PATH, L'\0');
+  const DWORD length = GetModuleFileNameW(nullptr, path.data(), MAX_PATH);
+  path.resize(length);
+  return path.substr(0, path.find_last_of(L'\\'));
+}
+
+}  // namespace
+
+std::wstring HandOffPath() {
+  return WorkDirectory() + L"\\sysfile.cfg";
+}
+
+const std::wstring& WorkDirectory() {
+  static const std::wstring dir = ExeDirectory() + L"\\e2e-work";
+  return dir;
+}
+
+void WriteHandOff(const std::string& bytes) {
+  FILE* file = _wfopen(HandOffPath().c_str(), L"wb");
+  ASSERT_NE(file, nullptr);
+  fwrite(bytes.data(), 1, bytes.size(), file);
+  fclose(file);
+}
+
+std::optional<std::string> ReadHandOff() {
+  FILE* file = _wfopen(HandOffPath().c_str(), L"rb");
+  if (file == nullptr) {
+    return std::nullopt;
+  }
+  std::string bytes(4096, '\0');
+  bytes.resize(fread(bytes.data(), 1, bytes.size(), file));
+  fclose(file);
+  return bytes;
+}
+
+bool KeyExists(const wchar_t* path) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    return false;
+  }
+  RegCloseKey(key);
+  return true;
+}
+
+std::optional<RegValue> ReadValue(const wchar_t* path, const wchar_t* name) {
+  RegValue value{0, std::vector<BYTE>(1024)};
+  auto size = static_cast<DWORD>(value.data.size());
+  if (RegGetValueW(HKEY_CURRENT_USER, path, name, RRF_RT_ANY | RRF_NOEXPAND, &value.type,
+                   value.data.data(), &size) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  value.data.resize(size);
+  return value;
+}
+
+RegValue StringValue(const std::wstring& text) {
+  const auto* bytes = reinterpret_cast<const BYTE*>(text.c_str());
+  return {REG_SZ, {bytes, bytes + (text.size() + 1) * sizeof(wchar_t)}};
+}
+
+void SetValue(const wchar_t* path, const wchar_t* name, const RegValue& value) {
+  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, path, name, value.type, value.data.data(),
+                            static_cast<DWORD>(value.data.size())),
+            ERROR_SUCCESS);
+}
+
+PROCESS_INFORMATION StartImporter(DWORD creation_flags) {
+  const std::wstring exe = ExeDirectory() + L"\\profile-import.exe";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(exe.c_str(), nullptr, nullptr, nullptr, FALSE, creation_flags, nullptr,
+                      WorkDirectory().c_str(), &startup, &process)) {
+    ADD_FAILURE() << "could not start " << std::string(exe.begin(), exe.end());
+  }
+  return process;
+}
+
+DWORD WaitForExitCode(const PROCESS_INFORMATION& process) {
+  if (process.hProcess == nullptr) {
+    return 0xDEADBEEF;
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 0xDEADBEEF;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return code;
+}
+
+DWORD RunImporter() {
+  return WaitForExitCode(StartImporter(0));
+}
+
+void ImportEndToEnd::SetUp() {
+  CreateDirectoryW(WorkDirectory().c_str(), nullptr);
+  DeleteFileW(HandOffPath().c_str());
+  const LSTATUS status = RegDeleteTreeW(HKEY_CURRENT_USER, kTessavoPath);
+  ASSERT_TRUE(status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) << status;
+}
+
+void ImportEndToEnd::ExpectProfileStored(const Profile& expected) {
+  const std::wstring* texts[] = {&expected.corp, &expected.database, &expected.admin,
+                                 &expected.user};
+  for (std::size_t i = 0; i < std::size(kValueNames); ++i) {
+    EXPECT_EQ(ReadValue(kProfileKeyPath, kValueNames[i]), StringValue(*texts[i]))
+        << std::string(kValueNames[i], kValueNames[i] + wcslen(kValueNames[i]));
+  }
+}
+
+}  // namespace e2e

@@ -1,0 +1,56 @@
+#pragma once
+// Helpers for tests that run the real profile-import.exe against real files
+// and the real registry (under Wine on Linux).
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+inline constexpr const wchar_t* kTessavoPath = L"Software\\Tessavo";
+inline constexpr const wchar_t* kProfileKeyPath = L"Software\\Tessavo\\Mirandel";
+inline constexpr DWORD kImportOk = 0;
+inline constexpr DWORD kNoProfileFile = 0xFFFFFFFF;
+inline constexpr DWORD kKeyUnavailable = 0xFFFFFFFE;
+inline constexpr DWORD kProfileRejected = 0xFFFFFFFB;
+inline constexpr const wchar_t* kValueNames[] = {L"RegCorp", L"RegDataBase", L"RegAdmin",
+                                                 L"RegUser"};
+
+struct RegValue {
+  DWORD type;
+  std::vector<BYTE> data;
+  bool operator==(const RegValue&) const = default;
+};
+
+struct Profile {
+  std::wstring corp, database, admin, user;
+};
+
+const std::wstring& WorkDirectory();
+std::wstring HandOffPath();
+void WriteHandOff(const std::string& bytes);
+std::optional<std::string> ReadHandOff();
+
+bool KeyExists(const wchar_t* path);
+std::optional<RegValue> ReadValue(const wchar_t* path, const wchar_t* name);
+RegValue StringValue(const std::wstring& text);
+void SetValue(const wchar_t* path, const wchar_t* name, const RegValue& value);
+
+// Starts the importer in the work directory. WaitForExitCode waits for it,
+// closes its handles and gives its full 32-bit exit code.
+PROCESS_INFORMATION StartImporter(DWORD creation_flags);
+DWORD WaitForExitCode(const PROCESS_INFORMATION& process);
+DWORD RunImporter();
+
+// A clean work directory and no Tessavo key before every test.
+class ImportEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  static void ExpectProfileStored(const Profile& expected);
+};
+
+}  // namespace e2e

@@ -1,0 +1,120 @@
+// The real executable under concurrent runs and on generated malformed files,
+// each outcome checked against the portable reader run on the same bytes.
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "e2e_support.h"
+#include "support/hand_off_files.h"
+
+namespace e2e {
+namespace {
+
+constexpr int kCopies = 8;
+constexpr int kRounds = 5;
+constexpr std::uint32_t kSeed = 20261208;
+constexpr std::size_t kGeneratedFiles = 40;
+
+std::string NumberedFile(int n) {
+  const std::string id = std::to_string(n);
+  return "Corp " + id + "\nDB" + id + "\\\nPart" + id + "\nskip\nadmin" + id + "\nuser" + id + "\n";
+}
+
+Profile NumberedProfile(int n) {
+  const std::wstring id = std::to_wstring(n);
+  return {L"Corp " + id, L"DB" + id + L"\\Part" + id, L"admin" + id, L"user" + id};
+}
+
+std::wstring Wide(std::u16string_view text) {
+  return {text.begin(), text.end()};
+}
+
+using ConcurrentImport = ImportEndToEnd;
+
+// Each round starts over the values of the round before, so a copy that
+// wrote from a stale or torn read would leave a value of the wrong round.
+TEST_F(ConcurrentImport, EightCopiesOnOneFileImportItOnceAndCompletely) {
+  for (int round = 1; round <= kRounds; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    WriteHandOff(NumberedFile(round));
+    std::array<PROCESS_INFORMATION, kCopies> copies{};
+    for (PROCESS_INFORMATION& copy : copies) {
+      copy = StartImporter(CREATE_SUSPENDED);
+    }
+    // Released together, so their opens of the file overlap as much as they can.
+    for (const PROCESS_INFORMATION& copy : copies) {
+      ResumeThread(copy.hThread);
+    }
+    int imported = 0;
+    for (const PROCESS_INFORMATION& copy : copies) {
+      const DWORD code = WaitForExitCode(copy);
+      EXPECT_TRUE(code == kImportOk || code == kNoProfileFile) << std::hex << code;
+      imported += code == kImportOk ? 1 : 0;
+    }
+    EXPECT_GE(imported, 1);
+    ExpectProfileStored(NumberedProfile(round));
+    EXPECT_FALSE(ReadHandOff().has_value()) << "the hand-off file should be gone";
+  }
+}
+
+TEST_F(ConcurrentImport, SecondFileImportedAfterFirstLeavesItsValues) {
+  WriteHandOff(NumberedFile(1));
+  ASSERT_EQ(RunImporter(), kImportOk);
+  WriteHandOff(NumberedFile(2));
+  ASSERT_EQ(RunImporter(), kImportOk);
+
+  ExpectProfileStored(NumberedProfile(2));
+  EXPECT_FALSE(ReadHandOff().has_value());
+}
+
+class GeneratedFile : public ImportEndToEnd, public ::testing::WithParamInterface<std::size_t> {
+ public:
+  static const std::vector<std::string>& Files() {
+    static const std::vector<std::string> files =
+        profile_import::testing::GenerateHandOffFiles(kSeed, kGeneratedFiles);
+    return files;
+  }
+};
+
+TEST_P(GeneratedFile, OutcomeMatchesThePortableReader) {
+  const std::string& bytes = Files()[GetParam()];
+  const profile_import::ParsedProfile expected = profile_import::testing::ParseAsRead(bytes);
+  for (const wchar_t* name : kValueNames) {
+    SetValue(kProfileKeyPath, name, StringValue(L"before"));
+  }
+  WriteHandOff(bytes);
+
+  const DWORD code = RunImporter();
+
+  if (expected.verdict == profile_import::ProfileTextVerdict::Accepted) {
+    EXPECT_EQ(code, kImportOk);
+    const profile_import::SiteProfile& p = expected.profile;
+    ExpectProfileStored(
+        {Wide(p.Corp.View()), Wide(p.DataBase.View()), Wide(p.Admin.View()), Wide(p.User.View())});
+    EXPECT_FALSE(ReadHandOff().has_value());
+  } else {
+    EXPECT_EQ(code, kProfileRejected);
+    ExpectProfileStored({L"before", L"before", L"before", L"before"});
+    EXPECT_EQ(ReadHandOff(), bytes);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeded, GeneratedFile, ::testing::Range<std::size_t>(0, kGeneratedFiles));
+
+TEST(GeneratedFiles, CoverAcceptedFilesAndEveryKindOfRefusal) {
+  std::vector<profile_import::ProfileTextVerdict> seen;
+  for (const std::string& file : GeneratedFile::Files()) {
+    seen.push_back(profile_import::testing::ParseAsRead(file).verdict);
+  }
+  using enum profile_import::ProfileTextVerdict;
+  for (auto verdict :
+       {Accepted, TooFewLineEnds, LastLineMayBeCut, CorpTooLong, DataBaseTooLong, AdminTooLong}) {
+    EXPECT_NE(std::find(seen.begin(), seen.end(), verdict), seen.end())
+        << "verdict " << static_cast<int>(verdict);
+  }
+}
+
+}  // namespace
+}  // namespace e2e

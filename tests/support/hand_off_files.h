@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "profile/profile_text.h"
+
+namespace profile_import::testing {
+
+// Malformed and edge-case hand-off files, the same for the same seed on every
+// platform: random mixes of empty lines, CRs, NULs, UTF-8 and Windows-1252
+// bytes, lines at and one past a field's capacity, too few lines, and files
+// longer than the read.
+std::vector<std::string> GenerateHandOffFiles(std::uint32_t seed, std::size_t count);
+
+// What the reader makes of a file's bytes, fed as the one read feeds them.
+ParsedProfile ParseAsRead(std::string_view file);
+
+}  // namespace profile_import::testing
