@@ -22,8 +22,8 @@ inline constexpr PlatformError kSuccess = 0;
 inline constexpr std::uint32_t kRegSz = 1;
 
 struct KeyResult {
-  PlatformError error;
-  RawKey key;
+  PlatformError error{};
+  RawKey key{kNoKey};
 };
 
 // One method per Windows call the import makes, carrying only the arguments
@@ -47,11 +47,14 @@ class Port {
                                       std::span<const std::byte> data) = 0;
   virtual void regCloseKey(RawKey key) = 0;
 
+  Port(const Port&) = delete;
+  Port& operator=(const Port&) = delete;
+  Port(Port&&) = delete;
+  Port& operator=(Port&&) = delete;
+  virtual ~Port() = default;
+
  protected:
   Port() = default;
-  Port(const Port&) = default;
-  Port& operator=(const Port&) = default;
-  ~Port() = default;
 };
 
 }  // namespace profile_import::platform

@@ -32,7 +32,6 @@ RawFile WindowsPort::createFile(const char16_t* name) {
   // No sharing: while this run holds the file, no other run can open it.
   const HANDLE file = ::CreateFileW(Wide(name), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
-  static_assert(sizeof(INVALID_HANDLE_VALUE) == sizeof(kInvalidFile));
   return file == INVALID_HANDLE_VALUE ? kInvalidFile : std::bit_cast<RawFile>(file);
 }
 

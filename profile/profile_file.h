@@ -15,7 +15,7 @@ struct ProfileFileResult {
     Rejected,    // read, but the text is not a valid profile
     Read,        // read and accepted: `profile` holds it
   };
-  Outcome outcome;
+  Outcome outcome{};
   SiteProfile profile;
 };
 

@@ -59,9 +59,7 @@ ParsedProfile ParseProfileText(Bytes bytes) {
   }
 
   std::array<Line, kLineCount> lines{};
-  for (Line& line : lines) {
-    line = TakeLine(rest);
-  }
+  std::generate(lines.begin(), lines.end(), [&rest] { return TakeLine(rest); });
   const bool five_line_ends = lines[4].ended_by_lf;
   if (!five_line_ends) {
     result.verdict = ProfileTextVerdict::TooFewLineEnds;

@@ -23,7 +23,7 @@ enum class ProfileTextVerdict {
 };
 
 struct ParsedProfile {
-  ProfileTextVerdict verdict;
+  ProfileTextVerdict verdict{};
   SiteProfile profile;  // complete only when verdict is Accepted
 };
 

@@ -1,7 +1,10 @@
 #include "e2e_support.h"
 
+#include <array>
 #include <cstdio>
-#include <cwchar>
+#include <cstring>
+#include <span>
+#include <string_view>
 
 namespace e2e {
 namespace {
@@ -27,8 +30,8 @@ const std::wstring& WorkDirectory() {
 void WriteHandOff(const std::string& bytes) {
   FILE* file = _wfopen(HandOffPath().c_str(), L"wb");
   ASSERT_NE(file, nullptr);
-  fwrite(bytes.data(), 1, bytes.size(), file);
-  fclose(file);
+  EXPECT_EQ(fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
+  EXPECT_EQ(fclose(file), 0);
 }
 
 std::optional<std::string> ReadHandOff() {
@@ -38,7 +41,7 @@ std::optional<std::string> ReadHandOff() {
   }
   std::string bytes(4096, '\0');
   bytes.resize(fread(bytes.data(), 1, bytes.size(), file));
-  fclose(file);
+  EXPECT_EQ(fclose(file), 0);
   return bytes;
 }
 
@@ -63,8 +66,10 @@ std::optional<RegValue> ReadValue(const wchar_t* path, const wchar_t* name) {
 }
 
 RegValue StringValue(const std::wstring& text) {
-  const auto* bytes = reinterpret_cast<const BYTE*>(text.c_str());
-  return {REG_SZ, {bytes, bytes + (text.size() + 1) * sizeof(wchar_t)}};
+  const auto bytes = std::as_bytes(std::span{text.c_str(), text.size() + 1});
+  RegValue value{REG_SZ, std::vector<BYTE>(bytes.size())};
+  std::memcpy(value.data.data(), bytes.data(), bytes.size());
+  return value;
 }
 
 void SetValue(const wchar_t* path, const wchar_t* name, const RegValue& value) {
@@ -78,8 +83,9 @@ PROCESS_INFORMATION StartImporter(DWORD creation_flags) {
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(exe.c_str(), nullptr, nullptr, nullptr, FALSE, creation_flags, nullptr,
-                      WorkDirectory().c_str(), &startup, &process)) {
+  const BOOL started = CreateProcessW(exe.c_str(), nullptr, nullptr, nullptr, FALSE, creation_flags,
+                                      nullptr, WorkDirectory().c_str(), &startup, &process);
+  if (started == FALSE) {
     ADD_FAILURE() << "could not start " << std::string(exe.begin(), exe.end());
   }
   return process;
@@ -109,11 +115,11 @@ void ImportEndToEnd::SetUp() {
 }
 
 void ImportEndToEnd::ExpectProfileStored(const Profile& expected) {
-  const std::wstring* texts[] = {&expected.corp, &expected.database, &expected.admin,
-                                 &expected.user};
-  for (std::size_t i = 0; i < std::size(kValueNames); ++i) {
-    EXPECT_EQ(ReadValue(kProfileKeyPath, kValueNames[i]), StringValue(*texts[i]))
-        << std::string(kValueNames[i], kValueNames[i] + wcslen(kValueNames[i]));
+  const std::array texts = {&expected.corp, &expected.database, &expected.admin, &expected.user};
+  for (std::size_t i = 0; i < kValueNames.size(); ++i) {
+    const std::wstring_view name = kValueNames.at(i);
+    EXPECT_EQ(ReadValue(kProfileKeyPath, name.data()), StringValue(*texts.at(i)))
+        << std::string(name.begin(), name.end());
   }
 }
 

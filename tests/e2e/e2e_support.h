@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,8 +18,8 @@ inline constexpr DWORD kImportOk = 0;
 inline constexpr DWORD kNoProfileFile = 0xFFFFFFFF;
 inline constexpr DWORD kKeyUnavailable = 0xFFFFFFFE;
 inline constexpr DWORD kProfileRejected = 0xFFFFFFFB;
-inline constexpr const wchar_t* kValueNames[] = {L"RegCorp", L"RegDataBase", L"RegAdmin",
-                                                 L"RegUser"};
+inline constexpr std::array<const wchar_t*, 4> kValueNames = {L"RegCorp", L"RegDataBase",
+                                                              L"RegAdmin", L"RegUser"};
 
 struct RegValue {
   DWORD type;

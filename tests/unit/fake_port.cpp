@@ -39,17 +39,17 @@ platform::RawFile FakePort::createFile(const char16_t* /*name*/) {
   return platform::RawFile{handle};
 }
 
-bool FakePort::readFile(platform::RawFile handle, std::span<std::uint8_t> buffer) {
-  if (!open_files_.contains(static_cast<std::uintptr_t>(handle)) || Fails(FailingCall::ReadFile)) {
+bool FakePort::readFile(platform::RawFile file, std::span<std::uint8_t> buffer) {
+  if (!open_files_.contains(static_cast<std::uintptr_t>(file)) || Fails(FailingCall::ReadFile)) {
     return false;
   }
-  const std::size_t count = std::min(buffer.size(), file->size());
-  std::memcpy(buffer.data(), file->data(), count);
+  const std::size_t count = std::min(buffer.size(), this->file->size());
+  std::memcpy(buffer.data(), this->file->data(), count);
   return true;
 }
 
-void FakePort::closeHandle(platform::RawFile handle) {
-  if (open_files_.erase(static_cast<std::uintptr_t>(handle)) == 0) {
+void FakePort::closeHandle(platform::RawFile file) {
+  if (open_files_.erase(static_cast<std::uintptr_t>(file)) == 0) {
     ++bad_closes;
   }
 }

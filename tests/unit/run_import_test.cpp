@@ -96,11 +96,12 @@ TEST(RunImportValues, StoredAsNulTerminatedStringsBesideOtherValues) {
 
   ASSERT_EQ(RunImport(port), ImportStatus::ImportOk);
 
+  const std::u16string kNul(1, u'\0');
   const std::vector<std::pair<std::u16string, std::u16string>> expected = {
-      {u"RegCorp", std::u16string(u"Acme", 5)},
-      {u"RegDataBase", std::u16string(u"srv\\main", 9)},
-      {u"RegAdmin", std::u16string(1, u'\0')},  // an empty field is two bytes, not zero
-      {u"RegUser", std::u16string(u"jdoe", 5)},
+      {u"RegCorp", u"Acme" + kNul},
+      {u"RegDataBase", u"srv\\main" + kNul},
+      {u"RegAdmin", kNul},  // an empty field is two bytes, not zero
+      {u"RegUser", u"jdoe" + kNul},
   };
   for (const auto& [name, units] : expected) {
     const testing::StoredValue& value = port.values.at(name);
