@@ -1,34 +1,41 @@
-#Windows - side tests, run by CTest through Wine(the cross - compiling emulator).
-#One prefix for the suite, brought up once and kept up by one persistent
-#wineserver; the end - to - end cases share the profile key and a working
-#directory, so they run one at a time.
+# Windows-side tests, run by CTest through Wine (the cross-compiling emulator).
+# One prefix for the suite, brought up once and kept up by one persistent
+# wineserver; the end-to-end cases share the profile key and a working
+# directory, so they run one at a time.
 
-add_executable(e2e_tests e2e / e2e_support.cpp e2e / import_e2e_test.cpp e2e /
-               robustness_e2e_test.cpp support /
-               hand_off_files.cpp) target_compile_definitions(e2e_tests PRIVATE UNICODE _UNICODE
-                                                                  WIN32_LEAN_AND_MEAN)
-    target_include_directories(e2e_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}) target_link_libraries(
-        e2e_tests PRIVATE profile_core project_warnings GTest::gtest_main advapi32)
-        target_link_options(e2e_tests PRIVATE - static) add_dependencies(e2e_tests profile - import)
+add_executable(e2e_tests
+  e2e/e2e_support.cpp
+  e2e/import_e2e_test.cpp
+  e2e/robustness_e2e_test.cpp
+  support/hand_off_files.cpp)
+target_compile_definitions(e2e_tests PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
+target_include_directories(e2e_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(e2e_tests PRIVATE profile_core project_warnings GTest::gtest_main advapi32)
+target_link_options(e2e_tests PRIVATE -static)
+add_dependencies(e2e_tests profile-import)
 
-#Wine 's background processes outlive this step and would hold CTest' s output
-#pipe open, so their output goes to a log instead.Listing the tests may have
-#left a short - lived server behind, which would refuse to become persistent:
-#it is stopped first.
-            add_test(NAME wine_server_start COMMAND env ${WINE_ENVIRONMENT} sh - c
-                     "{ wineserver -k; wineserver -p && wineboot -i; } </dev/null >wine-start.log "
-                     "2>&1 || { cat wine-start.log; exit 1; }")
-                set_tests_properties(wine_server_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 120)
-                    add_test(NAME wine_server_stop COMMAND env ${WINE_ENVIRONMENT} wineserver - k)
-                        set_tests_properties(wine_server_stop PROPERTIES FIXTURES_CLEANUP wine)
+# Wine's background processes outlive this step and would hold CTest's output
+# pipe open, so their output goes to a log instead. Listing the tests may have
+# left a short-lived server behind, which would refuse to become persistent:
+# it is stopped first.
+add_test(NAME wine_server_start
+  COMMAND env ${WINE_ENVIRONMENT} sh -c
+    "{ wineserver -k; wineserver -p && wineboot -i; } </dev/null >wine-start.log 2>&1 || { cat wine-start.log; exit 1; }")
+set_tests_properties(wine_server_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 120)
+add_test(NAME wine_server_stop COMMAND env ${WINE_ENVIRONMENT} wineserver -k)
+set_tests_properties(wine_server_stop PROPERTIES FIXTURES_CLEANUP wine)
 
-#Listing the tests happens before any test runs : it starts Wine cold, and
-#may create the prefix, which takes far longer than the default 5 s.
-                            gtest_discover_tests(unit_tests DISCOVERY_MODE PRE_TEST NO_PRETTY_VALUES
-                                                     DISCOVERY_TIMEOUT 300 TEST_PREFIX
-                                                 "windows." PROPERTIES FIXTURES_REQUIRED wine)
-                                gtest_discover_tests(
-                                    e2e_tests DISCOVERY_MODE PRE_TEST NO_PRETTY_VALUES
-                                        DISCOVERY_TIMEOUT 300 TEST_PREFIX
-                                    "e2e." PROPERTIES FIXTURES_REQUIRED wine RESOURCE_LOCK
-                                        profile_key_and_workdir)
+# Listing the tests happens before any test runs: it starts Wine cold, and
+# may create the prefix, which takes far longer than the default 5 s.
+gtest_discover_tests(unit_tests
+  DISCOVERY_MODE PRE_TEST
+  NO_PRETTY_VALUES
+  DISCOVERY_TIMEOUT 300
+  TEST_PREFIX "windows."
+  PROPERTIES FIXTURES_REQUIRED wine)
+gtest_discover_tests(e2e_tests
+  DISCOVERY_MODE PRE_TEST
+  NO_PRETTY_VALUES
+  DISCOVERY_TIMEOUT 300
+  TEST_PREFIX "e2e."
+  PROPERTIES FIXTURES_REQUIRED wine RESOURCE_LOCK profile_key_and_workdir)
