@@ -3,9 +3,13 @@
 // must for the importer. The difference to the plain floor is that DLL's cost.
 #include <windows.h>
 
-int WINAPI wWinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, PWSTR command_line,
+namespace {
+volatile bool never_true = false;  // keeps the import without calling it
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, PWSTR /*command_line*/,
                     int /*show*/) {
-  if (command_line == nullptr) {
+  if (never_true) {
     RegCloseKey(nullptr);
   }
   return 0;

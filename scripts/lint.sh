@@ -11,7 +11,7 @@ cmake --preset windows >/dev/null
 
 portable=(app/run_import.cpp profile/*.cpp store/*.cpp tests/unit/*.cpp tests/support/*.cpp
   tests/fuzz/*.cpp)
-windows=(app/main_windows.cpp platform/windows_port.cpp tests/e2e/*.cpp)
+windows=(app/main_windows.cpp platform/windows_port.cpp tests/e2e/*.cpp bench/*.cpp)
 
 # clang-tidy reads the Windows sources as MinGW-w64 code; it needs to be told
 # where the MinGW C++ headers are, since Debian puts them in a "-posix" folder.
@@ -27,7 +27,7 @@ echo "cppcheck"
 cppcheck --quiet --error-exitcode=1 --std=c++20 --language=c++ --inline-suppr --library=googletest --library=windows \
   --enable=warning,style,performance,portability --suppress=missingIncludeSystem \
   --suppress='unusedStructMember:tests/*' \
-  -I . -I tests app platform profile store tests/unit tests/support tests/fuzz tests/e2e
+  -I . -I tests app platform profile store tests/unit tests/support tests/fuzz tests/e2e bench
 
 echo "clang-format"
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
