@@ -1,10 +1,13 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "profile/site_profile.h"
+#include "profile/text_decoding.h"
 
 namespace profile_import {
 
@@ -22,9 +25,22 @@ enum class ProfileTextVerdict {
   UserTooLong,
 };
 
+inline constexpr std::size_t kProfileLineCount = 6;
+
 struct ParsedProfile {
   ProfileTextVerdict verdict{};
   SiteProfile profile;  // complete only when verdict is Accepted
+
+  // How far the reading got, so that a refusal can be explained to a person.
+  std::size_t line{};            // 1-based line a refusal is about (2 for lines 2 and 3)
+  std::size_t refused_length{};  // UTF-16 code units of the field that is too long
+  std::size_t line_ends{};       // LFs before the end of the text, counted up to six
+  std::size_t text_bytes{};      // bytes before the end of the text, BOM included
+  bool ended_at_nul{};           // the text ended at a NUL byte, not at the end of the read
+  bool had_byte_order_mark{};
+  std::size_t ignored_after_line_six{};  // bytes of text after the LF that ends line 6
+  // How each line was decoded; empty for line 4 and for lines not reached.
+  std::array<std::optional<TextEncoding>, kProfileLineCount> encodings{};
 };
 
 // Splits the bytes of one read (at most kProfileReadSize are looked at; the

@@ -1,5 +1,6 @@
 #include "profile/text_decoding.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 
@@ -107,10 +108,14 @@ std::size_t DecodeWindows1252(std::span<const std::uint8_t> bytes, std::span<cha
 
 }  // namespace
 
-std::u16string_view DecodeLine(std::span<const std::uint8_t> bytes, std::span<char16_t> out) {
-  const std::size_t count =
-      IsWellFormedUtf8(bytes) ? DecodeUtf8(bytes, out) : DecodeWindows1252(bytes, out);
-  return {out.data(), count};
+DecodedLine DecodeLine(std::span<const std::uint8_t> bytes, std::span<char16_t> out) {
+  if (std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t byte) { return byte < 0x80U; })) {
+    return {{out.data(), DecodeWindows1252(bytes, out)}, TextEncoding::Ascii};
+  }
+  if (IsWellFormedUtf8(bytes)) {
+    return {{out.data(), DecodeUtf8(bytes, out)}, TextEncoding::Utf8};
+  }
+  return {{out.data(), DecodeWindows1252(bytes, out)}, TextEncoding::Windows1252};
 }
 
 }  // namespace profile_import

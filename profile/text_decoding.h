@@ -6,9 +6,17 @@
 
 namespace profile_import {
 
+// How a line's bytes were read. ASCII reads the same either way.
+enum class TextEncoding { Ascii, Utf8, Windows1252 };
+
+struct DecodedLine {
+  std::u16string_view text;  // in the caller's buffer
+  TextEncoding encoding;
+};
+
 // Decodes one line's bytes to UTF-16 into `out`: as UTF-8 when the bytes are
 // well-formed UTF-8, otherwise as Windows-1252. Never yields more code units
 // than it was given bytes, so `out` needs bytes.size() units at most.
-std::u16string_view DecodeLine(std::span<const std::uint8_t> bytes, std::span<char16_t> out);
+DecodedLine DecodeLine(std::span<const std::uint8_t> bytes, std::span<char16_t> out);
 
 }  // namespace profile_import

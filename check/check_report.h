@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "app/import_status.h"
+#include "profile/profile_text.h"
+
+namespace profile_import::check {
+
+// What the checker learnt of one file: whether it could be opened and read,
+// its size, and what the importer's reader makes of its first 512 bytes.
+struct CheckedFile {
+  std::string label;  // the name shown in messages
+  ImportStatus status = ImportStatus::ImportOk;
+  std::size_t file_bytes = 0;
+  ParsedProfile parsed;
+};
+
+// The exit code the importer would give for this file's content.
+ImportStatus StatusFor(const ParsedProfile& parsed);
+
+// A field's text for a terminal: UTF-8, with quotes, backslashes and control
+// characters escaped (\r, \t, \x01, \u0085), so nothing in it can hide.
+std::string EscapeForDisplay(std::u16string_view text);
+
+// The same text as the body of a JSON string.
+std::string EscapeForJson(std::u16string_view text);
+
+// One line naming why the importer would refuse the file, and where.
+std::string DescribeRefusal(const CheckedFile& file);
+
+std::string TextReport(const CheckedFile& file);
+std::string JsonReport(const CheckedFile& file);
+
+}  // namespace profile_import::check
