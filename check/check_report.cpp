@@ -178,7 +178,10 @@ std::string PadTo(std::string text, std::size_t width) {
 }
 
 std::string Quoted(std::string_view text) {
-  return "\"" + std::string(text) + "\"";
+  std::string out;
+  out.reserve(text.size() + 2);
+  out.append(1, '"').append(text).append(1, '"');
+  return out;
 }
 
 std::string JsonText(std::string_view text) {

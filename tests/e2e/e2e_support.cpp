@@ -7,16 +7,12 @@
 #include <string_view>
 
 namespace e2e {
-namespace {
-
 std::wstring ExeDirectory() {
   std::wstring path(MAX_PATH, L'\0');
   const DWORD length = GetModuleFileNameW(nullptr, path.data(), MAX_PATH);
   path.resize(length);
   return path.substr(0, path.find_last_of(L'\\'));
 }
-
-}  // namespace
 
 std::wstring HandOffPath() {
   return WorkDirectory() + L"\\sysfile.cfg";

@@ -31,6 +31,7 @@ struct Profile {
   std::wstring corp, database, admin, user;
 };
 
+std::wstring ExeDirectory();
 const std::wstring& WorkDirectory();
 std::wstring HandOffPath();
 void WriteHandOff(const std::string& bytes);

@@ -14,8 +14,6 @@ namespace {
 
 constexpr int kCopies = 8;
 constexpr int kRounds = 5;
-constexpr std::uint32_t kSeed = 20261238;  // one whose 40 files reach every verdict
-constexpr std::size_t kGeneratedFiles = 40;
 
 std::string NumberedFile(int n) {
   const std::string id = std::to_string(n);
@@ -70,8 +68,8 @@ TEST_F(ConcurrentImport, SecondFileImportedAfterFirstLeavesItsValues) {
 class GeneratedFile : public ImportEndToEnd, public ::testing::WithParamInterface<std::size_t> {
  public:
   static const std::vector<std::string>& Files() {
-    static const std::vector<std::string> files =
-        profile_import::testing::GenerateHandOffFiles(kSeed, kGeneratedFiles);
+    static const std::vector<std::string> files = profile_import::testing::GenerateHandOffFiles(
+        profile_import::testing::kBadInputSeed, profile_import::testing::kBadInputCount);
     return files;
   }
 };
@@ -99,7 +97,8 @@ TEST_P(GeneratedFile, OutcomeMatchesThePortableReader) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Seeded, GeneratedFile, ::testing::Range<std::size_t>(0, kGeneratedFiles));
+INSTANTIATE_TEST_SUITE_P(Seeded, GeneratedFile,
+                         ::testing::Range<std::size_t>(0, profile_import::testing::kBadInputCount));
 
 TEST(GeneratedFiles, CoverAcceptedFilesAndEveryKindOfRefusal) {
   const std::vector<std::string>& files = GeneratedFile::Files();

@@ -4,15 +4,22 @@
 # directory, so they run one at a time.
 
 add_executable(e2e_tests
+  e2e/check_agreement_e2e_test.cpp
   e2e/e2e_support.cpp
   e2e/import_e2e_test.cpp
   e2e/robustness_e2e_test.cpp
   support/hand_off_files.cpp)
 target_compile_definitions(e2e_tests PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
 target_include_directories(e2e_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(e2e_tests PRIVATE profile_core project_warnings GTest::gtest_main advapi32)
+target_link_libraries(e2e_tests PRIVATE check_report profile_core project_warnings
+  GTest::gtest_main advapi32)
 target_link_options(e2e_tests PRIVATE -static)
-add_dependencies(e2e_tests profile-import)
+add_dependencies(e2e_tests profile-import profile-check)
+
+# The committed sample files, next to the tests, for the checker's agreement test.
+file(GLOB sample_files ${PROJECT_SOURCE_DIR}/tests/fuzz/corpus/*.cfg
+  ${PROJECT_SOURCE_DIR}/examples/*.cfg)
+file(COPY ${sample_files} DESTINATION ${CMAKE_BINARY_DIR}/samples)
 
 # Wine's background processes outlive this step and would hold CTest's output
 # pipe open, so their output goes to a log instead. Listing the tests may have

@@ -16,6 +16,11 @@ namespace profile_import::testing {
 // longer than the read.
 std::vector<std::string> GenerateHandOffFiles(std::uint32_t seed, std::size_t count);
 
+// The bad-input set the end-to-end suites run: a seed whose files reach every
+// verdict.
+inline constexpr std::uint32_t kBadInputSeed = 20261238;
+inline constexpr std::size_t kBadInputCount = 40;
+
 // What the reader makes of a file's bytes, fed as the one read feeds them.
 ParsedProfile ParseAsRead(std::string_view file);
 

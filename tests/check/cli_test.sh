@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# The native profile-check as a user runs it: exit codes (the shell sees the
+# low 8 bits: -5 is 251, -1 is 255) and the first line it prints.
+set -u
+checker=$1
+samples=$2
+failures=0
+
+expect() {  # expect CODE PATTERN ARGS...
+  local code=$1 pattern=$2
+  shift 2
+  local output status
+  output=$(cd "$samples" && "$checker" "$@" 2>&1)
+  status=$?
+  if [ "$status" -ne "$code" ] || ! grep -qF -- "$pattern" <<<"$output"; then
+    echo "FAIL: profile-check $*: exit $status (want $code)"
+    echo "$output" | sed 's/^/    /'
+    failures=$((failures + 1))
+  fi
+}
+
+expect 0 'RegCorp      "Tessavo Demo Site"  17/63' sysfile.cfg
+expect 251 'corp-64.cfg:1: line 1 is 64 characters long; RegCorp holds at most 63' corp-64.cfg
+expect 0 '"verdict":"accepted"' --json lf.cfg
+expect 255 'no-such.cfg: cannot open the file' no-such.cfg
+expect 255 '"verdict":"not_opened"' --json no-such.cfg
+expect 2 'usage: profile-check' --bogus
+expect 0 'usage: profile-check' --help
+expect 0 'RegUser      "jdoe"' - <"$samples/crlf.cfg"
+expect 0 'RegCorp' # no argument: sysfile.cfg in the working directory
+
+[ "$failures" -eq 0 ] && echo "profile-check: all cases pass"
+exit "$failures"

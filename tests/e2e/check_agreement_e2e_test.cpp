@@ -1,0 +1,138 @@
+// profile-check.exe and profile-import.exe, run under Wine on the same bytes,
+// must agree: the same exit code, and for an accepted file the texts the
+// checker shows are the values the importer stores.
+#include <cctype>
+#include <cstring>
+#include <cwchar>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "check/check_report.h"
+#include "e2e_support.h"
+#include "support/hand_off_files.h"
+
+namespace e2e {
+namespace {
+
+struct Sample {
+  std::string name;
+  std::string bytes;
+};
+
+void PrintTo(const Sample& sample, std::ostream* out) {
+  *out << sample.name;
+}
+
+std::string ReadWholeFile(const std::wstring& path) {
+  FILE* file = _wfopen(path.c_str(), L"rb");
+  if (file == nullptr) {
+    return {};
+  }
+  std::string bytes(64 * 1024, '\0');
+  bytes.resize(fread(bytes.data(), 1, bytes.size(), file));
+  EXPECT_EQ(fclose(file), 0);
+  return bytes;
+}
+
+// The committed samples (copied next to the tests at configure time) and the
+// generated bad-input files.
+std::vector<Sample> Samples() {
+  std::vector<Sample> samples;
+  const std::wstring dir = ExeDirectory() + L"\\samples\\";
+  WIN32_FIND_DATAW found{};
+  const HANDLE search = FindFirstFileW((dir + L"*.cfg").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = found.cFileName;
+      std::string tag;
+      for (const wchar_t c : name.substr(0, name.size() - 4)) {
+        tag += std::isalnum(c) != 0 ? static_cast<char>(c) : '_';
+      }
+      samples.push_back({"sample_" + tag, ReadWholeFile(dir + name)});
+    } while (FindNextFileW(search, &found) != FALSE);
+    FindClose(search);
+  }
+  const std::vector<std::string> generated = profile_import::testing::GenerateHandOffFiles(
+      profile_import::testing::kBadInputSeed, profile_import::testing::kBadInputCount);
+  for (std::size_t i = 0; i < generated.size(); ++i) {
+    samples.push_back({"generated_" + std::to_string(i), generated[i]});
+  }
+  return samples;
+}
+
+struct CheckerRun {
+  DWORD code = 0xDEADBEEF;
+  std::string output;
+};
+
+// Runs "profile-check.exe --json" on the hand-off file in the work directory.
+CheckerRun RunChecker() {
+  const std::wstring out_path = WorkDirectory() + L"\\check-output.json";
+  SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+  const HANDLE out = CreateFileW(out_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (out == INVALID_HANDLE_VALUE) {
+    ADD_FAILURE() << "cannot create the checker's output file";
+    return {};
+  }
+  std::wstring command = L"\"" + ExeDirectory() + L"\\profile-check.exe\" --json sysfile.cfg";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = out;
+  startup.hStdError = out;
+  PROCESS_INFORMATION process{};
+  const BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                      WorkDirectory().c_str(), &startup, &process);
+  CloseHandle(out);
+  if (started == FALSE) {
+    ADD_FAILURE() << "could not start profile-check.exe";
+    return {};
+  }
+  CheckerRun run;
+  run.code = WaitForExitCode(process);
+  run.output = ReadWholeFile(out_path);
+  DeleteFileW(out_path.c_str());
+  return run;
+}
+
+std::u16string StoredText(const wchar_t* name) {
+  const std::optional<RegValue> value = ReadValue(kProfileKeyPath, name);
+  if (!value || value->type != REG_SZ || value->data.size() < sizeof(char16_t)) {
+    return u"<no REG_SZ value>";
+  }
+  std::u16string text(value->data.size() / sizeof(char16_t) - 1, u'\0');
+  std::memcpy(text.data(), value->data.data(), text.size() * sizeof(char16_t));
+  return text;
+}
+
+class CheckerAgreesWithImporter : public ImportEndToEnd,
+                                  public ::testing::WithParamInterface<Sample> {};
+
+TEST_P(CheckerAgreesWithImporter, SameExitCodeAndSameTexts) {
+  WriteHandOff(GetParam().bytes);
+  const CheckerRun checked = RunChecker();
+  ASSERT_EQ(ReadHandOff(), GetParam().bytes) << "the checker must leave the file alone";
+  ASSERT_FALSE(KeyExists(kTessavoPath)) << "the checker must not touch the registry";
+
+  const DWORD imported = RunImporter();
+
+  EXPECT_EQ(checked.code, imported) << checked.output;
+  if (imported != kImportOk) {
+    return;
+  }
+  for (const wchar_t* name : kValueNames) {
+    const std::string expected = "{\"name\":\"" + std::string(name, name + wcslen(name)) +
+                                 "\",\"text\":\"" +
+                                 profile_import::check::EscapeForJson(StoredText(name)) + "\"";
+    EXPECT_NE(checked.output.find(expected), std::string::npos) << expected << "\nnot in\n"
+                                                                << checked.output;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, CheckerAgreesWithImporter, ::testing::ValuesIn(Samples()),
+                         [](const auto& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace e2e

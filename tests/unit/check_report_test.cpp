@@ -1,0 +1,120 @@
+#include "check/check_report.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/hand_off_files.h"
+
+namespace profile_import::check {
+namespace {
+
+struct RefusalCase {
+  std::string name;
+  std::string bytes;
+  std::string message;
+};
+
+void PrintTo(const RefusalCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+const std::string kTail = "\nd\nb\nskip\na\nu\n";
+
+std::vector<RefusalCase> RefusalCases() {
+  return {
+      {"CorpOnePastCapacity", std::string(64, 'c') + kTail,
+       "f.cfg:1: line 1 is 64 characters long; RegCorp holds at most 63"},
+      {"DataBaseJoinedTooLong",
+       "c\n" + std::string(20, 'd') + "\n" + std::string(12, 'b') + "\nskip\na\nu\n",
+       "f.cfg:2: lines 2 and 3 together are 32 characters long; RegDataBase holds at most 31"},
+      {"AdminCountsCharactersNotBytes",
+       "c\nd\nb\nskip\n" +
+           [] {
+             std::string s;
+             for (int i = 0; i < 32; ++i) {
+               s += "\xC3\xA9";
+             }
+             return s;
+           }() +
+           "\nu\n",
+       "f.cfg:5: line 5 is 32 characters long; RegAdmin holds at most 31"},
+      {"UserWithSurrogatePairs",
+       "c\nd\nb\nskip\na\n" +
+           [] {
+             std::string s;
+             for (int i = 0; i < 16; ++i) {
+               s += "\xF0\x9F\x98\x80";
+             }
+             return s;
+           }() +
+           "\n",
+       "f.cfg:6: line 6 is 32 characters long; RegUser holds at most 31"},
+      {"FourLineEnds", "only\nfour\nline\nends\n",
+       "f.cfg: only 4 line ends before the end of the text; 5 are needed (lines 1 to 5 each "
+       "end with a line feed)"},
+      {"NulInsideTheFile", std::string("c\nd\0b\nskip\na\nu\n", 16),
+       "f.cfg: only 1 line end before the end of the text (the text ends at a NUL byte at "
+       "offset 3); 5 are needed (lines 1 to 5 each end with a line feed)"},
+      {"LineSixCutByTheRead", "c\nd\nb\nskip\na\n" + std::string(600, 'u'),
+       "f.cfg:6: line 6 has no line end within the first 512 bytes and may be cut"},
+  };
+}
+
+class RefusalMessage : public ::testing::TestWithParam<RefusalCase> {};
+
+TEST_P(RefusalMessage, NamesTheRuleAndWhere) {
+  const RefusalCase& c = GetParam();
+  const ParsedProfile parsed = testing::ParseAsRead(c.bytes);
+  ASSERT_NE(parsed.verdict, ProfileTextVerdict::Accepted);
+  const CheckedFile file{"f.cfg", StatusFor(parsed), c.bytes.size(), parsed};
+  EXPECT_EQ(DescribeRefusal(file), c.message);
+  EXPECT_EQ(TextReport(file), c.message + "\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, RefusalMessage, ::testing::ValuesIn(RefusalCases()),
+                         [](const auto& info) { return info.param.name; });
+
+TEST(Escaping, ShowsEveryCharacterThatCouldHide) {
+  struct Row {
+    std::u16string text;
+    std::string display;
+    std::string json;
+  };
+  const std::vector<Row> rows = {
+      {u"plain", "plain", "plain"},
+      {u"a\\b\"c", "a\\\\b\\\"c", "a\\\\b\\\"c"},
+      {u"cr\r tab\t", "cr\\r tab\\t", "cr\\u000d tab\\u0009"},
+      {u"\x01\x1F\x7F", "\\x01\\x1f\\x7f", "\\u0001\\u001f\x7F"},
+      {u"\u0085 nel", "\\u0085 nel", "\u0085 nel"},
+      {u"caf\u00E9 \u20AC \U0001F600", "caf\u00E9 \u20AC \U0001F600",
+       "caf\u00E9 \u20AC \U0001F600"},
+      {std::u16string(1, char16_t{0xD800}), "\\ud800", "\\ud800"},  // a lone surrogate
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(EscapeForDisplay(row.text), row.display) << row.display;
+    EXPECT_EQ(EscapeForJson(row.text), row.json) << row.json;
+  }
+}
+
+TEST(Report, AcceptedFileListsValuesLengthsEncodingsAndIgnoredText) {
+  std::string bytes = "Caf\xC3\xA9\r\nsrv\\\r\n\x80\r\nskip\r\n\r\njdoe\r\nafter\n";
+  bytes += '\0';
+  bytes.resize(600, 'z');
+  const ParsedProfile parsed = testing::ParseAsRead(bytes);
+  const CheckedFile file{"sysfile.cfg", StatusFor(parsed), bytes.size(), parsed};
+  EXPECT_EQ(TextReport(file),
+            "sysfile.cfg: accepted; the importer would store\n"
+            "  RegCorp      \"Caf\xC3\xA9\"    4/63   line 1: UTF-8\n"
+            "  RegDataBase  \"srv\\\\\xE2\x82\xAC\"  5/31   lines 2 and 3: ASCII + Windows-1252\n"
+            "  RegAdmin     \"\"        0/31   line 5: ASCII\n"
+            "  RegUser      \"jdoe\"    4/31   line 6: ASCII\n"
+            "note: 6 bytes of text after line 6 are ignored\n"
+            "note: the text ends at a NUL byte at offset 36; the 475 bytes read after it are "
+            "ignored\n"
+            "note: the file is 600 bytes; only the first 512 are read, the other 88 are ignored\n");
+}
+
+}  // namespace
+}  // namespace profile_import::check
