@@ -120,9 +120,9 @@ std::FILE* OpenUtf8Path(const std::string& path) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  std::vector<std::string> args;
+  std::vector<std::string> args(static_cast<std::size_t>(argc));
   for (int i = 0; i < argc; ++i) {
-    args.push_back(Utf8Argument(argv[i]));  // NOLINT(*-pointer-arithmetic)
+    args[static_cast<std::size_t>(i)] = Utf8Argument(argv[i]);  // NOLINT(*-pointer-arithmetic)
   }
   static_cast<void>(_setmode(_fileno(stdin), _O_BINARY));
   // Field texts are printed as UTF-8; a console shows them only in that code page.

@@ -152,13 +152,13 @@ std::string RuleName(ProfileTextVerdict verdict) {
 const FieldView* RefusedField(const ParsedProfile& parsed, const std::vector<FieldView>& fields) {
   switch (parsed.verdict) {
     case ProfileTextVerdict::CorpTooLong:
-      return &fields[0];
+      return fields.data();
     case ProfileTextVerdict::DataBaseTooLong:
-      return &fields[1];
+      return &fields.at(1);
     case ProfileTextVerdict::AdminTooLong:
-      return &fields[2];
+      return &fields.at(2);
     case ProfileTextVerdict::UserTooLong:
-      return &fields[3];
+      return &fields.at(3);
     default:
       return nullptr;
   }
@@ -172,7 +172,7 @@ std::size_t Width(std::string_view utf8) {
   }));
 }
 
-std::string PadTo(std::string text, std::size_t width) {
+std::string PadTo(const std::string& text, std::size_t width) {
   const std::size_t have = Width(text);
   return have < width ? text + std::string(width - have, ' ') : text;
 }

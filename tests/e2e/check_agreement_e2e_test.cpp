@@ -29,7 +29,8 @@ std::string ReadWholeFile(const std::wstring& path) {
   if (file == nullptr) {
     return {};
   }
-  std::string bytes(64 * 1024, '\0');
+  constexpr std::size_t kEnough = std::size_t{64} * 1024;  // every sample is far smaller
+  std::string bytes(kEnough, '\0');
   bytes.resize(fread(bytes.data(), 1, bytes.size(), file));
   EXPECT_EQ(fclose(file), 0);
   return bytes;
@@ -44,7 +45,7 @@ std::vector<Sample> Samples() {
   const HANDLE search = FindFirstFileW((dir + L"*.cfg").c_str(), &found);
   if (search != INVALID_HANDLE_VALUE) {
     do {
-      const std::wstring name = found.cFileName;
+      const std::wstring name(static_cast<const wchar_t*>(found.cFileName));
       std::string tag;
       for (const wchar_t c : name.substr(0, name.size() - 4)) {
         tag += std::isalnum(c) != 0 ? static_cast<char>(c) : '_';
@@ -123,7 +124,8 @@ TEST_P(CheckerAgreesWithImporter, SameExitCodeAndSameTexts) {
     return;
   }
   for (const wchar_t* name : kValueNames) {
-    const std::string expected = "{\"name\":\"" + std::string(name, name + wcslen(name)) +
+    const std::wstring_view wide_name(name);
+    const std::string expected = "{\"name\":\"" + std::string(wide_name.begin(), wide_name.end()) +
                                  "\",\"text\":\"" +
                                  profile_import::check::EscapeForJson(StoredText(name)) + "\"";
     EXPECT_NE(checked.output.find(expected), std::string::npos) << expected << "\nnot in\n"

@@ -54,7 +54,7 @@ std::vector<RefusalCase> RefusalCases() {
       {"FourLineEnds", "only\nfour\nline\nends\n",
        "f.cfg: only 4 line ends before the end of the text; 5 are needed (lines 1 to 5 each "
        "end with a line feed)"},
-      {"NulInsideTheFile", std::string("c\nd\0b\nskip\na\nu\n", 16),
+      {"NulInsideTheFile", std::string("c\nd") + '\0' + "b\nskip\na\nu\n",
        "f.cfg: only 1 line end before the end of the text (the text ends at a NUL byte at "
        "offset 3); 5 are needed (lines 1 to 5 each end with a line feed)"},
       {"LineSixCutByTheRead", "c\nd\nb\nskip\na\n" + std::string(600, 'u'),
