@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "support/hand_off_files.h"
@@ -22,6 +23,14 @@ void PrintTo(const RefusalCase& c, std::ostream* out) {
 
 const std::string kTail = "\nd\nb\nskip\na\nu\n";
 
+std::string Repeat(std::string_view piece, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) {
+    out += piece;
+  }
+  return out;
+}
+
 std::vector<RefusalCase> RefusalCases() {
   return {
       {"CorpOnePastCapacity", std::string(64, 'c') + kTail,
@@ -29,27 +38,9 @@ std::vector<RefusalCase> RefusalCases() {
       {"DataBaseJoinedTooLong",
        "c\n" + std::string(20, 'd') + "\n" + std::string(12, 'b') + "\nskip\na\nu\n",
        "f.cfg:2: lines 2 and 3 together are 32 characters long; RegDataBase holds at most 31"},
-      {"AdminCountsCharactersNotBytes",
-       "c\nd\nb\nskip\n" +
-           [] {
-             std::string s;
-             for (int i = 0; i < 32; ++i) {
-               s += "\xC3\xA9";
-             }
-             return s;
-           }() +
-           "\nu\n",
+      {"AdminCountsCharactersNotBytes", "c\nd\nb\nskip\n" + Repeat("\xC3\xA9", 32) + "\nu\n",
        "f.cfg:5: line 5 is 32 characters long; RegAdmin holds at most 31"},
-      {"UserWithSurrogatePairs",
-       "c\nd\nb\nskip\na\n" +
-           [] {
-             std::string s;
-             for (int i = 0; i < 16; ++i) {
-               s += "\xF0\x9F\x98\x80";
-             }
-             return s;
-           }() +
-           "\n",
+      {"UserWithSurrogatePairs", "c\nd\nb\nskip\na\n" + Repeat("\xF0\x9F\x98\x80", 16) + "\n",
        "f.cfg:6: line 6 is 32 characters long; RegUser holds at most 31"},
       {"FourLineEnds", "only\nfour\nline\nends\n",
        "f.cfg: only 4 line ends before the end of the text; 5 are needed (lines 1 to 5 each "
