@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -55,12 +56,11 @@ CheckedFile ReadAndParse(std::FILE* stream, std::string label) {
   return file;
 }
 
-int Run(int argc, const std::string* args, std::FILE* (*open)(const std::string&)) {
+int Run(std::span<const std::string> args, std::FILE* (*open)(const std::string&)) {
   bool json = false;
   std::string path = "sysfile.cfg";
   int paths = 0;
-  for (int i = 1; i < argc; ++i) {
-    const std::string& arg = args[i];  // NOLINT(*-pointer-arithmetic)
+  for (const std::string& arg : args.subspan(1)) {
     if (arg == "--help" || arg == "-h") {
       static_cast<void>(std::fputs(kHelp.data(), stdout));
       return 0;
@@ -128,7 +128,7 @@ int wmain(int argc, wchar_t** argv) {
   // Field texts are printed as UTF-8; a console shows them only in that code page.
   const UINT console_code_page = GetConsoleOutputCP();
   SetConsoleOutputCP(CP_UTF8);
-  const int status = profile_import::check::Run(argc, args.data(), OpenUtf8Path);
+  const int status = profile_import::check::Run(args, OpenUtf8Path);
   SetConsoleOutputCP(console_code_page);
   return status;
 }
@@ -136,6 +136,6 @@ int wmain(int argc, wchar_t** argv) {
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv, argv + argc);  // NOLINT(*-pointer-arithmetic)
   return profile_import::check::Run(
-      argc, args.data(), [](const std::string& path) { return std::fopen(path.c_str(), "rb"); });
+      args, [](const std::string& path) { return std::fopen(path.c_str(), "rb"); });
 }
 #endif

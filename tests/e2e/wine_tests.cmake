@@ -16,10 +16,6 @@ target_link_libraries(e2e_tests PRIVATE check_report profile_core project_warnin
 target_link_options(e2e_tests PRIVATE -static)
 add_dependencies(e2e_tests profile-import profile-check)
 
-# The committed sample files, next to the tests, for the checker's agreement test.
-file(GLOB sample_files ${PROJECT_SOURCE_DIR}/tests/fuzz/corpus/*.cfg
-  ${PROJECT_SOURCE_DIR}/examples/*.cfg)
-file(COPY ${sample_files} DESTINATION ${CMAKE_BINARY_DIR}/samples)
 
 # Wine's background processes outlive this step and would hold CTest's output
 # pipe open, so their output goes to a log instead. Listing the tests may have
