@@ -32,7 +32,7 @@ ImportStatus RunImport(platform::Port& port) {
 
   // Deleted only once every value is stored; a failed deletion just means a
   // later run imports the same file again.
-  DeleteProfileFile(port);
+  DeleteProfileFile(port, file.bytes);
   return ImportStatus::ImportOk;
 }
 

@@ -38,7 +38,11 @@ class Port {
   // ReadFile: one read of up to buffer.size() bytes. The byte count is not reported.
   virtual bool readFile(RawFile file, std::span<std::uint8_t> buffer) = 0;
   virtual void closeHandle(RawFile file) = 0;
-  virtual void deleteFile(const char16_t* name) = 0;
+  // CreateFileW: GENERIC_READ | DELETE, no sharing, OPEN_EXISTING. kInvalidFile on failure.
+  virtual RawFile createFileForDeletion(const char16_t* name) = 0;
+  // SetFileInformationByHandle with FileDispositionInfo: the file goes when the
+  // handle is closed. Not reported: a file left unmarked simply stays.
+  virtual void setFileDispositionInfo(RawFile file) = 0;
 
   // RegOpenKeyExW / RegCreateKeyExW under HKEY_CURRENT_USER with KEY_ALL_ACCESS.
   virtual KeyResult regOpenKeyEx(const char16_t* path) = 0;

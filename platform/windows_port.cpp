@@ -26,13 +26,22 @@ KeyResult Key(LSTATUS error, HKEY key) {
   return {error, error == ERROR_SUCCESS ? std::bit_cast<RawKey>(key) : kNoKey};
 }
 
+RawFile OpenUnshared(const char16_t* name, DWORD access) {
+  const HANDLE file =
+      ::CreateFileW(Wide(name), access, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return file == INVALID_HANDLE_VALUE ? kInvalidFile : std::bit_cast<RawFile>(file);
+}
+
 }  // namespace
 
+// No sharing: while this run holds the file, no other process can open,
+// replace or rename it.
 RawFile WindowsPort::createFile(const char16_t* name) {
-  // No sharing: while this run holds the file, no other run can open it.
-  const HANDLE file = ::CreateFileW(Wide(name), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-  return file == INVALID_HANDLE_VALUE ? kInvalidFile : std::bit_cast<RawFile>(file);
+  return OpenUnshared(name, GENERIC_READ);
+}
+
+RawFile WindowsPort::createFileForDeletion(const char16_t* name) {
+  return OpenUnshared(name, GENERIC_READ | DELETE);
 }
 
 bool WindowsPort::readFile(RawFile file, std::span<std::uint8_t> buffer) {
@@ -45,8 +54,11 @@ void WindowsPort::closeHandle(RawFile file) {
   ::CloseHandle(ToHandle(file));
 }
 
-void WindowsPort::deleteFile(const char16_t* name) {
-  ::DeleteFileW(Wide(name));
+void WindowsPort::setFileDispositionInfo(RawFile file) {
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  ::SetFileInformationByHandle(ToHandle(file), FileDispositionInfo, &disposition,
+                               sizeof(disposition));
 }
 
 KeyResult WindowsPort::regOpenKeyEx(const char16_t* path) {

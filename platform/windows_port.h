@@ -10,7 +10,8 @@ class WindowsPort final : public Port {
   RawFile createFile(const char16_t* name) override;
   bool readFile(RawFile file, std::span<std::uint8_t> buffer) override;
   void closeHandle(RawFile file) override;
-  void deleteFile(const char16_t* name) override;
+  RawFile createFileForDeletion(const char16_t* name) override;
+  void setFileDispositionInfo(RawFile file) override;
   KeyResult regOpenKeyEx(const char16_t* path) override;
   KeyResult regCreateKeyEx(const char16_t* path) override;
   PlatformError regSetValueEx(RawKey key, const char16_t* name, std::uint32_t type,

@@ -1,34 +1,44 @@
 #include "profile/profile_file.h"
 
-#include <array>
-#include <cstdint>
-
 #include "platform/unique_handle.h"
-#include "profile/profile_text.h"
 
 namespace profile_import {
 
 ProfileFileResult ReadProfileFile(platform::Port& port) {
+  ProfileFileResult result{};
   platform::UniqueFile file{port, port.createFile(kProfileFileName)};
   if (!file) {
-    return {ProfileFileResult::NotOpened, {}};
+    result.outcome = ProfileFileResult::NotOpened;
+    return result;
   }
   // Zero-filled, so a file shorter than the read always ends in a NUL.
-  std::array<std::uint8_t, kProfileReadSize> buffer{};
-  const bool read = port.readFile(file.get(), buffer);
+  const bool read = port.readFile(file.get(), result.bytes);
   file.reset();
   if (!read) {
-    return {ProfileFileResult::ReadFailed, {}};
+    result.outcome = ProfileFileResult::ReadFailed;
+    return result;
   }
-  const ParsedProfile parsed = ParseProfileText(buffer);
+  const ParsedProfile parsed = ParseProfileText(result.bytes);
   if (parsed.verdict != ProfileTextVerdict::Accepted) {
-    return {ProfileFileResult::Rejected, {}};
+    result.outcome = ProfileFileResult::Rejected;
+    return result;
   }
-  return {ProfileFileResult::Read, parsed.profile};
+  result.outcome = ProfileFileResult::Read;
+  result.profile = parsed.profile;
+  return result;
 }
 
-void DeleteProfileFile(platform::Port& port) {
-  port.deleteFile(kProfileFileName);
+void DeleteProfileFile(platform::Port& port, const ProfileReadBuffer& imported) {
+  // Held without sharing from the comparison to the close, so the bytes
+  // compared are the bytes of the file that goes.
+  const platform::UniqueFile file{port, port.createFileForDeletion(kProfileFileName)};
+  if (!file) {
+    return;
+  }
+  ProfileReadBuffer current{};
+  if (port.readFile(file.get(), current) && current == imported) {
+    port.setFileDispositionInfo(file.get());
+  }
 }
 
 }  // namespace profile_import

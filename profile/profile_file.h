@@ -1,12 +1,19 @@
 #pragma once
 
+#include <array>
+#include <cstdint>
+
 #include "platform/port.h"
+#include "profile/profile_text.h"
 #include "profile/site_profile.h"
 
 namespace profile_import {
 
 // Looked for by this relative name, so in the current working directory.
 inline constexpr const char16_t* kProfileFileName = u"sysfile.cfg";
+
+// The bytes of one read of the file, zero-filled past its end.
+using ProfileReadBuffer = std::array<std::uint8_t, kProfileReadSize>;
 
 struct ProfileFileResult {
   enum Outcome {
@@ -17,11 +24,15 @@ struct ProfileFileResult {
   };
   Outcome outcome{};
   SiteProfile profile;
+  ProfileReadBuffer bytes{};  // what the read gave, so the deletion can tell it is the same file
 };
 
 // Opens the file without sharing, reads it once, closes it, and parses it.
 ProfileFileResult ReadProfileFile(platform::Port& port);
 
-void DeleteProfileFile(platform::Port& port);
+// Deletes the file only if it still starts with the bytes that were imported:
+// a file put in its place since the read stays for the next run. Reports
+// nothing; any failure leaves the file where it is.
+void DeleteProfileFile(platform::Port& port, const ProfileReadBuffer& imported);
 
 }  // namespace profile_import

@@ -65,6 +65,75 @@ TEST_F(ConcurrentImport, SecondFileImportedAfterFirstLeavesItsValues) {
   EXPECT_FALSE(ReadHandOff().has_value());
 }
 
+// Pins this process to one CPU for the life of the object.
+class ProcessAffinity {
+ public:
+  ProcessAffinity() {
+    GetProcessAffinityMask(GetCurrentProcess(), &previous_, &system_);
+    SetProcessAffinityMask(GetCurrentProcess(), 1);
+  }
+  ~ProcessAffinity() { SetProcessAffinityMask(GetCurrentProcess(), previous_); }
+  ProcessAffinity(const ProcessAffinity&) = delete;
+  ProcessAffinity& operator=(const ProcessAffinity&) = delete;
+  ProcessAffinity(ProcessAffinity&&) = delete;
+  ProcessAffinity& operator=(ProcessAffinity&&) = delete;
+
+ private:
+  DWORD_PTR previous_ = 0;
+  DWORD_PTR system_ = 0;
+};
+
+// Another process puts a new file in place as soon as the run has stored its
+// first value, so the replacement lands while the run is going on (or, held
+// off by the deletion's open, right after). Either way it must survive, and
+// the next run must import it.
+TEST_F(ConcurrentImport, FileReplacedDuringARunStaysForTheNext) {
+  const std::wstring staged = WorkDirectory() + L"\\staged.cfg";
+  int landed_during_run = 0;
+  const ProcessAffinity one_cpu;
+  for (int round = 1; round <= kRounds; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    SetValue(kProfileKeyPath, L"RegCorp", StringValue(L"before"));
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kProfileKeyPath, 0, KEY_NOTIFY, &key),
+              ERROR_SUCCESS);
+    const HANDLE written = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_EQ(RegNotifyChangeKeyValue(key, FALSE, REG_NOTIFY_CHANGE_LAST_SET, written, TRUE),
+              ERROR_SUCCESS);
+    WriteHandOff(NumberedFile(1));
+    {
+      FILE* next = _wfopen(staged.c_str(), L"wb");
+      ASSERT_NE(next, nullptr);
+      const std::string bytes = NumberedFile(2);
+      EXPECT_EQ(fwrite(bytes.data(), 1, bytes.size(), next), bytes.size());
+      EXPECT_EQ(fclose(next), 0);
+    }
+
+    // On one CPU the woken test preempts the run, so the move lands before its deletion.
+    const PROCESS_INFORMATION run = StartImporter(CREATE_SUSPENDED);
+    SetProcessAffinityMask(run.hProcess, 1);
+    ResumeThread(run.hThread);
+    EXPECT_EQ(WaitForSingleObject(written, 10000), WAIT_OBJECT_0);
+    // Refused while a run holds the file; a bounded number of tries.
+    bool moved = false;
+    for (int attempt = 0; attempt < 10000 && !moved; ++attempt) {
+      moved = MoveFileExW(staged.c_str(), HandOffPath().c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    }
+    landed_during_run += WaitForSingleObject(run.hProcess, 0) == WAIT_TIMEOUT ? 1 : 0;
+    EXPECT_EQ(WaitForExitCode(run), kImportOk);
+    CloseHandle(written);
+    RegCloseKey(key);
+    ASSERT_TRUE(moved);
+
+    ExpectProfileStored(NumberedProfile(1));
+    EXPECT_EQ(ReadHandOff(), NumberedFile(2)) << "the replacement was lost";
+    EXPECT_EQ(RunImporter(), kImportOk);
+    ExpectProfileStored(NumberedProfile(2));
+    EXPECT_FALSE(ReadHandOff().has_value());
+  }
+  RecordProperty("landed_during_run", landed_during_run);
+}
+
 class GeneratedFile : public ImportEndToEnd, public ::testing::WithParamInterface<std::size_t> {
  public:
   static const std::vector<std::string>& Files() {

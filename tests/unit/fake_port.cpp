@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <utility>
 
 namespace profile_import::testing {
 namespace {
@@ -30,8 +31,8 @@ void FakePort::TouchRegistry() {
   }
 }
 
-platform::RawFile FakePort::createFile(const char16_t* /*name*/) {
-  if (!file || Fails(FailingCall::CreateFile)) {
+platform::RawFile FakePort::OpenFile(FailingCall call) {
+  if (!file || Fails(call)) {
     return platform::kInvalidFile;
   }
   const std::uintptr_t handle = NextHandle();
@@ -39,8 +40,18 @@ platform::RawFile FakePort::createFile(const char16_t* /*name*/) {
   return platform::RawFile{handle};
 }
 
+platform::RawFile FakePort::createFile(const char16_t* /*name*/) {
+  return OpenFile(FailingCall::CreateFile);
+}
+
+platform::RawFile FakePort::createFileForDeletion(const char16_t* /*name*/) {
+  return OpenFile(FailingCall::CreateFileForDeletion);
+}
+
 bool FakePort::readFile(platform::RawFile file, std::span<std::uint8_t> buffer) {
-  if (!open_files_.contains(static_cast<std::uintptr_t>(file)) || Fails(FailingCall::ReadFile)) {
+  const FailingCall call =
+      reads_attempted_++ == 0 ? FailingCall::ReadFile : FailingCall::RereadFile;
+  if (!open_files_.contains(static_cast<std::uintptr_t>(file)) || Fails(call)) {
     return false;
   }
   const std::size_t count = std::min(buffer.size(), this->file->size());
@@ -49,15 +60,22 @@ bool FakePort::readFile(platform::RawFile file, std::span<std::uint8_t> buffer) 
 }
 
 void FakePort::closeHandle(platform::RawFile file) {
-  if (open_files_.erase(static_cast<std::uintptr_t>(file)) == 0) {
+  const auto handle = static_cast<std::uintptr_t>(file);
+  if (open_files_.erase(handle) == 0) {
     ++bad_closes;
+  }
+  if (marked_for_deletion_.erase(handle) != 0) {
+    this->file.reset();
+    file_deleted = true;
+  } else if (replacement) {
+    this->file = std::exchange(replacement, std::nullopt);
   }
 }
 
-void FakePort::deleteFile(const char16_t* /*name*/) {
-  if (file && !Fails(FailingCall::DeleteFile)) {
-    file.reset();
-    file_deleted = true;
+void FakePort::setFileDispositionInfo(platform::RawFile file) {
+  const auto handle = static_cast<std::uintptr_t>(file);
+  if (open_files_.contains(handle) && !Fails(FailingCall::SetFileDisposition)) {
+    marked_for_deletion_.insert(handle);
   }
 }
 

@@ -15,14 +15,16 @@ namespace profile_import::testing {
 // A Windows call a FakePort can be told to fail.
 enum class FailingCall {
   CreateFile,
-  ReadFile,
+  ReadFile,  // the import's read
   RegOpenKey,
   RegCreateKey,
   FirstWrite,
   SecondWrite,
   ThirdWrite,
   FourthWrite,
-  DeleteFile,
+  CreateFileForDeletion,
+  RereadFile,  // the deletion's read
+  SetFileDisposition,
 };
 
 struct StoredValue {
@@ -38,6 +40,8 @@ struct StoredValue {
 class FakePort final : public platform::Port {
  public:
   std::optional<std::string> file;  // the hand-off file's bytes; absent when empty
+  // Put in place of the file once the import has closed it, as another process might.
+  std::optional<std::string> replacement;
   bool key_exists = false;
   std::map<std::u16string, StoredValue> values;
   std::set<FailingCall> failing;
@@ -55,7 +59,8 @@ class FakePort final : public platform::Port {
   platform::RawFile createFile(const char16_t* name) override;
   bool readFile(platform::RawFile file, std::span<std::uint8_t> buffer) override;
   void closeHandle(platform::RawFile file) override;
-  void deleteFile(const char16_t* name) override;
+  platform::RawFile createFileForDeletion(const char16_t* name) override;
+  void setFileDispositionInfo(platform::RawFile file) override;
   platform::KeyResult regOpenKeyEx(const char16_t* path) override;
   platform::KeyResult regCreateKeyEx(const char16_t* path) override;
   platform::PlatformError regSetValueEx(platform::RawKey key, const char16_t* name,
@@ -65,11 +70,14 @@ class FakePort final : public platform::Port {
 
  private:
   std::uintptr_t NextHandle();
+  platform::RawFile OpenFile(FailingCall call);
   void TouchRegistry();
   [[nodiscard]] bool Fails(FailingCall call) const { return failing.contains(call); }
 
   std::uintptr_t last_handle_ = 0x100;
   std::set<std::uintptr_t> open_files_;
+  std::set<std::uintptr_t> marked_for_deletion_;
+  std::size_t reads_attempted_ = 0;
   std::set<std::uintptr_t> open_keys_;
   std::size_t writes_attempted_ = 0;
 };

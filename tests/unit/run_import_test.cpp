@@ -28,6 +28,7 @@ struct RunCase {
   std::size_t values_written;  // a prefix of kAllFour, in order
   bool file_deleted;
   std::optional<std::string> file = kValidFile;
+  std::optional<std::string> replacement = std::nullopt;  // put in place after the import's read
 };
 
 std::vector<RunCase> Cases() {
@@ -43,7 +44,12 @@ std::vector<RunCase> Cases() {
       {"SecondWriteFails", {SecondWrite}, true, WriteFailed, 1, false},
       {"ThirdWriteFails", {ThirdWrite}, true, WriteFailed, 2, false},
       {"FourthWriteFails", {FourthWrite}, true, WriteFailed, 3, false},
-      {"DeleteFailsStillOk", {DeleteFile}, true, ImportOk, 4, false},
+      // The deletion opens the file again and deletes it only if it holds what was imported.
+      {"DeletionOpenFailsStillOk", {CreateFileForDeletion}, true, ImportOk, 4, false},
+      {"DeletionReadFailsStillOk", {RereadFile}, true, ImportOk, 4, false},
+      {"MarkingFailsStillOk", {SetFileDisposition}, true, ImportOk, 4, false},
+      {"ReplacedAfterReadIsKept", {}, true, ImportOk, 4, false, kValidFile, kValidFile + "x"},
+      {"ReplacedWithSameBytesIsDeleted", {}, true, ImportOk, 4, true, kValidFile, kValidFile},
       // Key open x key create.
       {"KeyOpens_CreateWouldSucceed", {}, true, ImportOk, 4, true},
       {"KeyOpens_CreateWouldFail", {RegCreateKey}, true, ImportOk, 4, true},
@@ -53,7 +59,7 @@ std::vector<RunCase> Cases() {
       {"KeyOpenDenied_CreateFails", {RegOpenKey, RegCreateKey}, true, KeyUnavailable, 0, false},
       // A write failure after a created key still closes it and keeps the file.
       {"KeyCreated_ThirdWriteFails", {ThirdWrite}, false, WriteFailed, 2, false},
-      {"KeyCreated_DeleteFails", {DeleteFile}, false, ImportOk, 4, false},
+      {"KeyCreated_MarkingFails", {SetFileDisposition}, false, ImportOk, 4, false},
   };
 }
 
@@ -69,6 +75,7 @@ TEST_P(RunImportTest, OutcomeWritesDeletionAndHandles) {
   port.file = c.file;
   port.key_exists = c.key_exists;
   port.failing = c.failing;
+  port.replacement = c.replacement;
 
   EXPECT_EQ(RunImport(port), c.status);
   EXPECT_EQ(port.written, std::vector<std::u16string>(
