@@ -27,11 +27,13 @@ constexpr int kUsageError = 2;
 constexpr std::string_view kHelp =
     "usage: profile-check [--json] [FILE]   (FILE defaults to sysfile.cfg; - reads stdin)\n"
     "Reads FILE as profile-import does and prints what it would store, or why it refuses.\n"
-    "Format: only the first 512 bytes count; the text ends at the first NUL byte.\n"
+    "Format: only the first 512 bytes count; the text ends at the first NUL.\n"
     "  line 1 -> RegCorp (63)   lines 2+3 joined -> RegDataBase (31)   line 4 passed over\n"
     "  line 5 -> RegAdmin (31)  line 6 -> RegUser (31)   (limits in UTF-16 code units)\n"
-    "Lines end with LF or CR LF; each line is UTF-8 if valid, else Windows-1252; BOM dropped.\n"
-    "Refused: fewer than 5 line ends, a line over its limit, or line 6 cut at byte 512.\n"
+    "Lines end with LF or CR LF; each line is UTF-8 if valid, else Windows-1252; BOM dropped;\n"
+    "a file that starts with FF FE is UTF-16 LE (as PowerShell's Out-File writes it).\n"
+    "Refused: fewer than 5 line ends, a line over its limit or with a lone surrogate (UTF-16),\n"
+    "or line 6 cut at byte 512.\n"
     "Exit: 0 accepted, -5 refused, -1 cannot open, -4 cannot read, 2 bad usage.\n"
     "--json prints one JSON object (values, lengths, encodings, or the reason).\n"
     "Nothing is written: no registry access, no deletion.\n";

@@ -83,6 +83,8 @@ const char* EncodingName(TextEncoding encoding) {
       return "UTF-8";
     case TextEncoding::Windows1252:
       return "Windows-1252";
+    case TextEncoding::Utf16Le:
+      return "UTF-16LE";
   }
   return "?";
 }
@@ -103,21 +105,32 @@ std::string EncodingList(const ParsedProfile& parsed, const std::vector<std::siz
   return out;
 }
 
+// What ends the text: a NUL byte, or in UTF-16 a U+0000 unit of two bytes.
+std::size_t NulBytes(const ParsedProfile& parsed) {
+  return parsed.utf16_le ? sizeof(char16_t) : 1;
+}
+std::string NulName(const ParsedProfile& parsed) {
+  return parsed.utf16_le ? "a NUL character (U+0000)" : "a NUL byte";
+}
+
 // What the importer never looks at, for a file it accepts.
 std::vector<std::string> Notes(const CheckedFile& file) {
   const ParsedProfile& parsed = file.parsed;
   std::vector<std::string> notes;
   if (parsed.had_byte_order_mark) {
-    notes.emplace_back("the UTF-8 byte order mark at the start is dropped");
+    notes.emplace_back(parsed.utf16_le ? "the UTF-16 LE byte order mark at the start is dropped"
+                                       : "the UTF-8 byte order mark at the start is dropped");
   }
   if (parsed.ignored_after_line_six > 0) {
     notes.push_back(std::to_string(parsed.ignored_after_line_six) +
                     " bytes of text after line 6 are ignored");
   }
   const std::size_t read = std::min(file.file_bytes, kProfileReadSize);
-  if (parsed.ended_at_nul && read > parsed.text_bytes + 1) {
-    notes.push_back("the text ends at a NUL byte at offset " + std::to_string(parsed.text_bytes) +
-                    "; the " + std::to_string(read - parsed.text_bytes - 1) +
+  const std::size_t nul_bytes = NulBytes(parsed);
+  if (parsed.ended_at_nul && read > parsed.text_bytes + nul_bytes) {
+    notes.push_back("the text ends at " + NulName(parsed) + " at offset " +
+                    std::to_string(parsed.text_bytes) + "; the " +
+                    std::to_string(read - parsed.text_bytes - nul_bytes) +
                     " bytes read after it are ignored");
   }
   if (file.file_bytes > kProfileReadSize) {
@@ -144,6 +157,8 @@ std::string RuleName(ProfileTextVerdict verdict) {
       return "admin_too_long";
     case ProfileTextVerdict::UserTooLong:
       return "user_too_long";
+    case ProfileTextVerdict::NotWellFormedUtf16:
+      return "not_well_formed_utf16";
   }
   return "?";
 }
@@ -261,13 +276,18 @@ std::string DescribeRefusal(const CheckedFile& file) {
            std::to_string(parsed.refused_length) + " characters long; " + Utf8(field->name) +
            " holds at most " + std::to_string(field->capacity);
   }
+  if (parsed.verdict == ProfileTextVerdict::NotWellFormedUtf16) {
+    return at + "line " + std::to_string(parsed.line) +
+           " holds a lone surrogate, so it is not well-formed UTF-16";
+  }
   if (parsed.verdict == ProfileTextVerdict::LastLineMayBeCut) {
     return at + "line 6 has no line end within the first " + std::to_string(kProfileReadSize) +
            " bytes and may be cut";
   }
   // The read is zero-filled; only a NUL inside the file is worth pointing at.
-  const bool nul_in_file = parsed.ended_at_nul && parsed.text_bytes < file.file_bytes;
-  const std::string where = nul_in_file ? " (the text ends at a NUL byte at offset " +
+  const bool nul_in_file =
+      parsed.ended_at_nul && parsed.text_bytes + NulBytes(parsed) <= file.file_bytes;
+  const std::string where = nul_in_file ? " (the text ends at " + NulName(parsed) + " at offset " +
                                               std::to_string(parsed.text_bytes) + ")"
                                         : "";
   const char* ends = parsed.line_ends == 1 ? " line end" : " line ends";
@@ -276,10 +296,28 @@ std::string DescribeRefusal(const CheckedFile& file) {
          "; 5 are needed (lines 1 to 5 each end with a line feed)";
 }
 
+namespace {
+
+// For a refused file that looks like UTF-16 the reader does not take: what it
+// looks like and what is read instead. Empty otherwise.
+std::string Utf16Hint(const ParsedProfile& parsed) {
+  if (parsed.verdict == ProfileTextVerdict::Accepted || parsed.unread_utf16 == UnreadUtf16::None) {
+    return {};
+  }
+  const char* looks = parsed.unread_utf16 == UnreadUtf16::BigEndian
+                          ? "UTF-16 big-endian"
+                          : "UTF-16 without a byte order mark";
+  return std::string("the file looks like ") + looks +
+         "; UTF-8, Windows-1252 and UTF-16 LE with its byte order mark (FF FE) are read";
+}
+
+}  // namespace
+
 std::string TextReport(const CheckedFile& file) {
   const ParsedProfile& parsed = file.parsed;
   if (parsed.verdict != ProfileTextVerdict::Accepted) {
-    return DescribeRefusal(file) + "\n";
+    const std::string hint = Utf16Hint(parsed);
+    return DescribeRefusal(file) + "\n" + (hint.empty() ? "" : "hint: " + hint + "\n");
   }
   const std::vector<FieldView> fields = Fields(parsed.profile);
   std::size_t widest = 0;
@@ -319,6 +357,8 @@ std::string JsonReport(const CheckedFile& file) {
              ",\"capacity\":" + std::to_string(field->capacity);
     }
     out += ",\"line_ends\":" + std::to_string(parsed.line_ends);
+    const std::string hint = Utf16Hint(parsed);
+    out += hint.empty() ? "" : ",\"hint\":" + JsonText(hint);
     return out + ",\"message\":" + JsonText(DescribeRefusal(file)) + "}}\n";
   }
   out += ",\"verdict\":\"accepted\",\"values\":[";

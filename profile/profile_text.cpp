@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <string_view>
 
 #include "profile/text_decoding.h"
@@ -9,56 +10,77 @@
 namespace profile_import {
 namespace {
 
-constexpr std::uint8_t kLineFeed = 0x0A;
-constexpr std::uint8_t kCarriageReturn = 0x0D;
+constexpr char16_t kLineFeed = 0x0A;
+constexpr char16_t kCarriageReturn = 0x0D;
 constexpr std::array<std::uint8_t, 3> kUtf8ByteOrderMark = {0xEF, 0xBB, 0xBF};
+constexpr std::array<std::uint8_t, 2> kUtf16LeByteOrderMark = {0xFF, 0xFE};
+constexpr std::array<std::uint8_t, 2> kUtf16BeByteOrderMark = {0xFE, 0xFF};
+// The code units that the bytes after the UTF-16 mark fill.
+constexpr std::size_t kUtf16ReadUnits = (kProfileReadSize - kUtf16LeByteOrderMark.size()) / 2;
 
 using Bytes = std::span<const std::uint8_t>;
+using Units = std::span<const char16_t>;
 
+template <typename Unit>
 struct Line {
-  Bytes text;          // without its line end
-  bool ended_by_lf{};  // false only for a last line that runs to the end of the text
+  std::span<const Unit> text;  // without its line end
+  bool ended_by_lf{};          // false only for a last line that runs to the end of the text
 };
 
 // Cuts the next line off the front of `rest`. A CR directly before the LF is
 // part of the line end; any other CR is text.
-Line TakeLine(Bytes& rest) {
-  const auto lf = std::find(rest.begin(), rest.end(), kLineFeed);
+template <typename Unit>
+Line<Unit> TakeLine(std::span<const Unit>& rest) {
+  const auto lf = std::find(rest.begin(), rest.end(), Unit{kLineFeed});
   if (lf == rest.end()) {
-    const Line line{rest, false};
+    const Line<Unit> line{rest, false};
     rest = rest.last(0);
     return line;
   }
   auto length = static_cast<std::size_t>(lf - rest.begin());
-  Bytes text = rest.first(length);
+  std::span<const Unit> text = rest.first(length);
   rest = rest.subspan(length + 1);
-  if (!text.empty() && text.back() == kCarriageReturn) {
+  if (!text.empty() && text.back() == Unit{kCarriageReturn}) {
     text = text.first(text.size() - 1);
   }
   return {text, true};
 }
 
-}  // namespace
+template <typename Unit, std::size_t N>
+bool StartsWith(std::span<const Unit> text, const std::array<Unit, N>& prefix) {
+  return text.size() >= N && std::equal(prefix.begin(), prefix.end(), text.begin());
+}
 
-ParsedProfile ParseProfileText(Bytes bytes) {
-  ParsedProfile result{};
-  bytes = bytes.first(std::min(bytes.size(), kProfileReadSize));
-  const auto nul = std::find(bytes.begin(), bytes.end(), std::uint8_t{0});
-  result.ended_at_nul = nul != bytes.end();
-  const bool full_read_without_nul = !result.ended_at_nul && bytes.size() == kProfileReadSize;
-  Bytes rest = bytes.first(static_cast<std::size_t>(nul - bytes.begin()));
-  result.text_bytes = rest.size();
-  if (rest.size() >= kUtf8ByteOrderMark.size() &&
-      std::equal(kUtf8ByteOrderMark.begin(), kUtf8ByteOrderMark.end(), rest.begin())) {
-    result.had_byte_order_mark = true;
-    rest = rest.subspan(kUtf8ByteOrderMark.size());
+bool IsHighSurrogate(char16_t unit) {
+  return unit >= 0xD800U && unit <= 0xDBFFU;
+}
+bool IsLowSurrogate(char16_t unit) {
+  return unit >= 0xDC00U && unit <= 0xDFFFU;
+}
+
+// Every surrogate is part of a high-low pair.
+bool IsWellFormedUtf16(Units units) {
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    if (IsHighSurrogate(units[i]) && i + 1 < units.size() && IsLowSurrogate(units[i + 1])) {
+      ++i;
+    } else if (IsHighSurrogate(units[i]) || IsLowSurrogate(units[i])) {
+      return false;
+    }
   }
+  return true;
+}
 
-  std::array<Line, kProfileLineCount> lines{};
+// Splits a text, in bytes or in UTF-16 units, into the six lines and applies
+// the rules that both share. `decode(index, out)` gives line `index` as UTF-16
+// (in `out` or in the text itself), or nothing when it is not well-formed.
+template <typename Unit, typename Decode>
+ParsedProfile SplitAndCheck(ParsedProfile result, std::span<const Unit> rest,
+                            bool full_read_without_end, Decode decode) {
+  std::array<Line<Unit>, kProfileLineCount> lines{};
   std::generate(lines.begin(), lines.end(), [&rest] { return TakeLine(rest); });
-  result.line_ends = static_cast<std::size_t>(
-      std::count_if(lines.begin(), lines.end(), [](const Line& line) { return line.ended_by_lf; }));
-  result.ignored_after_line_six = rest.size();
+  result.line_ends = static_cast<std::size_t>(std::count_if(
+      lines.begin(), lines.end(), [](const Line<Unit>& line) { return line.ended_by_lf; }));
+  result.ignored_after_line_six = rest.size() * sizeof(Unit);
 
   const auto refuse = [&result](ProfileTextVerdict verdict, std::size_t line, std::size_t length) {
     result.verdict = verdict;
@@ -69,38 +91,109 @@ ParsedProfile ParseProfileText(Bytes bytes) {
   if (!lines[4].ended_by_lf) {
     return refuse(ProfileTextVerdict::TooFewLineEnds, 0, 0);
   }
-  if (!lines[5].ended_by_lf && full_read_without_nul) {
+  if (!lines[5].ended_by_lf && full_read_without_end) {
     return refuse(ProfileTextVerdict::LastLineMayBeCut, 6, 0);
   }
 
   // Lines 2 and 3 are decoded side by side, since they fill one field.
   std::array<char16_t, kProfileReadSize> units{};
   std::array<char16_t, kProfileReadSize> more_units{};
-  const auto decode = [&lines, &result](std::size_t index, std::span<char16_t> out) {
-    const DecodedLine decoded = DecodeLine(lines.at(index).text, out);
-    result.encodings.at(index) = decoded.encoding;
-    return decoded.text;
+  std::array<std::u16string_view, kProfileLineCount> texts{};
+  const auto take = [&](std::size_t index, std::span<char16_t> out) {
+    const std::optional<std::u16string_view> text = decode(lines[index].text, out, result, index);
+    texts[index] = text.value_or(std::u16string_view{});
+    return text.has_value();
   };
-  const std::u16string_view corp = decode(0, units);
-  if (!result.profile.Corp.Append(corp)) {
-    return refuse(ProfileTextVerdict::CorpTooLong, 1, corp.size());
+  if (!take(0, units)) {
+    return refuse(ProfileTextVerdict::NotWellFormedUtf16, 1, 0);
   }
-  const std::u16string_view line2 = decode(1, units);
-  const std::u16string_view line3 = decode(2, more_units);
-  if (line2.size() + line3.size() > kDataBaseCapacity) {
-    return refuse(ProfileTextVerdict::DataBaseTooLong, 2, line2.size() + line3.size());
+  if (!result.profile.Corp.Append(texts[0])) {
+    return refuse(ProfileTextVerdict::CorpTooLong, 1, texts[0].size());
   }
-  result.profile.DataBase.Append(line2);
-  result.profile.DataBase.Append(line3);
-  const std::u16string_view admin = decode(4, units);
-  if (!result.profile.Admin.Append(admin)) {
-    return refuse(ProfileTextVerdict::AdminTooLong, 5, admin.size());
+  for (const std::size_t index : {std::size_t{1}, std::size_t{2}}) {
+    if (!take(index, index == 1 ? std::span<char16_t>(units) : more_units)) {
+      return refuse(ProfileTextVerdict::NotWellFormedUtf16, index + 1, 0);
+    }
   }
-  const std::u16string_view user = decode(5, units);
-  if (!result.profile.User.Append(user)) {
-    return refuse(ProfileTextVerdict::UserTooLong, 6, user.size());
+  if (texts[1].size() + texts[2].size() > kDataBaseCapacity) {
+    return refuse(ProfileTextVerdict::DataBaseTooLong, 2, texts[1].size() + texts[2].size());
+  }
+  result.profile.DataBase.Append(texts[1]);
+  result.profile.DataBase.Append(texts[2]);
+  if (!take(4, units)) {
+    return refuse(ProfileTextVerdict::NotWellFormedUtf16, 5, 0);
+  }
+  if (!result.profile.Admin.Append(texts[4])) {
+    return refuse(ProfileTextVerdict::AdminTooLong, 5, texts[4].size());
+  }
+  if (!take(5, units)) {
+    return refuse(ProfileTextVerdict::NotWellFormedUtf16, 6, 0);
+  }
+  if (!result.profile.User.Append(texts[5])) {
+    return refuse(ProfileTextVerdict::UserTooLong, 6, texts[5].size());
   }
   return result;
+}
+
+// After the mark, the read holds little-endian code units; bytes the read did
+// not fill count as zero, as the zero-filled buffer makes them.
+ParsedProfile ParseUtf16Le(ParsedProfile result, Bytes bytes) {
+  result.utf16_le = true;
+  result.had_byte_order_mark = true;
+  const Bytes after_mark = bytes.subspan(kUtf16LeByteOrderMark.size());
+  std::array<char16_t, kUtf16ReadUnits> units{};
+  const std::size_t available = std::min(units.size(), (after_mark.size() + 1) / 2);
+  for (std::size_t unit = 0; unit < available; ++unit) {
+    const std::size_t low = 2 * unit;
+    const unsigned high = low + 1 < after_mark.size() ? after_mark[low + 1] : 0U;
+    units[unit] = static_cast<char16_t>(after_mark[low] | (high << 8U));
+  }
+  const Units read{units.data(), available};
+  const auto nul = std::find(read.begin(), read.end(), char16_t{0});
+  result.ended_at_nul = nul != read.end();
+  const bool full_read_without_nul = !result.ended_at_nul && bytes.size() == kProfileReadSize;
+  const Units text = read.first(static_cast<std::size_t>(nul - read.begin()));
+  result.text_bytes = kUtf16LeByteOrderMark.size() + text.size() * sizeof(char16_t);
+  return SplitAndCheck(
+      result, text, full_read_without_nul,
+      [](Units line, std::span<char16_t> /*out*/, ParsedProfile& parsed, std::size_t index) {
+        parsed.encodings[index] = TextEncoding::Utf16Le;
+        return IsWellFormedUtf16(line) ? std::optional<std::u16string_view>(
+                                             std::u16string_view{line.data(), line.size()})
+                                       : std::nullopt;
+      });
+}
+
+}  // namespace
+
+ParsedProfile ParseProfileText(Bytes bytes) {
+  ParsedProfile result{};
+  bytes = bytes.first(std::min(bytes.size(), kProfileReadSize));
+  if (StartsWith(bytes, kUtf16LeByteOrderMark)) {
+    return ParseUtf16Le(result, bytes);
+  }
+  if (StartsWith(bytes, kUtf16BeByteOrderMark)) {
+    result.unread_utf16 = UnreadUtf16::BigEndian;
+  } else if (bytes.size() >= 2 && bytes[1] == 0) {
+    result.unread_utf16 = UnreadUtf16::NoByteOrderMark;
+  }
+
+  const auto nul = std::find(bytes.begin(), bytes.end(), std::uint8_t{0});
+  result.ended_at_nul = nul != bytes.end();
+  const bool full_read_without_nul = !result.ended_at_nul && bytes.size() == kProfileReadSize;
+  Bytes rest = bytes.first(static_cast<std::size_t>(nul - bytes.begin()));
+  result.text_bytes = rest.size();
+  if (StartsWith(rest, kUtf8ByteOrderMark)) {
+    result.had_byte_order_mark = true;
+    rest = rest.subspan(kUtf8ByteOrderMark.size());
+  }
+  return SplitAndCheck(
+      result, rest, full_read_without_nul,
+      [](Bytes line, std::span<char16_t> out, ParsedProfile& parsed, std::size_t index) {
+        const DecodedLine decoded = DecodeLine(line, out);
+        parsed.encodings[index] = decoded.encoding;
+        return std::optional<std::u16string_view>(decoded.text);
+      });
 }
 
 }  // namespace profile_import

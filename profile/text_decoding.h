@@ -6,8 +6,9 @@
 
 namespace profile_import {
 
-// How a line's bytes were read. ASCII reads the same either way.
-enum class TextEncoding { Ascii, Utf8, Windows1252 };
+// How a line's bytes were read. ASCII reads the same as UTF-8 or Windows-1252;
+// Utf16Le is for every line of a file that starts with the UTF-16 LE mark.
+enum class TextEncoding { Ascii, Utf8, Windows1252, Utf16Le };
 
 struct DecodedLine {
   std::u16string_view text;  // in the caller's buffer

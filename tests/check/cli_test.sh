@@ -27,6 +27,8 @@ expect 255 '"verdict":"not_opened"' --json no-such.cfg
 expect 2 'usage: profile-check' --bogus
 expect 0 'usage: profile-check' --help
 expect 0 'RegUser      "jdoe"' - <"$samples/crlf.cfg"
+expect 0 'lines 2 and 3: UTF-16LE + UTF-16LE' utf16le-powershell.cfg
+expect 251 'hint: the file looks like UTF-16 big-endian' utf16be.cfg
 expect 0 'RegCorp' # no argument: sysfile.cfg in the working directory
 
 [ "$failures" -eq 0 ] && echo "profile-check: all cases pass"

@@ -1,6 +1,8 @@
 // Runs the real profile-import.exe against real files and the real registry
 // (under Wine on Linux) and checks its full 32-bit exit code and what it left.
+#include <initializer_list>
 #include <string>
+#include <string_view>
 
 #include "e2e_support.h"
 
@@ -10,6 +12,19 @@ namespace {
 const std::string kValidFile = "Acme Corp\nSQL01\\\nMIRANDEL\nline four\nadmin\njdoe\n";
 
 const Profile kValidProfile = {L"Acme Corp", L"SQL01\\MIRANDEL", L"admin", L"jdoe"};
+
+// What Windows PowerShell 5.1's Out-File writes: UTF-16 LE with its byte
+// order mark, CR LF after every line.
+std::string OutFile(std::initializer_list<std::wstring_view> lines) {
+  std::string bytes = "\xFF\xFE";
+  for (const std::wstring_view line : lines) {
+    for (const wchar_t unit : std::wstring(line) + L"\r\n") {
+      bytes += static_cast<char>(unit & 0xFF);
+      bytes += static_cast<char>(unit >> 8);
+    }
+  }
+  return bytes;
+}
 
 struct AcceptedFile {
   const char* name;
@@ -50,7 +65,12 @@ INSTANTIATE_TEST_SUITE_P(
                                    {L"Caf\u00E9 M\u00FCller", L"srv\u20AC", L"", L"\U0001F600"}},
                       AcceptedFile{"Windows1252NoLastLineEnd",
                                    "Caf\xE9\n\x80\n\n\n\xC0\nna\xEFve",
-                                   {L"Caf\u00E9", L"\u20AC", L"\u00C0", L"na\u00EFve"}}),
+                                   {L"Caf\u00E9", L"\u20AC", L"\u00C0", L"na\u00EFve"}},
+                      AcceptedFile{"PowerShellUtf16Le",
+                                   OutFile({L"Caf\u00E9 M\u00FCller", L"SQL01\\", L"\u0425\u0414",
+                                            L"x", L"adm\U0001F600", L"jdoe"}),
+                                   {L"Caf\u00E9 M\u00FCller", L"SQL01\\\u0425\u0414",
+                                    L"adm\U0001F600", L"jdoe"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ImportEndToEnd, CreatesMissingKeyAndParent) {

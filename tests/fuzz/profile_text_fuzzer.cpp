@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "../unit/fake_port.h"
 #include "profile/profile_file.h"
@@ -48,27 +49,70 @@ bool SameOutcome(const ProfileFileResult& a, const ProfileFileResult& b) {
          a.profile.User.View() == b.profile.User.View();
 }
 
-// The text that the reader looks at: the first read, up to its first NUL.
-std::string_view ReadText(const std::string& bytes) {
-  std::string_view text(bytes.data(), std::min(bytes.size(), kProfileReadSize));
-  return text.substr(0, text.find('\0'));
+// Where a file's text starts and how wide its code units are: bytes, or
+// little-endian 16-bit units after the UTF-16 LE mark.
+struct Layout {
+  std::size_t start;
+  std::size_t unit;
+};
+
+Layout LayoutOf(std::string_view bytes) {
+  return bytes.substr(0, 2) == "\xFF\xFE" ? Layout{2, 2} : Layout{0, 1};
 }
 
-// A line's text as a field, found by placing it where Admin is read.
-std::u16string AsAdmin(std::string_view line) {
-  const ProfileFileResult probe = ReadThroughPort("x\n\n\n\n" + std::string(line) + "\n\n");
+// The bytes with the zero fill that completes a last, odd unit.
+std::string Padded(const std::string& bytes, Layout layout) {
+  return (bytes.size() - layout.start) % layout.unit == 0 ? bytes : bytes + '\0';
+}
+
+bool IsUnit(std::string_view bytes, std::size_t at, Layout layout, char value) {
+  return bytes[at] == value && (layout.unit == 1 || bytes[at + 1] == '\0');
+}
+
+// Byte offsets of the LF units in `bytes`, up to `limit` of them; with
+// `text_only`, only those before the end of the text that the reader sees.
+std::vector<std::size_t> LineFeeds(std::string_view bytes, Layout layout, std::size_t limit,
+                                   bool text_only) {
+  std::vector<std::size_t> found;
+  for (std::size_t at = layout.start; at + layout.unit <= bytes.size() && found.size() < limit;
+       at += layout.unit) {
+    if (text_only && (at >= kProfileReadSize || IsUnit(bytes, at, layout, '\0'))) {
+      break;
+    }
+    if (IsUnit(bytes, at, layout, kLineFeed)) {
+      found.push_back(at);
+    }
+  }
+  return found;
+}
+
+// A line's text as a field, found by placing its bytes where Admin is read in
+// a file of the same layout.
+std::u16string AsAdmin(std::string_view line, Layout layout) {
+  const auto encode = [layout](std::string_view ascii) {
+    std::string out = layout.unit == 2 ? "\xFF\xFE" : "";
+    for (const char c : ascii) {
+      out += c;
+      out += layout.unit == 2 ? std::string(1, '\0') : "";
+    }
+    return out;
+  };
+  const std::string file =
+      encode("x\n\n\n\n") + std::string(line) + encode("\n\n").substr(layout.start);
+  const ProfileFileResult probe = ReadThroughPort(file);
   Check(probe.outcome == ProfileFileResult::Read, "a line that fits DataBase fits Admin");
   return std::u16string(probe.profile.Admin.View());
 }
 
 void CheckDataBaseJoinsLinesTwoAndThree(const std::string& bytes, const SiteProfile& profile) {
-  const std::string_view text = ReadText(bytes);
-  const std::size_t lf1 = text.find(kLineFeed);
-  const std::size_t lf2 = text.find(kLineFeed, lf1 + 1);
-  const std::size_t lf3 = text.find(kLineFeed, lf2 + 1);
-  Check(lf3 != std::string_view::npos, "an accepted text has its line ends");
-  const std::u16string joined =
-      AsAdmin(text.substr(lf1 + 1, lf2 - lf1 - 1)) + AsAdmin(text.substr(lf2 + 1, lf3 - lf2 - 1));
+  const Layout layout = LayoutOf(bytes);
+  const std::string padded = Padded(bytes, layout);
+  const std::vector<std::size_t> lf = LineFeeds(padded, layout, 3, true);
+  Check(lf.size() == 3, "an accepted text has its line ends");
+  const std::string_view text = padded;
+  const std::size_t u = layout.unit;
+  const std::u16string joined = AsAdmin(text.substr(lf[0] + u, lf[1] - lf[0] - u), layout) +
+                                AsAdmin(text.substr(lf[1] + u, lf[2] - lf[1] - u), layout);
   Check(profile.DataBase.View() == joined, "DataBase is line 2 followed by line 3");
 }
 
@@ -86,16 +130,16 @@ void CheckOnlyTheReadCounts(const std::string& bytes, const ProfileFileResult& r
 }
 
 void CheckTextAfterLineSixIgnored(const std::string& bytes, const ProfileFileResult& result) {
-  std::size_t sixth_lf = std::string::npos;
-  for (int seen = 0; seen < 6; ++seen) {
-    sixth_lf = bytes.find(kLineFeed, sixth_lf + 1);
-    if (sixth_lf == std::string::npos) {
-      return;
-    }
+  const Layout layout = LayoutOf(bytes);
+  const std::string padded = Padded(bytes, layout);
+  const std::vector<std::size_t> lf = LineFeeds(padded, layout, 6, false);
+  if (lf.size() < 6) {
+    return;
   }
-  std::string tail = bytes.substr(sixth_lf + 1);
+  const std::size_t tail_start = lf[5] + layout.unit;
+  std::string tail = padded.substr(tail_start);
   std::reverse(tail.begin(), tail.end());
-  const std::string replaced = bytes.substr(0, sixth_lf + 1) + tail + "tail\n";
+  const std::string replaced = padded.substr(0, tail_start) + tail + "tail\n";
   Check(SameOutcome(ReadThroughPort(replaced), result), "text after the sixth LF changes nothing");
 }
 

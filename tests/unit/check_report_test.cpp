@@ -11,10 +11,13 @@
 namespace profile_import::check {
 namespace {
 
+using std::string_literals::operator""s;
+
 struct RefusalCase {
   std::string name;
   std::string bytes;
   std::string message;
+  std::string hint{};
 };
 
 void PrintTo(const RefusalCase& c, std::ostream* out) {
@@ -50,6 +53,22 @@ std::vector<RefusalCase> RefusalCases() {
        "offset 3); 5 are needed (lines 1 to 5 each end with a line feed)"},
       {"LineSixCutByTheRead", "c\nd\nb\nskip\na\n" + std::string(600, 'u'),
        "f.cfg:6: line 6 has no line end within the first 512 bytes and may be cut"},
+      {"Utf16LoneSurrogate",
+       "\xFF\xFE" + Repeat("c\0\n\0"s, 2) + "\x3D\xD8\n\0"s + Repeat("x\0\n\0"s, 3),
+       "f.cfg:3: line 3 holds a lone surrogate, so it is not well-formed UTF-16"},
+      {"Utf16NulInsideTheFile", "\xFF\xFE" + Repeat("c\0\n\0"s, 3) + Repeat("\0"s, 2) + "x\0\n\0"s,
+       "f.cfg: only 3 line ends before the end of the text (the text ends at a NUL character "
+       "(U+0000) at offset 14); 5 are needed (lines 1 to 5 each end with a line feed)"},
+      {"Utf16BigEndian", "\xFE\xFF" + Repeat("\0c\0\n"s, 6),
+       "f.cfg: only 0 line ends before the end of the text (the text ends at a NUL byte at "
+       "offset 2); 5 are needed (lines 1 to 5 each end with a line feed)",
+       "the file looks like UTF-16 big-endian; UTF-8, Windows-1252 and UTF-16 LE with its byte "
+       "order mark (FF FE) are read"},
+      {"Utf16WithoutMark", Repeat("c\0\n\0"s, 6),
+       "f.cfg: only 0 line ends before the end of the text (the text ends at a NUL byte at "
+       "offset 1); 5 are needed (lines 1 to 5 each end with a line feed)",
+       "the file looks like UTF-16 without a byte order mark; UTF-8, Windows-1252 and UTF-16 LE "
+       "with its byte order mark (FF FE) are read"},
   };
 }
 
@@ -61,7 +80,10 @@ TEST_P(RefusalMessage, NamesTheRuleAndWhere) {
   ASSERT_NE(parsed.verdict, ProfileTextVerdict::Accepted);
   const CheckedFile file{"f.cfg", StatusFor(parsed), c.bytes.size(), parsed};
   EXPECT_EQ(DescribeRefusal(file), c.message);
-  EXPECT_EQ(TextReport(file), c.message + "\n");
+  EXPECT_EQ(TextReport(file), c.message + "\n" + (c.hint.empty() ? "" : "hint: " + c.hint + "\n"));
+  const std::string json = JsonReport(file);
+  const std::string hint = c.hint.empty() ? "" : "\"" + c.hint + "\"";
+  EXPECT_EQ(json.find("\"hint\":" + hint) != std::string::npos, !c.hint.empty()) << json;
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, RefusalMessage, ::testing::ValuesIn(RefusalCases()),

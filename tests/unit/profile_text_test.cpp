@@ -35,6 +35,21 @@ std::string FullRead(const std::string& before_line4, const std::string& after_l
   return before_line4 + Repeat('x', filler) + after_line4;
 }
 
+// A UTF-16 LE file with its byte order mark, as PowerShell's Out-File writes it.
+std::string Utf16(std::u16string_view text) {
+  std::string bytes = "\xFF\xFE";
+  for (const char16_t unit : text) {
+    bytes += static_cast<char>(unit & 0xFFU);
+    bytes += static_cast<char>(unit >> 8U);
+  }
+  return bytes;
+}
+std::u16string Units(char16_t unit, std::size_t count) {
+  return std::u16string(count, unit);
+}
+const std::u16string kHigh(1, char16_t{0xD83D});  // half of U+1F600
+const std::u16string kLow(1, char16_t{0xDE00});
+
 std::vector<ParseCase> Cases() {
   return {
       {"SixLfLines", "Acme\nsrv\\\ndb\nskip\nadmin\nuser\n", Verdict::Accepted, u"Acme", u"srv\\db",
@@ -95,6 +110,51 @@ std::vector<ParseCase> Cases() {
        Verdict::Accepted, u"c", u"de", u"a", u"u"},
       {"SixthLfPastTheReadIsNotSeen", FullRead("c\nd\ne\n", "\na\nuser") + "\n",
        Verdict::LastLineMayBeCut},
+      // UTF-16 LE, by its byte order mark.
+      {"Utf16CrLf", Utf16(u"Caf\u00E9\r\nSQL01\\\r\nMAIN\r\nx\r\nadmin\r\njdoe\r\n"),
+       Verdict::Accepted, u"Caf\u00E9", u"SQL01\\MAIN", u"admin", u"jdoe"},
+      {"Utf16UnitsStoredAsTheyStand", Utf16(u"\u20AC\r\r\nx\n\n\uFFFF\n\uFEFF\na\r"),
+       Verdict::Accepted, u"\u20AC\r", u"x", u"\uFEFF", u"a\r"},
+      {"Utf16AtCapacity",
+       Utf16(Units(u'\u00E9', 63) + u"\n" + Units(u'd', 20) + u"\n" + Units(u'e', 11) + u"\nf\n" +
+             Units(u'a', 31) + u"\n" + Units(u'u', 31)),
+       Verdict::Accepted, Units(u'\u00E9', 63), Units(u'd', 20) + Units(u'e', 11), Units(u'a', 31),
+       Units(u'u', 31)},
+      {"Utf16CorpOnePast", Utf16(Units(u'c', 64) + u"\nd\ne\nf\na\nu\n"), Verdict::CorpTooLong},
+      {"Utf16DataBaseOnePast",
+       Utf16(u"c\n" + Units(u'd', 16) + u"\n" + Units(u'e', 16) + u"\nf\na\nu"),
+       Verdict::DataBaseTooLong},
+      {"Utf16AdminOnePast", Utf16(u"c\nd\ne\nf\n" + Units(u'a', 32) + u"\nu"),
+       Verdict::AdminTooLong},
+      {"Utf16UserCountsUnits", Utf16(u"c\nd\ne\nf\na\n" + Units(u'u', 30) + kHigh + kLow),
+       Verdict::UserTooLong},
+      {"Utf16SurrogatePair", Utf16(u"c\nd\n" + kHigh + kLow + u"\nf\na\nu\U0001F600\n"),
+       Verdict::Accepted, u"c", u"d\U0001F600", u"a", u"u\U0001F600"},
+      {"Utf16LoneHighSurrogate", Utf16(u"c" + kHigh + u"\nd\ne\nf\na\nu\n"),
+       Verdict::NotWellFormedUtf16},
+      {"Utf16HighSurrogateBeforeLineEnd", Utf16(u"c\nd\ne\nf\na\nu" + kHigh + u"\r\n" + kLow),
+       Verdict::NotWellFormedUtf16},
+      {"Utf16LoneLowSurrogate", Utf16(u"c\nd\ne" + kLow + u"\nf\na\nu\n"),
+       Verdict::NotWellFormedUtf16},
+      {"Utf16Line4AndTailNotChecked", Utf16(u"c\nd\ne\n" + kLow + u"\na\nu\n" + kHigh),
+       Verdict::Accepted, u"c", u"de", u"a", u"u"},
+      {"Utf16TextAfterLine6Ignored", Utf16(u"c\nd\ne\nf\na\nu\n" + Units(u'z', 200) + u"\n"),
+       Verdict::Accepted, u"c", u"de", u"a", u"u"},
+      {"Utf16EndsAtU0000", Utf16(u"c\nd\ne\nf\na\nus\0er\n"s), Verdict::Accepted, u"c", u"de", u"a",
+       u"us"},
+      {"Utf16OddLastByteIsAUnit", Utf16(u"c\nd\ne\nf\na\nu") + "v", Verdict::Accepted, u"c", u"de",
+       u"a", u"uv"},
+      {"Utf16FourLineEnds", Utf16(u"c\nd\ne\nf\na"), Verdict::TooFewLineEnds},
+      {"Utf16FullReadCut", Utf16(u"c\nd\ne\n" + Units(u'x', 255 - 11) + u"\na\nuu"),
+       Verdict::LastLineMayBeCut},
+      {"Utf16FullReadWithSixthLf", Utf16(u"c\nd\ne\n" + Units(u'x', 255 - 11) + u"\na\nu\n"),
+       Verdict::Accepted, u"c", u"de", u"a", u"u"},
+      {"Utf16BigEndianMarkIsNotRead", "\xFE\xFF" + Utf16(u"c\nd\ne\nf\na\nu\n").substr(2),
+       Verdict::TooFewLineEnds},
+      {"Utf16WithoutMarkIsNotRead", Utf16(u"c\nd\ne\nf\na\nu\n").substr(2),
+       Verdict::TooFewLineEnds},
+      {"Windows1252ThornIsNotAMarkLater", "c\n\xFF\xFE\nd\nf\na\nu\n", Verdict::Accepted, u"c",
+       u"\u00FF\u00FEd", u"a", u"u"},
   };
 }
 
