@@ -55,10 +55,12 @@ class Port {
   Port& operator=(const Port&) = delete;
   Port(Port&&) = delete;
   Port& operator=(Port&&) = delete;
-  virtual ~Port() = default;
 
  protected:
   Port() = default;
+  // Never deleted through the interface, so no virtual destructor: that would
+  // need operator delete, which the importer, linked without a runtime, lacks.
+  ~Port() = default;
 };
 
 }  // namespace profile_import::platform

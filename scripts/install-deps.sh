@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, whatever building and testing need and
 # this machine lacks: the host, clang (with libFuzzer) and MinGW-w64 compilers,
-# CMake, GoogleTest's sources, Wine and the static checkers. Does nothing when
-# all of it is there.
+# CMake, GoogleTest's sources, Wine, the static checkers, and openssl and
+# osslsigncode for signing. Does nothing when all of it is there.
 set -euo pipefail
 
 missing=()
@@ -19,6 +19,10 @@ compgen -G "/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a" >
 command -v clang-tidy >/dev/null || missing+=(clang-tidy)
 command -v clang-format >/dev/null || missing+=(clang-format)
 command -v cppcheck >/dev/null || missing+=(cppcheck)
+# Signing and checking releases.
+command -v git >/dev/null || missing+=(git)
+command -v openssl >/dev/null || missing+=(openssl)
+command -v osslsigncode >/dev/null || missing+=(osslsigncode)
 
 if [ ${#missing[@]} -eq 0 ]; then
   exit 0

@@ -1,6 +1,6 @@
-# Checks the release executable as shipped: GUI subsystem, only the DLLs that
-# every Windows has, within the size budget, and carrying its manifest and
-# version. Run as: cmake -DEXE=... -DOBJDUMP=... -DMAX_BYTES=... -DVERSION=... -P
+# Checks the release executable as shipped: GUI subsystem, kernel32.dll as its
+# only DLL, ASLR (64-bit) and DEP, within the size budget, and carrying its
+# manifest and version. Run as: cmake -DEXE=... -DOBJDUMP=... -DMAX_BYTES=... -DVERSION=... -P
 cmake_minimum_required(VERSION 3.25)
 foreach(var EXE OBJDUMP MAX_BYTES VERSION)
   if(NOT DEFINED ${var})
@@ -23,7 +23,18 @@ if(NOT headers MATCHES "Subsystem[ \t]+00000002[ \t]+\\(Windows GUI\\)")
   list(APPEND failures "subsystem is not Windows GUI")
 endif()
 
-set(allowed_dlls kernel32.dll advapi32.dll msvcrt.dll)
+string(REGEX MATCH "DllCharacteristics[ \t]+([0-9a-fA-F]+)" _ "${headers}")
+math(EXPR characteristics "0x${CMAKE_MATCH_1}")
+foreach(flag "HIGH_ENTROPY_VA;0x20" "DYNAMIC_BASE;0x40" "NX_COMPAT;0x100")
+  list(GET flag 0 name)
+  list(GET flag 1 bit)
+  math(EXPR set "${characteristics} & ${bit}")
+  if(set EQUAL 0)
+    list(APPEND failures "DllCharacteristics lacks ${name}")
+  endif()
+endforeach()
+
+set(allowed_dlls kernel32.dll)
 string(REGEX MATCHALL "DLL Name: [^\r\n]+" dll_lines "${headers}")
 set(dlls "")
 foreach(line IN LISTS dll_lines)
