@@ -33,12 +33,13 @@ fi
 
 cp "${executables[@]/#/$out/}" README.md "$package/"
 (cd "$out" && sha256sum "${executables[@]}") >"$package/SHA256SUMS"
+mtime="$(TZ=UTC git log -1 --format=%cd --date=format-local:'%Y-%m-%d %H:%M:%S') UTC"
 # Fixed modes, owner, entry order and time stamps (the commit's), so the zip
 # depends only on the files in it. The zip records each file's owner: root's
 # when run as root; another user's builds match each other.
 chmod 0644 "$package"/*
+touch -d "$mtime" "$package"/*  # the zip records access times too
 [ "$(id -u)" -ne 0 ] || chown 0:0 "$package"/*
-mtime="$(TZ=UTC git log -1 --format=%cd --date=format-local:'%Y-%m-%d %H:%M:%S') UTC"
 (cd "$package" && TZ=UTC cmake -E tar cf "../$zip" --format=zip --mtime="$mtime" \
   "${executables[@]}" README.md SHA256SUMS)
 (cd "$out" && sha256sum "${executables[@]}" "$zip") >"$out/SHA256SUMS"
