@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, whatever building and testing need and
 # this machine lacks: the host, clang (with libFuzzer) and MinGW-w64 compilers,
-# CMake, GoogleTest's sources, Wine, the static checkers, and openssl and
-# osslsigncode for signing. Does nothing when all of it is there.
+# CMake, GoogleTest's sources, Wine, the static checkers, openssl and
+# osslsigncode for signing, and zip for the release package. Does nothing when
+# all of it is there.
 set -euo pipefail
 
 missing=()
@@ -23,6 +24,7 @@ command -v cppcheck >/dev/null || missing+=(cppcheck)
 command -v git >/dev/null || missing+=(git)
 command -v openssl >/dev/null || missing+=(openssl)
 command -v osslsigncode >/dev/null || missing+=(osslsigncode)
+command -v zip >/dev/null || missing+=(zip)
 
 if [ ${#missing[@]} -eq 0 ]; then
   exit 0

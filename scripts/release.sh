@@ -33,15 +33,15 @@ fi
 
 cp "${executables[@]/#/$out/}" README.md "$package/"
 (cd "$out" && sha256sum "${executables[@]}") >"$package/SHA256SUMS"
-mtime="$(TZ=UTC git log -1 --format=%cd --date=format-local:'%Y-%m-%d %H:%M:%S') UTC"
-# Fixed modes, owner, entry order and time stamps (the commit's), so the zip
-# depends only on the files in it. The zip records each file's owner: root's
-# when run as root; another user's builds match each other.
+# Fixed modes, entry order and time stamps (the commit's), and no extra
+# fields, so the zip depends only on the files in it. CMake's own zip writer
+# (cmake -E tar --format=zip) cannot do this: it records each file's owner and
+# its inode change time, which no one can set. Info-ZIP's zip with -X stores
+# neither; it takes times as local time, hence TZ=UTC.
+stamp=$(TZ=UTC git log -1 --format=%cd --date=format-local:'%Y%m%d%H%M.%S')
 chmod 0644 "$package"/*
-touch -d "$mtime" "$package"/*  # the zip records access times too
-[ "$(id -u)" -ne 0 ] || chown 0:0 "$package"/*
-(cd "$package" && TZ=UTC cmake -E tar cf "../$zip" --format=zip --mtime="$mtime" \
-  "${executables[@]}" README.md SHA256SUMS)
+TZ=UTC touch -t "$stamp" "$package"/*
+(cd "$package" && TZ=UTC zip -q -X -D "../$zip" "${executables[@]}" README.md SHA256SUMS)
 (cd "$out" && sha256sum "${executables[@]}" "$zip") >"$out/SHA256SUMS"
 rm -rf "$package"
 
