@@ -23,8 +23,8 @@ const std::wstring& WorkDirectory() {
   return dir;
 }
 
-void WriteHandOff(const std::string& bytes) {
-  FILE* file = _wfopen(HandOffPath().c_str(), L"wb");
+void WriteHandOff(const std::string& bytes, const std::wstring& path) {
+  FILE* file = _wfopen(path.c_str(), L"wb");
   ASSERT_NE(file, nullptr);
   EXPECT_EQ(fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
   EXPECT_EQ(fclose(file), 0);

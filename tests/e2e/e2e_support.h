@@ -34,7 +34,7 @@ struct Profile {
 std::wstring ExeDirectory();
 const std::wstring& WorkDirectory();
 std::wstring HandOffPath();
-void WriteHandOff(const std::string& bytes);
+void WriteHandOff(const std::string& bytes, const std::wstring& path = HandOffPath());
 std::optional<std::string> ReadHandOff();
 
 bool KeyExists(const wchar_t* path);

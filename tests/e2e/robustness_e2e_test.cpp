@@ -65,24 +65,6 @@ TEST_F(ConcurrentImport, SecondFileImportedAfterFirstLeavesItsValues) {
   EXPECT_FALSE(ReadHandOff().has_value());
 }
 
-// Pins this process to one CPU for the life of the object.
-class ProcessAffinity {
- public:
-  ProcessAffinity() {
-    GetProcessAffinityMask(GetCurrentProcess(), &previous_, &system_);
-    SetProcessAffinityMask(GetCurrentProcess(), 1);
-  }
-  ~ProcessAffinity() { SetProcessAffinityMask(GetCurrentProcess(), previous_); }
-  ProcessAffinity(const ProcessAffinity&) = delete;
-  ProcessAffinity& operator=(const ProcessAffinity&) = delete;
-  ProcessAffinity(ProcessAffinity&&) = delete;
-  ProcessAffinity& operator=(ProcessAffinity&&) = delete;
-
- private:
-  DWORD_PTR previous_ = 0;
-  DWORD_PTR system_ = 0;
-};
-
 // Another process puts a new file in place as soon as the run has stored its
 // first value, so the replacement lands while the run is going on (or, held
 // off by the deletion's open, right after). Either way it must survive, and
@@ -90,7 +72,8 @@ class ProcessAffinity {
 TEST_F(ConcurrentImport, FileReplacedDuringARunStaysForTheNext) {
   const std::wstring staged = WorkDirectory() + L"\\staged.cfg";
   int landed_during_run = 0;
-  const ProcessAffinity one_cpu;
+  // On one CPU the woken test preempts the run, so the move lands before its deletion.
+  const DWORD_PTR all_cpus = SetThreadAffinityMask(GetCurrentThread(), 1);
   for (int round = 1; round <= kRounds; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
     SetValue(kProfileKeyPath, L"RegCorp", StringValue(L"before"));
@@ -101,15 +84,8 @@ TEST_F(ConcurrentImport, FileReplacedDuringARunStaysForTheNext) {
     ASSERT_EQ(RegNotifyChangeKeyValue(key, FALSE, REG_NOTIFY_CHANGE_LAST_SET, written, TRUE),
               ERROR_SUCCESS);
     WriteHandOff(NumberedFile(1));
-    {
-      FILE* next = _wfopen(staged.c_str(), L"wb");
-      ASSERT_NE(next, nullptr);
-      const std::string bytes = NumberedFile(2);
-      EXPECT_EQ(fwrite(bytes.data(), 1, bytes.size(), next), bytes.size());
-      EXPECT_EQ(fclose(next), 0);
-    }
+    WriteHandOff(NumberedFile(2), staged);
 
-    // On one CPU the woken test preempts the run, so the move lands before its deletion.
     const PROCESS_INFORMATION run = StartImporter(CREATE_SUSPENDED);
     SetProcessAffinityMask(run.hProcess, 1);
     ResumeThread(run.hThread);
@@ -131,6 +107,7 @@ TEST_F(ConcurrentImport, FileReplacedDuringARunStaysForTheNext) {
     ExpectProfileStored(NumberedProfile(2));
     EXPECT_FALSE(ReadHandOff().has_value());
   }
+  SetThreadAffinityMask(GetCurrentThread(), all_cpus);
   RecordProperty("landed_during_run", landed_during_run);
 }
 
