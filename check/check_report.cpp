@@ -214,6 +214,19 @@ std::string JsonText(std::string_view text) {
   return out + "\"";
 }
 
+// For a refused file that looks like UTF-16 the reader does not take: what it
+// looks like and what is read instead. Empty otherwise.
+std::string Utf16Hint(const ParsedProfile& parsed) {
+  if (parsed.verdict == ProfileTextVerdict::Accepted || parsed.unread_utf16 == UnreadUtf16::None) {
+    return {};
+  }
+  const char* looks = parsed.unread_utf16 == UnreadUtf16::BigEndian
+                          ? "UTF-16 big-endian"
+                          : "UTF-16 without a byte order mark";
+  return std::string("the file looks like ") + looks +
+         "; UTF-8, Windows-1252 and UTF-16 LE with its byte order mark (FF FE) are read";
+}
+
 }  // namespace
 
 ImportStatus StatusFor(const ParsedProfile& parsed) {
@@ -295,23 +308,6 @@ std::string DescribeRefusal(const CheckedFile& file) {
          " before the end of the text" + where +
          "; 5 are needed (lines 1 to 5 each end with a line feed)";
 }
-
-namespace {
-
-// For a refused file that looks like UTF-16 the reader does not take: what it
-// looks like and what is read instead. Empty otherwise.
-std::string Utf16Hint(const ParsedProfile& parsed) {
-  if (parsed.verdict == ProfileTextVerdict::Accepted || parsed.unread_utf16 == UnreadUtf16::None) {
-    return {};
-  }
-  const char* looks = parsed.unread_utf16 == UnreadUtf16::BigEndian
-                          ? "UTF-16 big-endian"
-                          : "UTF-16 without a byte order mark";
-  return std::string("the file looks like ") + looks +
-         "; UTF-8, Windows-1252 and UTF-16 LE with its byte order mark (FF FE) are read";
-}
-
-}  // namespace
 
 std::string TextReport(const CheckedFile& file) {
   const ParsedProfile& parsed = file.parsed;

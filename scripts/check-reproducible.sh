@@ -16,17 +16,17 @@ for clone in "$first" "$second"; do
   "$clone/scripts/release.sh" >"$clone.log" 2>&1 || { cat "$clone.log"; exit 1; }
 done
 
-version=$(sed -n 's/^project(profile-import VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 failures=0
-for file in profile-import.exe profile-check.exe "profile-import-$version-win-x64.zip" SHA256SUMS; do
-  if ! cmp -s "$first/build/release/$file" "$second/build/release/$file"; then
-    echo "not reproducible: $file differs between two builds of the same commit"
+for file in "$first"/build/release/*; do
+  name=$(basename "$file")
+  if ! cmp -s "$file" "$second/build/release/$name"; then
+    echo "not reproducible: $name differs between two builds of the same commit"
     failures=$((failures + 1))
   fi
 done
 (cd "$first/build/release" && sha256sum -c --quiet SHA256SUMS) || failures=$((failures + 1))
 mkdir "$scratch/unpacked"
-(cd "$scratch/unpacked" && cmake -E tar xf "$first/build/release/profile-import-$version-win-x64.zip" &&
+(cd "$scratch/unpacked" && cmake -E tar xf "$first"/build/release/*.zip &&
   sha256sum -c --quiet SHA256SUMS) || failures=$((failures + 1))
 [ "$failures" -eq 0 ] || exit 1
 echo "reproducible: two builds of $(git rev-parse --short HEAD) give the same bytes"
