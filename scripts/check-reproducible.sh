@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the release twice, one after the other, from two scratch clones of
 # HEAD at different paths, and fails unless both give byte-identical
-# executables and packages.
+# executables and packages. The first build's files are kept in
+# build/reproducible, where the test command takes the test kit from.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -29,5 +30,8 @@ mkdir "$scratch/unpacked"
 (cd "$scratch/unpacked" && cmake -E tar xf "$first"/build/release/*.zip &&
   sha256sum -c --quiet SHA256SUMS) || failures=$((failures + 1))
 [ "$failures" -eq 0 ] || exit 1
+rm -rf build/reproducible
+mkdir -p build/reproducible
+cp "$first"/build/release/* build/reproducible/
 echo "reproducible: two builds of $(git rev-parse --short HEAD) give the same bytes"
 (cd "$first/build/release" && cat SHA256SUMS)

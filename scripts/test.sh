@@ -3,7 +3,8 @@
 # reader under libFuzzer (seed corpus, then a bounded run), the Windows build
 # (unit tests and end-to-end tests of the real executable, the signed copy)
 # under Wine, two release builds from scratch clones compared byte for byte,
-# and the static checks.
+# the test kit of that release run under Wine as on Windows, and the static
+# checks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,4 +14,8 @@ cmake --workflow --preset native-asan
 cmake --workflow --preset fuzz
 cmake --workflow --preset windows
 scripts/check-reproducible.sh
+# The kit's second run swaps in the benchmark's do-nothing PE for the importer.
+cmake --build --preset windows --target bench-minimal-pe
+tests/release/kit_test.sh build/reproducible/profile-import-*-windows-tests.zip \
+  build/windows/bench-minimal-pe.exe build/windows/wine-prefix
 scripts/lint.sh

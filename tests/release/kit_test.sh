@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# Unpacks the Windows test kit into a fresh folder with a space in its name
+# inside a Wine prefix, puts a sentinel under HKCU\Software\Tessavo, and runs
+# run-tests.cmd twice:
+#   in full: exit 0, every listed test counted, the XML written, the sentinel back;
+#   with a profile-import.exe that does nothing, a few end-to-end cases and the
+#   backup of an "interrupted" run left in the kit: a non-zero exit, failures
+#   counted, the interrupted run's backup restored first, the sentinel back.
+#   kit_test.sh KIT_ZIP DO_NOTHING_EXE WINE_PREFIX
+set -euo pipefail
+zip=$(realpath "$1") do_nothing=$(realpath "$2")
+export WINEPREFIX=$(realpath "$3") WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+key='HKCU\Software\Tessavo'
+work="$WINEPREFIX/drive_c/kit test"
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+rm -rf "$work"
+mkdir -p "$work"
+(cd "$work" && cmake -E tar xf "$zip")
+kit=$(echo "$work"/*/)
+wineserver -k 2>/dev/null || true
+wineserver -p
+trap 'wineserver -k' EXIT
+
+wine reg delete "$key" /f >/dev/null 2>&1 || true
+wine reg add "$key" /v Sentinel /t REG_SZ /d "set before the kit ran" /f >/dev/null
+wine reg add "$key\\Mirandel" /v RegCorp /t REG_SZ /d "a real profile" /f >/dev/null
+wine reg add "$key\\Kit Sentinel" /v Count /t REG_DWORD /d 7 /f >/dev/null
+wine reg add "$key\\Kit Sentinel\\Deeper" /ve /t REG_EXPAND_SZ /d '%TEMP%\x' /f >/dev/null
+wine reg export "$key" "$work/before.reg" /y >/dev/null
+
+# Runs the kit's one command; sets $code and $summary, keeps the output in $log.
+run_kit() {
+  log="$work/$1.log"
+  shift
+  set +e
+  (cd "$kit" && wine cmd /c run-tests.cmd "$@") >"$log" 2>&1
+  code=$?
+  set -e
+  summary=$(tr -d '\r' <"$log" | grep -E '^[0-9]+ passed, [0-9]+ failed, [0-9]+ skipped$' || true)
+  echo "run-tests.cmd $*: exit $code: ${summary:-no summary line}"
+  wine reg export "$key" "$work/after.reg" /y >/dev/null 2>&1 || true
+  cmp -s "$work/before.reg" "$work/after.reg" || fail "$key is not as it was before the run"
+  [ ! -e "$kit/tessavo-backup.reg" ] || fail "the backup was left behind"
+}
+counted() {
+  read -r passed _ failed _ skipped _ <<<"$summary"
+  echo $((passed + failed + skipped))
+}
+
+listed=0
+for suite in unit_tests e2e_tests; do
+  n=$(cd "$kit" && wine "$suite.exe" --gtest_list_tests | tr -d '\r' | grep -c '^  ')
+  listed=$((listed + n))
+done
+
+run_kit full
+[ "$code" -eq 0 ] || fail "the full run exited with $code"
+[ -n "$summary" ] && [ "$(counted)" -eq "$listed" ] || fail "the summary does not count the $listed listed tests"
+for xml in unit_tests e2e_tests; do
+  grep -q '<testsuites tests=' "$kit/results/$xml.xml" 2>/dev/null || fail "no results/$xml.xml"
+done
+
+cp "$do_nothing" "$kit/profile-import.exe"
+cp "$work/before.reg" "$kit/tessavo-backup.reg"
+wine reg add "$key" /v LeftByAnInterruptedRun /t REG_SZ /d x /f >/dev/null
+wine reg delete "$key\\Kit Sentinel" /f >/dev/null
+run_kit broken '--gtest_filter=ImportEndToEnd.CreatesMissingKeyAndParent:ImportEndToEnd.NoFileCreatesNothing:*ImportsAcceptedFile*'
+[ "$code" -ne 0 ] || fail "the run with a broken importer exited 0"
+[[ "$summary" =~ ^[0-9]+\ passed,\ [1-9][0-9]*\ failed ]] || fail "the run with a broken importer counts no failure"
+grep -q 'interrupted run' "$log" || fail "the interrupted run's backup was not said to be restored"
+
+if [ "$failures" -ne 0 ]; then
+  for log in "$work"/*.log; do
+    echo "--- $log"
+    tr -d '\r' <"$log" | tail -40
+  done
+  exit 1
+fi
+echo "the test kit runs, reports and restores $key"
