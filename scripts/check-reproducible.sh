@@ -27,7 +27,7 @@ for file in "$first"/build/release/*; do
 done
 (cd "$first/build/release" && sha256sum -c --quiet SHA256SUMS) || failures=$((failures + 1))
 mkdir "$scratch/unpacked"
-(cd "$scratch/unpacked" && cmake -E tar xf "$first"/build/release/*.zip &&
+(cd "$scratch/unpacked" && cmake -E tar xf "$first"/build/release/*-win-x64.zip &&
   sha256sum -c --quiet SHA256SUMS) || failures=$((failures + 1))
 [ "$failures" -eq 0 ] || exit 1
 rm -rf build/reproducible
