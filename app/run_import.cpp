@@ -25,14 +25,18 @@ ImportStatus RunImport(platform::Port& port) {
     return ImportStatus::KeyUnavailable;
   }
   const platform::PlatformError written = WriteProfileValues(port, key, file.profile);
+  const bool on_disk =
+      written == platform::kSuccess && FlushProfileKey(port, key) == platform::kSuccess;
   CloseProfileKey(std::move(key));
   if (written != platform::kSuccess) {
     return ImportStatus::WriteFailed;
   }
 
-  // Deleted only once every value is stored; a failed deletion just means a
-  // later run imports the same file again.
-  DeleteProfileFile(port, file.bytes);
+  // Deleted only once every value is stored and on disk; a file kept just
+  // means a later run imports the same file again.
+  if (on_disk) {
+    DeleteProfileFile(port, file.bytes);
+  }
   return ImportStatus::ImportOk;
 }
 

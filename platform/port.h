@@ -26,6 +26,17 @@ struct KeyResult {
   RawKey key{kNoKey};
 };
 
+// What GetFileInformationByHandleEx(FileAttributeTagInfo) says of an open file.
+struct FileTag {
+  bool known{};  // false when the query failed
+  std::uint32_t attributes{};
+  std::uint32_t reparse_tag{};  // meaningful only when attributes carry kFileAttributeReparsePoint
+};
+inline constexpr std::uint32_t kFileAttributeReparsePoint = 0x400;  // FILE_ATTRIBUTE_REPARSE_POINT
+// The tag bit of reparse points that stand for another name: symbolic links,
+// junctions (IsReparseTagNameSurrogate).
+inline constexpr std::uint32_t kReparseTagNameSurrogate = 0x20000000;
+
 // One method per Windows call the import makes, carrying only the arguments
 // that the import varies; the fixed ones (access, share mode, disposition,
 // options) live in the Windows implementation. A fake can therefore fail any
@@ -38,8 +49,12 @@ class Port {
   // ReadFile: one read of up to buffer.size() bytes. The byte count is not reported.
   virtual bool readFile(RawFile file, std::span<std::uint8_t> buffer) = 0;
   virtual void closeHandle(RawFile file) = 0;
-  // CreateFileW: GENERIC_READ | DELETE, no sharing, OPEN_EXISTING. kInvalidFile on failure.
+  // CreateFileW: GENERIC_READ | DELETE, no sharing, OPEN_EXISTING, and
+  // FILE_FLAG_OPEN_REPARSE_POINT: a link is opened itself, never followed.
+  // kInvalidFile on failure.
   virtual RawFile createFileForDeletion(const char16_t* name) = 0;
+  // GetFileInformationByHandleEx with FileAttributeTagInfo.
+  virtual FileTag getFileAttributeTagInfo(RawFile file) = 0;
   // SetFileInformationByHandle with FileDispositionInfo: the file goes when the
   // handle is closed. Not reported: a file left unmarked simply stays.
   virtual void setFileDispositionInfo(RawFile file) = 0;
@@ -49,6 +64,8 @@ class Port {
   virtual KeyResult regCreateKeyEx(const char16_t* path) = 0;
   virtual PlatformError regSetValueEx(RawKey key, const char16_t* name, std::uint32_t type,
                                       std::span<const std::byte> data) = 0;
+  // RegFlushKey: returns once the key's changes are on disk.
+  virtual PlatformError regFlushKey(RawKey key) = 0;
   virtual void regCloseKey(RawKey key) = 0;
 
   Port(const Port&) = delete;

@@ -9,6 +9,9 @@ namespace {
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "Win32 wide strings are UTF-16");
 static_assert(REG_SZ == kRegSz);
+static_assert(FILE_ATTRIBUTE_REPARSE_POINT == kFileAttributeReparsePoint);
+static_assert(IsReparseTagNameSurrogate(IO_REPARSE_TAG_SYMLINK) == kReparseTagNameSurrogate &&
+              IsReparseTagNameSurrogate(IO_REPARSE_TAG_MOUNT_POINT) == kReparseTagNameSurrogate);
 static_assert(sizeof(HANDLE) == sizeof(RawFile) && sizeof(HKEY) == sizeof(RawKey));
 
 const wchar_t* Wide(const char16_t* text) {
@@ -26,9 +29,8 @@ KeyResult Key(LSTATUS error, HKEY key) {
   return {error, error == ERROR_SUCCESS ? std::bit_cast<RawKey>(key) : kNoKey};
 }
 
-RawFile OpenUnshared(const char16_t* name, DWORD access) {
-  const HANDLE file =
-      ::CreateFileW(Wide(name), access, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+RawFile OpenUnshared(const char16_t* name, DWORD access, DWORD flags) {
+  const HANDLE file = ::CreateFileW(Wide(name), access, 0, nullptr, OPEN_EXISTING, flags, nullptr);
   return file == INVALID_HANDLE_VALUE ? kInvalidFile : std::bit_cast<RawFile>(file);
 }
 
@@ -37,11 +39,19 @@ RawFile OpenUnshared(const char16_t* name, DWORD access) {
 // No sharing: while this run holds the file, no other process can open,
 // replace or rename it.
 RawFile WindowsPort::createFile(const char16_t* name) {
-  return OpenUnshared(name, GENERIC_READ);
+  return OpenUnshared(name, GENERIC_READ, FILE_ATTRIBUTE_NORMAL);
 }
 
 RawFile WindowsPort::createFileForDeletion(const char16_t* name) {
-  return OpenUnshared(name, GENERIC_READ | DELETE);
+  return OpenUnshared(name, GENERIC_READ | DELETE,
+                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
+}
+
+FileTag WindowsPort::getFileAttributeTagInfo(RawFile file) {
+  FILE_ATTRIBUTE_TAG_INFO info{};
+  const bool known = ::GetFileInformationByHandleEx(ToHandle(file), FileAttributeTagInfo, &info,
+                                                    sizeof(info)) != FALSE;
+  return {known, info.FileAttributes, info.ReparseTag};
 }
 
 bool WindowsPort::readFile(RawFile file, std::span<std::uint8_t> buffer) {
@@ -80,6 +90,10 @@ PlatformError WindowsPort::regSetValueEx(RawKey key, const char16_t* name, std::
   return ::RegSetValueExW(ToKey(key), Wide(name), 0, type,
                           reinterpret_cast<const BYTE*>(data.data()),
                           static_cast<DWORD>(data.size()));
+}
+
+PlatformError WindowsPort::regFlushKey(RawKey key) {
+  return ::RegFlushKey(ToKey(key));
 }
 
 void WindowsPort::regCloseKey(RawKey key) {

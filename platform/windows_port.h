@@ -13,11 +13,13 @@ class WindowsPort final : public Port {
   bool readFile(RawFile file, std::span<std::uint8_t> buffer) override;
   void closeHandle(RawFile file) override;
   RawFile createFileForDeletion(const char16_t* name) override;
+  FileTag getFileAttributeTagInfo(RawFile file) override;
   void setFileDispositionInfo(RawFile file) override;
   KeyResult regOpenKeyEx(const char16_t* path) override;
   KeyResult regCreateKeyEx(const char16_t* path) override;
   PlatformError regSetValueEx(RawKey key, const char16_t* name, std::uint32_t type,
                               std::span<const std::byte> data) override;
+  PlatformError regFlushKey(RawKey key) override;
   void regCloseKey(RawKey key) override;
 };
 

@@ -35,6 +35,14 @@ void DeleteProfileFile(platform::Port& port, const ProfileReadBuffer& imported) 
   if (!file) {
     return;
   }
+  // The import read through the link, so its target holds the imported bytes;
+  // but it is not the hand-off file's to consume.
+  const platform::FileTag tag = port.getFileAttributeTagInfo(file.get());
+  const bool is_link = (tag.attributes & platform::kFileAttributeReparsePoint) != 0 &&
+                       (tag.reparse_tag & platform::kReparseTagNameSurrogate) != 0;
+  if (!tag.known || is_link) {
+    return;
+  }
   ProfileReadBuffer current{};
   if (port.readFile(file.get(), current) && current == imported) {
     port.setFileDispositionInfo(file.get());

@@ -31,8 +31,9 @@ struct ProfileFileResult {
 ProfileFileResult ReadProfileFile(platform::Port& port);
 
 // Deletes the file only if it still starts with the bytes that were imported:
-// a file put in its place since the read stays for the next run. Reports
-// nothing; any failure leaves the file where it is.
+// a file put in its place since the read stays for the next run. A link named
+// like the file is never deleted, nor what it points to. Reports nothing; any
+// failure leaves the file where it is.
 void DeleteProfileFile(platform::Port& port, const ProfileReadBuffer& imported);
 
 }  // namespace profile_import

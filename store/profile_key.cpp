@@ -51,6 +51,10 @@ platform::PlatformError WriteProfileValues(platform::Port& port, const platform:
   return platform::kSuccess;
 }
 
+platform::PlatformError FlushProfileKey(platform::Port& port, const platform::UniqueKey& key) {
+  return port.regFlushKey(key.get());
+}
+
 void CloseProfileKey(platform::UniqueKey key) {
   key.reset();
 }

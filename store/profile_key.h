@@ -23,6 +23,11 @@ platform::UniqueKey OpenProfileKey(platform::Port& port);
 platform::PlatformError WriteProfileValues(platform::Port& port, const platform::UniqueKey& key,
                                            const SiteProfile& profile);
 
+// Returns once the key's changes are on disk: the registry writes a hive out
+// lazily, so without this a power cut could keep a deleted file's profile from
+// ever being stored.
+platform::PlatformError FlushProfileKey(platform::Port& port, const platform::UniqueKey& key);
+
 void CloseProfileKey(platform::UniqueKey key);
 
 }  // namespace profile_import

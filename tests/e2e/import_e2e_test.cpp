@@ -82,6 +82,30 @@ TEST_F(ImportEndToEnd, CreatesMissingKeyAndParent) {
   EXPECT_FALSE(ReadHandOff().has_value());
 }
 
+// The run imports through a link named like the hand-off file, but neither
+// the link nor its target is the run's to delete.
+TEST_F(ImportEndToEnd, SymbolicLinkNamedLikeTheFileIsNeverDeleted) {
+  const std::wstring target = WorkDirectory() + L"\\link-target.cfg";
+  WriteHandOff(kValidFile, target);
+  if (CreateSymbolicLinkW(HandOffPath().c_str(), target.c_str(),
+                          SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) == FALSE) {
+    GTEST_SKIP() << "cannot create a symbolic link here (error " << GetLastError()
+                 << "): it takes developer mode or the right to create symbolic links";
+  }
+  const DWORD made = GetFileAttributesW(HandOffPath().c_str());
+  if (made == INVALID_FILE_ATTRIBUTES || (made & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    GTEST_SKIP() << "no symbolic link that is a reparse point can be made here: Wine 8 "
+                    "reports success and makes none, and shows Unix links as plain files";
+  }
+
+  EXPECT_EQ(RunImporter(), kImportOk);
+
+  ExpectProfileStored(kValidProfile);
+  EXPECT_NE(GetFileAttributesW(HandOffPath().c_str()), INVALID_FILE_ATTRIBUTES) << "link deleted";
+  EXPECT_NE(GetFileAttributesW(target.c_str()), INVALID_FILE_ATTRIBUTES) << "target deleted";
+  EXPECT_EQ(ReadHandOff(), kValidFile);
+}
+
 TEST_F(ImportEndToEnd, FileHeldOpenByAnotherProcessTouchesNothing) {
   SetValue(kProfileKeyPath, L"RegCorp", StringValue(L"before"));
   WriteHandOff(kValidFile);

@@ -1,8 +1,9 @@
 # Checks the release executable as shipped: GUI subsystem, kernel32.dll as its
-# only DLL, ASLR (64-bit) and DEP, within the size budget, and carrying its
-# manifest and version. Run as: cmake -DEXE=... -DOBJDUMP=... -DMAX_BYTES=... -DVERSION=... -P
+# only DLL and exactly the functions of the import list, ASLR (64-bit) and DEP,
+# within the size budget, and carrying its manifest and version.
+# Run as: cmake -DEXE=... -DOBJDUMP=... -DMAX_BYTES=... -DVERSION=... -DIMPORTS_DEF=... -P
 cmake_minimum_required(VERSION 3.25)
-foreach(var EXE OBJDUMP MAX_BYTES VERSION)
+foreach(var EXE OBJDUMP MAX_BYTES VERSION IMPORTS_DEF)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "${var} is not set")
   endif()
@@ -46,6 +47,21 @@ foreach(line IN LISTS dll_lines)
   endif()
 endforeach()
 
+# Import table rows: "<tab>vma<tab>  hint  Name".
+string(REGEX MATCHALL "\t[0-9a-f]+\t +[0-9]+  [A-Za-z0-9_]+" import_rows "${headers}")
+set(functions "")
+foreach(row IN LISTS import_rows)
+  string(REGEX REPLACE ".* " "" name "${row}")
+  list(APPEND functions "${name}")
+endforeach()
+list(SORT functions)
+file(STRINGS "${IMPORTS_DEF}" listed REGEX "^[A-Za-z0-9_]+$")
+list(REMOVE_ITEM listed EXPORTS)
+list(SORT listed)
+if(NOT functions STREQUAL listed)
+  list(APPEND failures "imports ${functions}, the import list has ${listed}")
+endif()
+
 # The manifest is stored as UTF-8 text, the version strings as UTF-16.
 file(STRINGS "${EXE}" manifest_lines REGEX "asInvoker|supportedOS")
 set(os_ids 35138b9a-5d96-4fbd-8e2d-a2440225f93a 4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38
@@ -69,7 +85,9 @@ foreach(pair "ProductName;profile-import" "FileVersion;${VERSION}" "ProductVersi
   endif()
 endforeach()
 
-message(STATUS "${EXE}: ${size} bytes, imports ${dlls}")
+list(LENGTH functions function_count)
+string(JOIN ", " function_names ${functions})
+message(STATUS "${EXE}: ${size} bytes, imports ${dlls}: ${function_count} functions: ${function_names}")
 if(failures)
   string(JOIN "\n  " report ${failures})
   message(FATAL_ERROR "release check failed:\n  ${report}")

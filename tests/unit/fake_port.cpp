@@ -41,25 +41,43 @@ platform::RawFile FakePort::OpenFile(FailingCall call) {
 }
 
 platform::RawFile FakePort::createFile(const char16_t* /*name*/) {
+  calls.emplace_back("CreateFileW");
   return OpenFile(FailingCall::CreateFile);
 }
 
 platform::RawFile FakePort::createFileForDeletion(const char16_t* /*name*/) {
+  calls.emplace_back("CreateFileW(DELETE)");
   return OpenFile(FailingCall::CreateFileForDeletion);
 }
 
+platform::FileTag FakePort::getFileAttributeTagInfo(platform::RawFile file) {
+  calls.emplace_back("GetFileInformationByHandleEx");
+  constexpr std::uint32_t kArchive = 0x20;
+  if (!open_files_.contains(static_cast<std::uintptr_t>(file)) ||
+      Fails(FailingCall::QueryFileTag)) {
+    return {};
+  }
+  if (reparse_tag) {
+    return {true, kArchive | platform::kFileAttributeReparsePoint, *reparse_tag};
+  }
+  return {true, kArchive, 0};
+}
+
 bool FakePort::readFile(platform::RawFile file, std::span<std::uint8_t> buffer) {
-  const FailingCall call =
-      reads_attempted_++ == 0 ? FailingCall::ReadFile : FailingCall::RereadFile;
+  calls.emplace_back("ReadFile");
+  const bool rereading = reads_attempted_++ != 0;
+  const FailingCall call = rereading ? FailingCall::RereadFile : FailingCall::ReadFile;
   if (!open_files_.contains(static_cast<std::uintptr_t>(file)) || Fails(call)) {
     return false;
   }
+  read_through_name_surrogate = read_through_name_surrogate || (rereading && IsNameSurrogate());
   const std::size_t count = std::min(buffer.size(), this->file->size());
   std::memcpy(buffer.data(), this->file->data(), count);
   return true;
 }
 
 void FakePort::closeHandle(platform::RawFile file) {
+  calls.emplace_back("CloseHandle");
   const auto handle = static_cast<std::uintptr_t>(file);
   if (open_files_.erase(handle) == 0) {
     ++bad_closes;
@@ -73,6 +91,7 @@ void FakePort::closeHandle(platform::RawFile file) {
 }
 
 void FakePort::setFileDispositionInfo(platform::RawFile file) {
+  calls.emplace_back("SetFileInformationByHandle");
   const auto handle = static_cast<std::uintptr_t>(file);
   if (open_files_.contains(handle) && !Fails(FailingCall::SetFileDisposition)) {
     marked_for_deletion_.insert(handle);
@@ -80,6 +99,7 @@ void FakePort::setFileDispositionInfo(platform::RawFile file) {
 }
 
 platform::KeyResult FakePort::regOpenKeyEx(const char16_t* /*path*/) {
+  calls.emplace_back("RegOpenKeyExW");
   TouchRegistry();
   if (!key_exists) {
     return {kFileNotFound, platform::kNoKey};
@@ -93,6 +113,7 @@ platform::KeyResult FakePort::regOpenKeyEx(const char16_t* /*path*/) {
 }
 
 platform::KeyResult FakePort::regCreateKeyEx(const char16_t* /*path*/) {
+  calls.emplace_back("RegCreateKeyExW");
   TouchRegistry();
   if (Fails(FailingCall::RegCreateKey)) {
     return {kAccessDenied, platform::kNoKey};
@@ -106,6 +127,7 @@ platform::KeyResult FakePort::regCreateKeyEx(const char16_t* /*path*/) {
 platform::PlatformError FakePort::regSetValueEx(platform::RawKey key, const char16_t* name,
                                                 std::uint32_t type,
                                                 std::span<const std::byte> data) {
+  calls.emplace_back("RegSetValueExW");
   TouchRegistry();
   constexpr std::array kWrites = {FailingCall::FirstWrite, FailingCall::SecondWrite,
                                   FailingCall::ThirdWrite, FailingCall::FourthWrite};
@@ -119,7 +141,16 @@ platform::PlatformError FakePort::regSetValueEx(platform::RawKey key, const char
   return platform::kSuccess;
 }
 
+platform::PlatformError FakePort::regFlushKey(platform::RawKey key) {
+  calls.emplace_back("RegFlushKey");
+  if (!open_keys_.contains(static_cast<std::uintptr_t>(key)) || Fails(FailingCall::FlushKey)) {
+    return kAccessDenied;
+  }
+  return platform::kSuccess;
+}
+
 void FakePort::regCloseKey(platform::RawKey key) {
+  calls.emplace_back("RegCloseKey");
   if (open_keys_.erase(static_cast<std::uintptr_t>(key)) == 0) {
     ++bad_closes;
   }

@@ -22,7 +22,9 @@ enum class FailingCall {
   SecondWrite,
   ThirdWrite,
   FourthWrite,
+  FlushKey,
   CreateFileForDeletion,
+  QueryFileTag,
   RereadFile,  // the deletion's read
   SetFileDisposition,
 };
@@ -44,13 +46,18 @@ class FakePort final : public platform::Port {
   std::optional<std::string> file;  // the hand-off file's bytes; absent when empty
   // Put in place of the file once the import has closed it, as another process might.
   std::optional<std::string> replacement;
+  // Set when "sysfile.cfg" is a reparse point with this tag; the import's
+  // open follows it to the same bytes.
+  std::optional<std::uint32_t> reparse_tag;
   bool key_exists = false;
   std::map<std::u16string, StoredValue> values;
   std::set<FailingCall> failing;
 
   // Value names in the order they were written.
   std::vector<std::u16string> written;
+  std::vector<std::string> calls;  // every call made, by its Windows name, in order
   bool file_deleted = false;
+  bool read_through_name_surrogate = false;  // the deletion read a link it opened itself
   bool registry_touched_with_file_open = false;
   bool registry_touched = false;
   int handles_obtained = 0;
@@ -62,12 +69,14 @@ class FakePort final : public platform::Port {
   bool readFile(platform::RawFile file, std::span<std::uint8_t> buffer) override;
   void closeHandle(platform::RawFile file) override;
   platform::RawFile createFileForDeletion(const char16_t* name) override;
+  platform::FileTag getFileAttributeTagInfo(platform::RawFile file) override;
   void setFileDispositionInfo(platform::RawFile file) override;
   platform::KeyResult regOpenKeyEx(const char16_t* path) override;
   platform::KeyResult regCreateKeyEx(const char16_t* path) override;
   platform::PlatformError regSetValueEx(platform::RawKey key, const char16_t* name,
                                         std::uint32_t type,
                                         std::span<const std::byte> data) override;
+  platform::PlatformError regFlushKey(platform::RawKey key) override;
   void regCloseKey(platform::RawKey key) override;
 
  private:
@@ -75,6 +84,9 @@ class FakePort final : public platform::Port {
   platform::RawFile OpenFile(FailingCall call);
   void TouchRegistry();
   [[nodiscard]] bool Fails(FailingCall call) const { return failing.contains(call); }
+  [[nodiscard]] bool IsNameSurrogate() const {
+    return reparse_tag && (*reparse_tag & platform::kReparseTagNameSurrogate) != 0;
+  }
 
   std::uintptr_t last_handle_ = 0x100;
   std::set<std::uintptr_t> open_files_;

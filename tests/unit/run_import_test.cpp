@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <set>
 #include <string>
@@ -17,6 +18,8 @@ using testing::FakePort;
 
 const std::string kValidFile = "Acme\r\nsrv\\\r\nmain\r\nskip\r\n\r\njdoe\r\n";
 const std::vector<std::u16string> kAllFour = {u"RegCorp", u"RegDataBase", u"RegAdmin", u"RegUser"};
+constexpr std::uint32_t kSymbolicLinkTag = 0xA000000C;  // IO_REPARSE_TAG_SYMLINK
+constexpr std::uint32_t kCloudFileTag = 0x9000001A;     // IO_REPARSE_TAG_CLOUD: OneDrive's own data
 
 // One row per fault the platform can produce, and every pairing of the key's
 // open and create outcomes.
@@ -29,6 +32,7 @@ struct RunCase {
   bool file_deleted;
   std::optional<std::string> file = kValidFile;
   std::optional<std::string> replacement = std::nullopt;  // put in place after the import's read
+  std::optional<std::uint32_t> reparse_tag = std::nullopt;
 };
 
 std::vector<RunCase> Cases() {
@@ -50,6 +54,11 @@ std::vector<RunCase> Cases() {
       {"MarkingFailsStillOk", {SetFileDisposition}, true, ImportOk, 4, false},
       {"ReplacedAfterReadIsKept", {}, true, ImportOk, 4, false, kValidFile, kValidFile + "x"},
       {"ReplacedWithSameBytesIsDeleted", {}, true, ImportOk, 4, true, kValidFile, kValidFile},
+      // Deleted only once the values are on disk, and never through a link.
+      {"FlushFailsStillOk", {FlushKey}, true, ImportOk, 4, false},
+      {"TagQueryFailsStillOk", {QueryFileTag}, true, ImportOk, 4, false},
+      {"SymbolicLinkIsKept", {}, true, ImportOk, 4, false, kValidFile, {}, kSymbolicLinkTag},
+      {"CloudFileIsDeleted", {}, true, ImportOk, 4, true, kValidFile, {}, kCloudFileTag},
       // Key open x key create.
       {"KeyOpens_CreateWouldSucceed", {}, true, ImportOk, 4, true},
       {"KeyOpens_CreateWouldFail", {RegCreateKey}, true, ImportOk, 4, true},
@@ -60,6 +69,7 @@ std::vector<RunCase> Cases() {
       // A write failure after a created key still closes it and keeps the file.
       {"KeyCreated_ThirdWriteFails", {ThirdWrite}, false, WriteFailed, 2, false},
       {"KeyCreated_MarkingFails", {SetFileDisposition}, false, ImportOk, 4, false},
+      {"KeyCreated_FlushFails", {FlushKey}, false, ImportOk, 4, false},
   };
 }
 
@@ -76,6 +86,7 @@ TEST_P(RunImportTest, OutcomeWritesDeletionAndHandles) {
   port.key_exists = c.key_exists;
   port.failing = c.failing;
   port.replacement = c.replacement;
+  port.reparse_tag = c.reparse_tag;
 
   EXPECT_EQ(RunImport(port), c.status);
   EXPECT_EQ(port.written, std::vector<std::u16string>(
@@ -89,6 +100,25 @@ TEST_P(RunImportTest, OutcomeWritesDeletionAndHandles) {
                                 c.status == ImportStatus::KeyUnavailable ||
                                 c.status == ImportStatus::WriteFailed;
   EXPECT_EQ(port.registry_touched, profile_taken_in);
+  EXPECT_EQ(std::count(port.calls.begin(), port.calls.end(), "RegFlushKey"),
+            c.status == ImportStatus::ImportOk ? 1 : 0)
+      << "flushed exactly when all four values are stored";
+  EXPECT_FALSE(port.read_through_name_surrogate);
+}
+
+TEST(RunImportOrder, FlushAfterTheWritesThenCloseThenTheDeletion) {
+  FakePort port;
+  port.file = kValidFile;
+  port.key_exists = true;
+
+  ASSERT_EQ(RunImport(port), ImportStatus::ImportOk);
+
+  EXPECT_EQ(port.calls,
+            (std::vector<std::string>{"CreateFileW", "ReadFile", "CloseHandle", "RegOpenKeyExW",
+                                      "RegSetValueExW", "RegSetValueExW", "RegSetValueExW",
+                                      "RegSetValueExW", "RegFlushKey", "RegCloseKey",
+                                      "CreateFileW(DELETE)", "GetFileInformationByHandleEx",
+                                      "ReadFile", "SetFileInformationByHandle", "CloseHandle"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, RunImportTest, ::testing::ValuesIn(Cases()),
