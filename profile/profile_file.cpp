@@ -35,8 +35,8 @@ void DeleteProfileFile(platform::Port& port, const ProfileReadBuffer& imported) 
   if (!file) {
     return;
   }
-  // The import read through the link, so its target holds the imported bytes;
-  // but it is not the hand-off file's to consume.
+  // A link (symbolic link, junction) stays unread: the import read its target
+  // through it, so the bytes would match, but the target is not ours to consume.
   const platform::FileTag tag = port.getFileAttributeTagInfo(file.get());
   const bool is_link = (tag.attributes & platform::kFileAttributeReparsePoint) != 0 &&
                        (tag.reparse_tag & platform::kReparseTagNameSurrogate) != 0;
