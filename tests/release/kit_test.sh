@@ -68,7 +68,7 @@ done
 cp "$do_nothing" "$kit/profile-import.exe"
 cp "$work/before.reg" "$kit/tessavo-backup.reg"
 wine reg add "$key" /v LeftByAnInterruptedRun /t REG_SZ /d x /f >/dev/null
-wine reg delete "$key\\Kit Sentinel" /f >/dev/null
+wine reg delete "$key\\Kit Sentinel" /f >/dev/null 2>&1 || true
 run_kit broken '--gtest_filter=ImportEndToEnd.CreatesMissingKeyAndParent:ImportEndToEnd.NoFileCreatesNothing:*ImportsAcceptedFile*'
 [ "$code" -ne 0 ] || fail "the run with a broken importer exited 0"
 [[ "$summary" =~ ^[0-9]+\ passed,\ [1-9][0-9]*\ failed ]] || fail "the run with a broken importer counts no failure"
