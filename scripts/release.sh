@@ -5,7 +5,8 @@
 #       profile-check.exe, README.md and SHA256SUMS (the two executables)
 #   build/release/profile-import-<version>-windows-tests.zip  the test kit: one
 #       folder with the same two executables, the Windows test suites and the
-#       samples they read, run-tests.cmd and README.txt
+#       samples they read, the benchmark and its programs, run-tests.cmd,
+#       run-bench.cmd (both through kit-guard.cmd) and README.txt
 #   build/release/SHA256SUMS  the two executables (beside it) and both zips
 # With SIGN_PFX set (and SIGN_PASSWORD_FILE, SIGN_TIMESTAMP_URL if needed) the
 # executables are signed first, so the sums and the zip are of the signed files.
@@ -22,6 +23,10 @@ package=$out/package
 zip=profile-import-$version-win-x64.zip
 kit=profile-import-$version-windows-tests
 executables=(profile-import.exe profile-check.exe)
+# The kit's own programs: the suites, the benchmark and the programs it times
+# beside the importer, and the check its commands make before they close.
+kit_programs=(unit_tests.exe e2e_tests.exe bench-startup.exe bench-minimal-pe.exe
+  bench-empty-gui.exe started-by-explorer.exe)
 rm -rf "$package" "${executables[@]/#/$out/}" "$out/$zip" "$out/$kit.zip" "$out/SHA256SUMS"
 mkdir -p "$package/$kit/samples"
 for exe in "${executables[@]}"; do
@@ -38,8 +43,8 @@ fi
 cp "${executables[@]/#/$out/}" README.md "$package/"
 (cd "$out" && sha256sum "${executables[@]}") >"$package/SHA256SUMS"
 # The kit tests the very files shipped, signed or not.
-cp "${executables[@]/#/$out/}" build/release-tree/unit_tests.exe build/release-tree/e2e_tests.exe \
-  tests/kit/run-tests.cmd tests/kit/README.txt "$package/$kit/"
+cp "${executables[@]/#/$out/}" "${kit_programs[@]/#/build/release-tree/}" tests/kit/*.cmd \
+  tests/kit/README.txt "$package/$kit/"
 cp build/release-tree/samples/*.cfg "$package/$kit/samples/"
 # Fixed modes, entry order and time stamps (the commit's), and no extra
 # fields, so a zip depends only on the files in it. CMake's own zip writer

@@ -14,8 +14,5 @@ cmake --workflow --preset native-asan
 cmake --workflow --preset fuzz
 cmake --workflow --preset windows
 scripts/check-reproducible.sh
-# The kit's second run swaps in the benchmark's do-nothing PE for the importer.
-cmake --build --preset windows --target bench-minimal-pe
-tests/release/kit_test.sh build/reproducible/profile-import-*-windows-tests.zip \
-  build/windows/bench-minimal-pe.exe build/windows/wine-prefix
+tests/release/kit_test.sh build/reproducible/profile-import-*-windows-tests.zip build/windows/wine-prefix
 scripts/lint.sh

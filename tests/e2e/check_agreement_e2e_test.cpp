@@ -86,9 +86,10 @@ CheckerRun RunChecker() {
   PROCESS_INFORMATION process{};
   const BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                       WorkDirectory().c_str(), &startup, &process);
+  const DWORD error = GetLastError();
   CloseHandle(out);
   if (started == FALSE) {
-    ADD_FAILURE() << "could not start profile-check.exe";
+    ADD_FAILURE() << StartFailure(L"profile-check.exe", error);
     return {};
   }
   CheckerRun run;

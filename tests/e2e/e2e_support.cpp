@@ -82,9 +82,20 @@ PROCESS_INFORMATION StartImporter(DWORD creation_flags) {
   const BOOL started = CreateProcessW(exe.c_str(), nullptr, nullptr, nullptr, FALSE, creation_flags,
                                       nullptr, WorkDirectory().c_str(), &startup, &process);
   if (started == FALSE) {
-    ADD_FAILURE() << "could not start " << std::string(exe.begin(), exe.end());
+    ADD_FAILURE() << StartFailure(exe, GetLastError());
   }
   return process;
+}
+
+std::string StartFailure(const std::wstring& program, DWORD error) {
+  std::array<char, 256> text{};
+  const DWORD length =
+      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                     text.data(), static_cast<DWORD>(text.size()), nullptr);
+  std::string reason(text.data(), length);
+  reason.erase(reason.find_last_not_of(" \r\n") + 1);
+  return "could not start " + std::string(program.begin(), program.end()) + ": error " +
+         std::to_string(error) + " (" + reason + ")";
 }
 
 DWORD WaitForExitCode(const PROCESS_INFORMATION& process) {

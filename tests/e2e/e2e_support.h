@@ -47,6 +47,8 @@ void SetValue(const wchar_t* path, const wchar_t* name, const RegValue& value);
 PROCESS_INFORMATION StartImporter(DWORD creation_flags);
 DWORD WaitForExitCode(const PROCESS_INFORMATION& process);
 DWORD RunImporter();
+// The failure message for a program CreateProcessW could not start.
+std::string StartFailure(const std::wstring& program, DWORD error);
 
 // A clean work directory and no Tessavo key before every test.
 class ImportEndToEnd : public ::testing::Test {

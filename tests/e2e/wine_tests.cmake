@@ -16,6 +16,12 @@ target_link_libraries(e2e_tests PRIVATE check_report profile_core project_warnin
 target_link_options(e2e_tests PRIVATE -static)
 add_dependencies(e2e_tests profile-import profile-check)
 
+# The test kit's commands ask it whether a double-click in Explorer started them.
+add_executable(started-by-explorer kit/started_by_explorer.cpp)
+target_compile_definitions(started-by-explorer PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
+target_link_options(started-by-explorer PRIVATE -municode -static -s)
+target_link_libraries(started-by-explorer PRIVATE project_warnings)
+
 
 # Wine's background processes outlive this step and would hold CTest's output
 # pipe open, so their output goes to a log instead. Listing the tests may have

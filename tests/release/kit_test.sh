@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # Unpacks the Windows test kit into a fresh folder with a space in its name
 # inside a Wine prefix, puts a sentinel under HKCU\Software\Tessavo, and runs
-# run-tests.cmd twice:
-#   in full: exit 0, every listed test counted, the XML written, the sentinel back;
-#   with a profile-import.exe that does nothing, a few end-to-end cases and the
-#   backup of an "interrupted" run left in the kit: a non-zero exit, failures
-#   counted, the interrupted run's backup restored first, the sentinel back.
-#   kit_test.sh KIT_ZIP DO_NOTHING_EXE WINE_PREFIX
+#   run-tests.cmd in full: exit 0, every listed test counted, the XML written,
+#   the sentinel back;
+#   run-bench.cmd for a few rounds: exit 0, the report's last line, the JSON
+#   file, the sentinel back;
+#   run-tests.cmd with the kit's do-nothing PE as profile-import.exe, a few
+#   end-to-end cases and the backup of an "interrupted" run left in the kit: a
+#   non-zero exit, failures counted, the interrupted run's backup restored
+#   first, the sentinel back.
+#   kit_test.sh KIT_ZIP WINE_PREFIX
 set -euo pipefail
-zip=$(realpath "$1") do_nothing=$(realpath "$2")
-export WINEPREFIX=$(realpath "$3") WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+zip=$(realpath "$1")
+export WINEPREFIX=$(realpath "$2") WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 key='HKCU\Software\Tessavo'
 work="$WINEPREFIX/drive_c/kit test"
 failures=0
@@ -33,16 +36,16 @@ wine reg add "$key\\Kit Sentinel" /v Count /t REG_DWORD /d 7 /f >/dev/null
 wine reg add "$key\\Kit Sentinel\\Deeper" /ve /t REG_EXPAND_SZ /d '%TEMP%\x' /f >/dev/null
 wine reg export "$key" "$work/before.reg" /y >/dev/null
 
-# Runs the kit's one command; sets $code and $summary, keeps the output in $log.
+# Runs one of the kit's commands; sets $code and $summary, keeps the output in $log.
 run_kit() {
   log="$work/$1.log"
   shift
   set +e
-  (cd "$kit" && wine cmd /c run-tests.cmd "$@") >"$log" 2>&1
+  (cd "$kit" && wine cmd /c "$@") >"$log" 2>&1 </dev/null
   code=$?
   set -e
   summary=$(tr -d '\r' <"$log" | grep -E '^[0-9]+ passed, [0-9]+ failed, [0-9]+ skipped$' || true)
-  echo "run-tests.cmd $*: exit $code: ${summary:-no summary line}"
+  echo "$*: exit $code: ${summary:-$(tr -d '\r' <"$log" | tail -1)}"
   wine reg export "$key" "$work/after.reg" /y >/dev/null 2>&1 || true
   cmp -s "$work/before.reg" "$work/after.reg" || fail "$key is not as it was before the run"
   [ ! -e "$kit/tessavo-backup.reg" ] || fail "the backup was left behind"
@@ -54,7 +57,7 @@ for suite in unit_tests e2e_tests; do
   listed=$((listed + n))
 done
 
-run_kit full
+run_kit full run-tests.cmd
 [ "$code" -eq 0 ] || fail "the full run exited with $code"
 read -r passed _ failed _ skipped _ <<<"$summary"
 [ $((passed + failed + skipped)) -eq "$listed" ] || fail "the summary does not count the $listed listed tests"
@@ -62,11 +65,17 @@ for xml in unit_tests e2e_tests; do
   grep -q '<testsuites tests=' "$kit/results/$xml.xml" 2>/dev/null || fail "no results/$xml.xml"
 done
 
-cp "$do_nothing" "$kit/profile-import.exe"
+run_kit bench run-bench.cmd 3
+[ "$code" -eq 0 ] || fail "run-bench.cmd exited with $code"
+tr -d '\r' <"$log" | tail -1 | grep -qE '^importer/minimal=[0-9]+\.[0-9]{2} importer/empty=[0-9]+\.[0-9]{2} batch/importer=[0-9]+\.[0-9] flush_ms=-?[0-9]+\.[0-9]{2}$' ||
+  fail "run-bench.cmd does not end with the benchmark's summary line"
+grep -q '"times_ms":{"importer":\[[0-9]' "$kit/results/bench.json" 2>/dev/null || fail "no results/bench.json"
+
+cp "$kit/bench-minimal-pe.exe" "$kit/profile-import.exe"
 cp "$work/before.reg" "$kit/tessavo-backup.reg"
 wine reg add "$key" /v LeftByAnInterruptedRun /t REG_SZ /d x /f >/dev/null
 wine reg delete "$key\\Kit Sentinel" /f >/dev/null 2>&1 || true
-run_kit broken '--gtest_filter=ImportEndToEnd.CreatesMissingKeyAndParent:ImportEndToEnd.NoFileCreatesNothing:*ImportsAcceptedFile*'
+run_kit broken run-tests.cmd '--gtest_filter=ImportEndToEnd.CreatesMissingKeyAndParent:ImportEndToEnd.NoFileCreatesNothing:*ImportsAcceptedFile*'
 [ "$code" -ne 0 ] || fail "the run with a broken importer exited 0"
 [[ "$summary" =~ ^[0-9]+\ passed,\ [1-9][0-9]*\ failed ]] || fail "the run with a broken importer counts no failure"
 grep -q 'interrupted run' "$log" || fail "the interrupted run's backup was not said to be restored"

@@ -1,0 +1,35 @@
+# The benchmark and the programs it times beside the importer: the start-up
+# limit, a PE whose entry only exits, and an empty program linked the usual
+# way, with the C runtime. All three go into the test kit, so that the same
+# program measures start-up under Wine and on Windows.
+add_executable(bench-minimal-pe WIN32 bench/minimal_pe.cpp)
+target_link_options(bench-minimal-pe PRIVATE -nostdlib -nostartfiles -Wl,--entry=MinimalEntry
+  -s -Wl,--gc-sections)
+target_link_libraries(bench-minimal-pe PRIVATE product_options kernel32)
+add_executable(bench-empty-gui WIN32 bench/empty_gui.cpp)
+target_compile_definitions(bench-empty-gui PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
+target_link_options(bench-empty-gui PRIVATE -municode -static -s -Wl,--gc-sections)
+target_link_libraries(bench-empty-gui PRIVATE product_options)
+
+# The benchmark carries the hand-off file and the batch file it starts, so it
+# needs nothing beside the programs it times.
+set(bench_inputs ${CMAKE_CURRENT_BINARY_DIR}/generated/bench/bench_inputs.h)
+set(bench_header "#pragma once\n#include <string_view>\n")
+foreach(input IN ITEMS "kSampleHandOff;examples/sysfile.cfg" "kImportBatch;bench/import.bat")
+  list(GET input 0 name)
+  list(GET input 1 file)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${file})
+  file(READ ${file} hex HEX)
+  string(LENGTH "${hex}" digits)
+  math(EXPR size "${digits} / 2")
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "\\\\x\\1" escaped "${hex}")
+  string(APPEND bench_header
+    "inline constexpr std::string_view ${name}{\"${escaped}\", ${size}};  // ${file}\n")
+endforeach()
+file(CONFIGURE OUTPUT ${bench_inputs} CONTENT "${bench_header}" @ONLY)
+
+add_executable(bench-startup bench/startup_bench.cpp platform/windows_port.cpp)
+target_include_directories(bench-startup PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/generated)
+target_compile_definitions(bench-startup PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
+target_link_options(bench-startup PRIVATE -municode -static -s)
+target_link_libraries(bench-startup PRIVATE profile_core project_warnings advapi32)

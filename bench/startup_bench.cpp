@@ -1,0 +1,440 @@
+// Measures what a run of the importer costs on this machine, the same way
+// under Wine and on Windows: each program is timed from just before
+// CreateProcessW to the end of a blocking wait, one at a time, in rounds whose
+// order is drawn afresh from a printed seed (a fixed order biases whoever
+// follows the slowest program). The batch file runs in rounds of its own,
+// after the others, so that cmd.exe and its six processes precede none of
+// them. Then, in this process, the importer's four value writes with and
+// without the flush that follows them. Every time goes to a JSON file.
+#include <windows.h>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "bench/bench_inputs.h"
+#include "platform/windows_port.h"
+#include "profile/profile_text.h"
+#include "store/profile_key.h"
+
+namespace {
+
+constexpr int kDefaultRounds = 200;
+constexpr int kWarmupRounds = 5;
+constexpr int kUsageError = 2;
+
+struct Options {
+  int rounds = kDefaultRounds;
+  std::uint32_t seed = 0;
+  bool seeded = false;
+  std::wstring json = L"bench.json";
+};
+
+struct Program {
+  const char* name;
+  std::wstring application;
+  std::wstring command_line;
+  bool consumes_hand_off;  // the importer and the batch delete the file
+  std::vector<double> ms;
+};
+
+struct Series {
+  const char* name;
+  std::vector<double> ms;
+};
+
+int failures = 0;
+
+void Print(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+std::string Fixed(double value, int decimals) {
+  std::array<char, 32> buffer{};
+  const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
+                                    std::chars_format::fixed, decimals);
+  return {buffer.data(), result.ptr};
+}
+
+std::string Narrow(std::wstring_view text) {
+  std::string out;
+  for (const wchar_t c : text) {
+    out += c < 0x80 ? static_cast<char>(c) : '?';
+  }
+  return out;
+}
+
+// JSON string of a UTF-16 text, ASCII only.
+std::string JsonString(std::wstring_view text) {
+  std::string out = "\"";
+  for (const wchar_t c : text) {
+    if (c == L'"' || c == L'\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20 || c >= 0x7F) {
+      std::array<char, 8> hex{};
+      const auto result =
+          std::to_chars(hex.data(), hex.data() + hex.size(), static_cast<unsigned>(c), 16);
+      out += "\\u" + std::string(4 - static_cast<std::size_t>(result.ptr - hex.data()), '0') +
+             std::string(hex.data(), result.ptr);
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+std::wstring Win32ErrorText(DWORD error) {
+  std::array<wchar_t, 256> text{};
+  const DWORD length =
+      FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                     text.data(), static_cast<DWORD>(text.size()), nullptr);
+  std::wstring out(text.data(), length);
+  while (!out.empty() && (out.back() == L'\n' || out.back() == L'\r' || out.back() == L' ')) {
+    out.pop_back();
+  }
+  return out;
+}
+
+void ReportFailure(const std::string& what, int round, const std::string& outcome) {
+  ++failures;
+  Print("bench-startup: " + what + ", " +
+        (round < 0 ? "warm-up round " + std::to_string(round + kWarmupRounds + 1)
+                   : "round " + std::to_string(round + 1)) +
+        ": " + outcome + "\n");
+}
+
+double Milliseconds(LARGE_INTEGER from, LARGE_INTEGER to) {
+  static const double ticks_per_ms = [] {
+    LARGE_INTEGER frequency{};
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(frequency.QuadPart) / 1000.0;
+  }();
+  return static_cast<double>(to.QuadPart - from.QuadPart) / ticks_per_ms;
+}
+
+std::wstring Folder(const std::wstring& path) {
+  return path.substr(0, path.find_last_of(L'\\'));
+}
+
+std::wstring OwnFolder() {
+  std::wstring path(MAX_PATH, L'\0');
+  path.resize(GetModuleFileNameW(nullptr, path.data(), MAX_PATH));
+  return Folder(path);
+}
+
+bool WriteWholeFile(const std::wstring& path, std::string_view bytes) {
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return false;
+  }
+  DWORD written = 0;
+  const BOOL ok =
+      ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(file);
+  return ok != FALSE && written == bytes.size();
+}
+
+// Two profiles that differ in every value, used in turn: Windows skips a
+// value write whose data is already stored, which would leave the flush
+// nothing to write.
+std::array<std::string, 2> HandOffTexts() {
+  std::string other(kSampleHandOff);
+  for (char& c : other) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
+      c = static_cast<char>(c ^ 0x20);
+    }
+  }
+  return {std::string(kSampleHandOff), other};
+}
+
+// Starts one program in the work folder and waits for it; the time covers
+// CreateProcessW to the end of the wait.
+void TimeRun(Program& program, const std::wstring& work, int round) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  std::wstring command_line = program.command_line;
+  LARGE_INTEGER start{};
+  LARGE_INTEGER end{};
+  QueryPerformanceCounter(&start);
+  const BOOL started = CreateProcessW(program.application.c_str(), command_line.data(), nullptr,
+                                      nullptr, FALSE, 0, nullptr, work.c_str(), &startup, &process);
+  if (started == FALSE) {
+    const DWORD error = GetLastError();
+    ReportFailure(program.name, round,
+                  "could not start " + Narrow(program.application) + ": error " +
+                      std::to_string(error) + ", " + Narrow(Win32ErrorText(error)));
+    return;
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  QueryPerformanceCounter(&end);
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  if (code != 0) {
+    ReportFailure(program.name, round,
+                  "exit code " + std::to_string(code) + " (" +
+                      std::to_string(static_cast<std::int32_t>(code)) + ")");
+  } else if (program.consumes_hand_off &&
+             GetFileAttributesW((work + L"\\sysfile.cfg").c_str()) != INVALID_FILE_ATTRIBUTES) {
+    ReportFailure(program.name, round, "exit code 0, but sysfile.cfg is still there");
+  } else if (round >= 0) {
+    program.ms.push_back(Milliseconds(start, end));
+  }
+}
+
+// Each program once per round, in an order drawn afresh each round, after the
+// hand-off file has just been written (not timed).
+void TimeRounds(std::vector<Program*> programs, const Options& options, std::mt19937& random,
+                const std::wstring& work) {
+  const std::array<std::string, 2> texts = HandOffTexts();
+  for (int round = -kWarmupRounds; round < options.rounds; ++round) {
+    std::shuffle(programs.begin(), programs.end(), random);
+    for (Program* program : programs) {
+      if (!WriteWholeFile(work + L"\\sysfile.cfg", texts.at(static_cast<std::size_t>(round & 1)))) {
+        ReportFailure(program->name, round, "could not write sysfile.cfg");
+        continue;
+      }
+      TimeRun(*program, work, round);
+    }
+  }
+}
+
+// The importer's own writes, through its own code, with and without the
+// flush, in rounds like the programs'.
+void TimeFlush(Series& writes, Series& flushed, const Options& options, std::mt19937& random) {
+  using namespace profile_import;
+  const std::array<std::string, 2> texts = HandOffTexts();
+  std::array<SiteProfile, 2> profiles{};
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(texts.at(i).data());
+    profiles.at(i) = ParseProfileText({bytes, texts.at(i).size()}).profile;
+  }
+  platform::WindowsPort port;
+  const platform::UniqueKey key = OpenProfileKey(port);
+  if (!key) {
+    ReportFailure("flush", 0, "could not open or create the profile key");
+    return;
+  }
+  std::array<Series*, 2> order = {&writes, &flushed};
+  std::size_t next = 0;
+  for (int round = -kWarmupRounds; round < options.rounds; ++round) {
+    std::shuffle(order.begin(), order.end(), random);
+    for (Series* series : order) {
+      LARGE_INTEGER start{};
+      LARGE_INTEGER end{};
+      QueryPerformanceCounter(&start);
+      platform::PlatformError error = WriteProfileValues(port, key, profiles.at(next ^= 1));
+      if (error == platform::kSuccess && series == &flushed) {
+        error = FlushProfileKey(port, key);
+      }
+      QueryPerformanceCounter(&end);
+      if (error != platform::kSuccess) {
+        ReportFailure(series->name, round, "registry error " + std::to_string(error));
+      } else if (round >= 0) {
+        series->ms.push_back(Milliseconds(start, end));
+      }
+    }
+  }
+}
+
+double Percentile(std::vector<double> ms, double fraction) {
+  if (ms.empty()) {
+    return 0.0;
+  }
+  std::sort(ms.begin(), ms.end());
+  const double at = fraction * static_cast<double>(ms.size() - 1);
+  const auto below = static_cast<std::size_t>(at);
+  const std::size_t above = std::min(below + 1, ms.size() - 1);
+  return ms.at(below) + (ms.at(above) - ms.at(below)) * (at - static_cast<double>(below));
+}
+
+double Median(const std::vector<double>& ms) {
+  return Percentile(ms, 0.5);
+}
+
+std::string Row(std::string_view name, const std::vector<double>& ms) {
+  std::string row(name);
+  row.resize(28, ' ');
+  for (const double fraction : {0.5, 0.1, 0.9}) {
+    const std::string value = Fixed(Percentile(ms, fraction), 2);
+    row += std::string(10 - std::min<std::size_t>(value.size(), 9), ' ') + value;
+  }
+  const std::string runs = std::to_string(ms.size());
+  return row + std::string(8 - std::min<std::size_t>(runs.size(), 7), ' ') + runs + "\n";
+}
+
+std::wstring RegistryText(const wchar_t* key, const wchar_t* name) {
+  std::array<wchar_t, 256> text{};
+  auto size = static_cast<DWORD>(sizeof(text));
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, key, name, RRF_RT_REG_SZ, nullptr, text.data(), &size) !=
+      ERROR_SUCCESS) {
+    return {};
+  }
+  return text.data();
+}
+
+// Windows' own version (RtlGetVersion does not depend on a manifest), what the
+// registry calls it, and Wine's version under Wine.
+std::string MachineJson() {
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  using GetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOW*);
+  using WineVersionFunction = const char*(CDECL*)();
+  const auto get_version = reinterpret_cast<GetVersionFunction>(
+      reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "RtlGetVersion")));
+  const auto wine_version = reinterpret_cast<WineVersionFunction>(
+      reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "wine_get_version")));
+  OSVERSIONINFOW version{};
+  version.dwOSVersionInfoSize = sizeof(version);
+  if (get_version != nullptr) {
+    get_version(&version);
+  }
+  const wchar_t* current = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+  DWORD revision = 0;
+  auto size = static_cast<DWORD>(sizeof(revision));
+  RegGetValueW(HKEY_LOCAL_MACHINE, current, L"UBR", RRF_RT_REG_DWORD, nullptr, &revision, &size);
+  const std::string wine =
+      wine_version != nullptr ? std::string("\"") + wine_version() + "\"" : "null";
+  return "\"windows\":{\"version\":\"" + std::to_string(version.dwMajorVersion) + "." +
+         std::to_string(version.dwMinorVersion) + "." + std::to_string(version.dwBuildNumber) +
+         "\",\"build\":" + std::to_string(version.dwBuildNumber) +
+         ",\"revision\":" + std::to_string(revision) +
+         ",\"product\":" + JsonString(RegistryText(current, L"ProductName")) +
+         ",\"display_version\":" + JsonString(RegistryText(current, L"DisplayVersion")) +
+         ",\"wine\":" + wine +
+         "},\"cpus\":" + std::to_string(GetActiveProcessorCount(ALL_PROCESSOR_GROUPS)) +
+         ",\"cpu\":" +
+         JsonString(RegistryText(L"HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0",
+                                 L"ProcessorNameString"));
+}
+
+std::string JsonArray(const std::vector<double>& ms) {
+  std::string out = "[";
+  for (const double value : ms) {
+    out += (out.size() == 1 ? "" : ",") + Fixed(value, 4);
+  }
+  return out + "]";
+}
+
+bool ParseOptions(int argc, wchar_t** argv, Options& options) {
+  const std::vector<std::wstring_view> args(argv + 1, argv + argc);
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const bool has_value = i + 1 < args.size();
+    if (args[i] == L"--json" && has_value) {
+      options.json = args[++i];
+    } else if ((args[i] == L"--rounds" || args[i] == L"--seed") && has_value) {
+      const std::string digits = Narrow(args[i + 1]);
+      unsigned long value = 0;
+      const auto result = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+      if (result.ec != std::errc{} || result.ptr != digits.data() + digits.size()) {
+        return false;
+      }
+      if (args[i] == L"--seed") {
+        options.seed = static_cast<std::uint32_t>(value);
+        options.seeded = true;
+      } else if (value == 0 || value > 100000) {
+        return false;
+      } else {
+        options.rounds = static_cast<int>(value);
+      }
+      ++i;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  Options options;
+  if (!ParseOptions(argc, argv, options)) {
+    Print(
+        "usage: bench-startup [--rounds N] [--seed S] [--json FILE]\n"
+        "  times profile-import.exe against the programs beside it; default 200 rounds, "
+        "bench.json\n");
+    return kUsageError;
+  }
+  if (!options.seeded) {
+    LARGE_INTEGER now{};
+    QueryPerformanceCounter(&now);
+    options.seed = static_cast<std::uint32_t>(now.QuadPart) ^ GetCurrentProcessId();
+  }
+  std::mt19937 random(options.seed);
+  Print("bench-startup: seed " + std::to_string(options.seed) + ", " +
+        std::to_string(options.rounds) + " rounds after " + std::to_string(kWarmupRounds) +
+        " warm-up rounds (repeat the order with --seed " + std::to_string(options.seed) + ")\n");
+
+  const std::wstring own = OwnFolder();
+  const std::wstring work = own + L"\\bench-work";
+  CreateDirectoryW(work.c_str(), nullptr);
+  std::array<wchar_t, MAX_PATH> system{};
+  GetSystemDirectoryW(system.data(), MAX_PATH);
+  if (!WriteWholeFile(work + L"\\import.bat", kImportBatch)) {
+    Print("bench-startup: cannot write " + Narrow(work) + "\\import.bat\n");
+    return 1;
+  }
+  auto own_program = [&own](const char* name, const wchar_t* file) {
+    const std::wstring path = own + L"\\" + file;
+    return Program{name, path, L"\"" + path + L"\"", false, {}};
+  };
+  Program importer = own_program("importer", L"profile-import.exe");
+  importer.consumes_hand_off = true;
+  Program minimal = own_program("minimal", L"bench-minimal-pe.exe");
+  Program empty = own_program("empty", L"bench-empty-gui.exe");
+  Program batch{
+      "batch", std::wstring(system.data()) + L"\\cmd.exe", L"cmd.exe /c import.bat", true, {}};
+  TimeRounds({&importer, &minimal, &empty}, options, random, work);
+  TimeRounds({&batch}, options, random, work);
+  Series writes{"writes", {}};
+  Series flushed{"writes_flush", {}};
+  TimeFlush(writes, flushed, options, random);
+  DeleteFileW((work + L"\\sysfile.cfg").c_str());
+  DeleteFileW((work + L"\\import.bat").c_str());
+  RemoveDirectoryW(work.c_str());
+
+  Print("                             median ms   p10 ms   p90 ms    runs\n");
+  Print(Row("profile-import.exe", importer.ms) + Row("minimal PE (start-up limit)", minimal.ms) +
+        Row("empty C-runtime program", empty.ms) + Row("cmd /c import.bat", batch.ms) +
+        Row("4 value writes", writes.ms) + Row("4 value writes + flush", flushed.ms));
+  const double ratio_minimal = Median(importer.ms) / Median(minimal.ms);
+  const double ratio_empty = Median(importer.ms) / Median(empty.ms);
+  const double ratio_batch = Median(batch.ms) / Median(importer.ms);
+  const double flush_ms = Median(flushed.ms) - Median(writes.ms);
+  const std::string summary =
+      "importer/minimal=" + Fixed(ratio_minimal, 2) + " importer/empty=" + Fixed(ratio_empty, 2) +
+      " batch/importer=" + Fixed(ratio_batch, 1) + " flush_ms=" + Fixed(flush_ms, 2);
+
+  std::string json = "{\"seed\":" + std::to_string(options.seed) +
+                     ",\"rounds\":" + std::to_string(options.rounds) +
+                     ",\"warmup_rounds\":" + std::to_string(kWarmupRounds) + "," + MachineJson() +
+                     ",\"failures\":" + std::to_string(failures) + ",\"times_ms\":{";
+  for (const Program* program : {&importer, &minimal, &empty, &batch}) {
+    json += std::string("\"") + program->name + "\":" + JsonArray(program->ms) + ",";
+  }
+  json += "\"writes\":" + JsonArray(writes.ms) + ",\"writes_flush\":" + JsonArray(flushed.ms) +
+          "},\"summary\":\"" + summary + "\"}\n";
+  FILE* out = _wfopen(options.json.c_str(), L"wb");
+  if (out == nullptr || std::fwrite(json.data(), 1, json.size(), out) != json.size() ||
+      std::fclose(out) != 0) {
+    Print("bench-startup: cannot write " + Narrow(options.json) + "\n");
+    ++failures;
+  } else {
+    Print("times: " + Narrow(options.json) + "\n");
+  }
+  if (failures != 0) {
+    Print("bench-startup: " + std::to_string(failures) + " run(s) went wrong (see above)\n");
+  }
+  Print(summary + "\n");
+  return failures == 0 ? 0 : 1;
+}

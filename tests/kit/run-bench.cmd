@@ -1,0 +1,35 @@
+@echo off
+rem Measures what a run of profile-import costs on this machine:
+rem bench-startup.exe times it against the start-up limit, an empty program
+rem and the batch file it replaces, and the flush of the profile key.
+rem   run-bench.cmd [ROUNDS]    200 rounds by default, about a minute
+rem The importer and the batch file rewrite HKCU\Software\Tessavo; kit-guard.cmd
+rem backs it up first and puts it back afterwards, as for the tests.
+setlocal EnableExtensions
+set "kit=%~dp0"
+set "rounds=%~1"
+if "%rounds%"=="" set "rounds=200"
+set "code=2"
+pushd "%kit%"
+if errorlevel 1 goto :no_folder
+call kit-guard.cmd begin run-bench
+if errorlevel 1 goto :finish
+
+if not exist results mkdir results
+echo run-bench: timing %rounds% rounds; the report follows when they are done
+.\bench-startup.exe --rounds %rounds% --json results\bench.json >results\bench.txt 2>&1
+set "code=%ERRORLEVEL%"
+if exist bench-work rd /s /q bench-work
+call kit-guard.cmd end run-bench
+if errorlevel 1 set "code=2"
+echo Results: %kit%results\bench.json, %kit%results\bench.txt
+rem The report last, so that its last line, the one to quote, ends the output.
+type results\bench.txt
+goto :finish
+
+:no_folder
+echo run-bench: cannot change to the kit folder "%kit%"
+:finish
+popd
+call "%kit%kit-guard.cmd" pause
+exit /b %code%
