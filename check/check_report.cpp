@@ -199,19 +199,12 @@ std::string Quoted(std::string_view text) {
   return out;
 }
 
+// A file name or a message, as UTF-8 (a name that is not is read as Windows-1252).
 std::string JsonText(std::string_view text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20U) {
-      out += Hex("\\u%04x", static_cast<unsigned char>(c));
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
+  std::u16string units(text.size(), u'\0');
+  const DecodedLine decoded =
+      DecodeLine({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, units);
+  return "\"" + EscapeForJson(decoded.text) + "\"";
 }
 
 // For a refused file that looks like UTF-16 the reader does not take: what it
@@ -263,18 +256,22 @@ std::string EscapeForDisplay(std::u16string_view text) {
   return out;
 }
 
+// ASCII only: Windows PowerShell 5.1 decodes a program's output with the
+// console's code page, so UTF-8 would reach ConvertFrom-Json garbled. Each
+// UTF-16 unit outside ASCII is one escape, which makes a pair of them for a
+// character beyond U+FFFF.
 std::string EscapeForJson(std::u16string_view text) {
   std::string out;
-  ForEachCodePoint(text, [&out](char32_t point) {
-    if (point == U'"' || point == U'\\') {
+  for (const char16_t unit : text) {
+    if (unit == u'"' || unit == u'\\') {
       out += '\\';
-      out += static_cast<char>(point);
-    } else if (point < 0x20U || (point >= 0xD800U && point <= 0xDFFFU)) {
-      out += Hex("\\u%04x", point);
+      out += static_cast<char>(unit);
+    } else if (unit < 0x20U || unit >= 0x80U) {
+      out += Hex("\\u%04x", unit);
     } else {
-      AppendUtf8(point, out);
+      out += static_cast<char>(unit);
     }
-  });
+  }
   return out;
 }
 

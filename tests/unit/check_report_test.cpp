@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -89,6 +90,20 @@ TEST_P(RefusalMessage, NamesTheRuleAndWhere) {
 INSTANTIATE_TEST_SUITE_P(Rows, RefusalMessage, ::testing::ValuesIn(RefusalCases()),
                          [](const auto& info) { return info.param.name; });
 
+// What a JSON reader makes of an escaped text: \uXXXX units and \" \\ pairs.
+std::u16string JsonDecoded(std::string_view json) {
+  std::u16string out;
+  for (std::size_t i = 0; i < json.size(); ++i) {
+    if (json[i] == '\\' && json.at(i + 1) == 'u') {
+      out += static_cast<char16_t>(std::stoul(std::string(json.substr(i + 2, 4)), nullptr, 16));
+      i += 5;
+    } else {
+      out += static_cast<char16_t>(json[i] == '\\' ? json[++i] : json[i]);
+    }
+  }
+  return out;
+}
+
 TEST(Escaping, ShowsEveryCharacterThatCouldHide) {
   struct Row {
     std::u16string text;
@@ -100,14 +115,17 @@ TEST(Escaping, ShowsEveryCharacterThatCouldHide) {
       {u"a\\b\"c", "a\\\\b\\\"c", "a\\\\b\\\"c"},
       {u"cr\r tab\t", "cr\\r tab\\t", "cr\\u000d tab\\u0009"},
       {u"\x01\x1F\x7F", "\\x01\\x1f\\x7f", "\\u0001\\u001f\x7F"},
-      {u"\u0085 nel", "\\u0085 nel", "\u0085 nel"},
+      {u"\u0085 nel", "\\u0085 nel", "\\u0085 nel"},
+      // JSON stays ASCII, for consoles that would not read UTF-8 back.
       {u"caf\u00E9 \u20AC \U0001F600", "caf\u00E9 \u20AC \U0001F600",
-       "caf\u00E9 \u20AC \U0001F600"},
+       "caf\\u00e9 \\u20ac \\ud83d\\ude00"},
       {std::u16string(1, char16_t{0xD800}), "\\ud800", "\\ud800"},  // a lone surrogate
   };
   for (const Row& row : rows) {
     EXPECT_EQ(EscapeForDisplay(row.text), row.display) << row.display;
     EXPECT_EQ(EscapeForJson(row.text), row.json) << row.json;
+    EXPECT_TRUE(std::ranges::all_of(row.json, [](char c) { return (c & 0x80) == 0; })) << row.json;
+    EXPECT_EQ(JsonDecoded(row.json), row.text) << row.json;
   }
 }
 
