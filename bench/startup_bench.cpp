@@ -13,7 +13,9 @@
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <random>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +29,7 @@ namespace {
 
 constexpr int kDefaultRounds = 200;
 constexpr int kWarmupRounds = 5;
+constexpr std::uint32_t kMostRounds = 100000;
 constexpr int kUsageError = 2;
 
 struct Options {
@@ -52,7 +55,7 @@ struct Series {
 int failures = 0;
 
 void Print(std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
+  static_cast<void>(std::fwrite(text.data(), 1, text.size(), stdout));
 }
 
 std::string Fixed(double value, int decimals) {
@@ -325,40 +328,44 @@ std::string JsonArray(const std::vector<double>& ms) {
   return out + "]";
 }
 
-bool ParseOptions(int argc, wchar_t** argv, Options& options) {
-  const std::vector<std::wstring_view> args(argv + 1, argv + argc);
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const bool has_value = i + 1 < args.size();
-    if (args[i] == L"--json" && has_value) {
-      options.json = args[++i];
-    } else if ((args[i] == L"--rounds" || args[i] == L"--seed") && has_value) {
-      const std::string digits = Narrow(args[i + 1]);
-      unsigned long value = 0;
-      const auto result = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-      if (result.ec != std::errc{} || result.ptr != digits.data() + digits.size()) {
-        return false;
-      }
-      if (args[i] == L"--seed") {
-        options.seed = static_cast<std::uint32_t>(value);
-        options.seeded = true;
-      } else if (value == 0 || value > 100000) {
-        return false;
-      } else {
-        options.rounds = static_cast<int>(value);
-      }
-      ++i;
+// A whole decimal number, or nothing.
+std::optional<std::uint32_t> Number(std::wstring_view text) {
+  std::uint64_t value = 0;
+  for (const wchar_t c : text) {
+    if (c < L'0' || c > L'9' || value > 0xFFFFFFFFU / 10) {
+      return std::nullopt;
+    }
+    value = value * 10 + static_cast<std::uint64_t>(c - L'0');
+  }
+  if (text.empty() || value > 0xFFFFFFFFU) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint32_t>(value);
+}
+
+bool ParseOptions(std::span<wchar_t*> args, Options& options) {
+  for (std::size_t i = 0; i + 1 < args.size(); i += 2) {
+    const std::wstring_view option = args[i];
+    const std::uint32_t value = Number(args[i + 1]).value_or(0);
+    if (option == L"--json") {
+      options.json = args[i + 1];
+    } else if (option == L"--seed" && Number(args[i + 1])) {
+      options.seed = value;
+      options.seeded = true;
+    } else if (option == L"--rounds" && value > 0 && value <= kMostRounds) {
+      options.rounds = static_cast<int>(value);
     } else {
       return false;
     }
   }
-  return true;
+  return args.size() % 2 == 0;
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   Options options;
-  if (!ParseOptions(argc, argv, options)) {
+  if (!ParseOptions(std::span(argv, static_cast<std::size_t>(argc)).subspan(1), options)) {
     Print(
         "usage: bench-startup [--rounds N] [--seed S] [--json FILE]\n"
         "  times profile-import.exe against the programs beside it; default 200 rounds, "

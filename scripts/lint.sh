@@ -11,7 +11,7 @@ cmake --preset windows >/dev/null
 
 portable=(app/run_import.cpp profile/*.cpp store/*.cpp check/*.cpp tests/unit/*.cpp
   tests/support/*.cpp tests/fuzz/*.cpp)
-windows=(app/main_windows.cpp platform/windows_port.cpp platform/compiler_support.cpp check/check_main.cpp tests/e2e/*.cpp
+windows=(app/main_windows.cpp platform/windows_port.cpp platform/compiler_support.cpp check/check_main.cpp tests/e2e/*.cpp tests/kit/*.cpp
   bench/*.cpp)
 
 # clang-tidy reads the Windows sources as MinGW-w64 code; it needs to be told

@@ -77,19 +77,17 @@ CheckerRun RunChecker() {
     ADD_FAILURE() << "cannot create the checker's output file";
     return {};
   }
-  std::wstring command = L"\"" + ExeDirectory() + L"\\profile-check.exe\" --json sysfile.cfg";
+  const std::wstring checker = ExeDirectory() + L"\\profile-check.exe";
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdOutput = out;
   startup.hStdError = out;
   PROCESS_INFORMATION process{};
-  const BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                      WorkDirectory().c_str(), &startup, &process);
-  const DWORD error = GetLastError();
+  const bool started = StartInWorkDirectory(checker, L"\"" + checker + L"\" --json sysfile.cfg",
+                                            TRUE, 0, startup, process);
   CloseHandle(out);
-  if (started == FALSE) {
-    ADD_FAILURE() << StartFailure(L"profile-check.exe", error);
+  if (!started) {
     return {};
   }
   CheckerRun run;

@@ -74,28 +74,61 @@ void SetValue(const wchar_t* path, const wchar_t* name, const RegValue& value) {
             ERROR_SUCCESS);
 }
 
-PROCESS_INFORMATION StartImporter(DWORD creation_flags) {
-  const std::wstring exe = ExeDirectory() + L"\\profile-import.exe";
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process{};
-  const BOOL started = CreateProcessW(exe.c_str(), nullptr, nullptr, nullptr, FALSE, creation_flags,
-                                      nullptr, WorkDirectory().c_str(), &startup, &process);
-  if (started == FALSE) {
-    ADD_FAILURE() << StartFailure(exe, GetLastError());
-  }
-  return process;
-}
+namespace {
 
-std::string StartFailure(const std::wstring& program, DWORD error) {
+std::string StartFailure(const std::wstring& program, int attempt, DWORD error) {
   std::array<char, 256> text{};
   const DWORD length =
       FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
                      text.data(), static_cast<DWORD>(text.size()), nullptr);
   std::string reason(text.data(), length);
   reason.erase(reason.find_last_not_of(" \r\n") + 1);
-  return "could not start " + std::string(program.begin(), program.end()) + ": error " +
-         std::to_string(error) + " (" + reason + ")";
+  return "could not start " + std::string(program.begin(), program.end()) + " (attempt " +
+         std::to_string(attempt) + "): error " + std::to_string(error) + " (" + reason + ")";
+}
+
+bool UnderWine() {
+  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+}  // namespace
+
+bool StartInWorkDirectory(const std::wstring& program, const std::wstring& command_line,
+                          BOOL inherit_handles, DWORD creation_flags, STARTUPINFOW& startup,
+                          PROCESS_INFORMATION& process) {
+  // Wine 8 now and then loses a new process before it has run any of its
+  // code: the process's loader exits during start-up and CreateProcessW fails
+  // with ERROR_INTERNAL_ERROR. That failure alone, and only under Wine, is
+  // tried again, and each retry is said; any other failure fails at once.
+  constexpr int kAttempts = 3;
+  for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+    std::wstring writable = command_line;  // CreateProcessW may write to it
+    const wchar_t* application = command_line.empty() ? program.c_str() : nullptr;
+    if (CreateProcessW(application, command_line.empty() ? nullptr : writable.data(), nullptr,
+                       nullptr, inherit_handles, creation_flags, nullptr, WorkDirectory().c_str(),
+                       &startup, &process) != FALSE) {
+      return true;
+    }
+    const DWORD error = GetLastError();
+    if (error != ERROR_INTERNAL_ERROR || !UnderWine() || attempt == kAttempts) {
+      ADD_FAILURE() << StartFailure(program, attempt, error);
+      return false;
+    }
+    const std::string retry =
+        "[ RETRY    ] " + StartFailure(program, attempt, error) +
+        ": Wine lost the new process during its start-up; starting it again\n";
+    static_cast<void>(std::fputs(retry.c_str(), stdout));
+  }
+  return false;
+}
+
+PROCESS_INFORMATION StartImporter(DWORD creation_flags) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  StartInWorkDirectory(ExeDirectory() + L"\\profile-import.exe", {}, FALSE, creation_flags, startup,
+                       process);
+  return process;
 }
 
 DWORD WaitForExitCode(const PROCESS_INFORMATION& process) {

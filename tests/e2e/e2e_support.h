@@ -47,8 +47,12 @@ void SetValue(const wchar_t* path, const wchar_t* name, const RegValue& value);
 PROCESS_INFORMATION StartImporter(DWORD creation_flags);
 DWORD WaitForExitCode(const PROCESS_INFORMATION& process);
 DWORD RunImporter();
-// The failure message for a program CreateProcessW could not start.
-std::string StartFailure(const std::wstring& program, DWORD error);
+// CreateProcessW in the work directory: the program by its path, or by a
+// command line when one is given. A failure to start is a test failure that
+// names the program, the attempt and the error.
+bool StartInWorkDirectory(const std::wstring& program, const std::wstring& command_line,
+                          BOOL inherit_handles, DWORD creation_flags, STARTUPINFOW& startup,
+                          PROCESS_INFORMATION& process);
 
 // A clean work directory and no Tessavo key before every test.
 class ImportEndToEnd : public ::testing::Test {

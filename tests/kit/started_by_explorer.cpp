@@ -3,8 +3,9 @@
 // command line of the cmd.exe that runs the command (%CMDCMDLINE%), it exits 0
 // when that cmd.exe was started with /c (as Explorer starts a .cmd file) and
 // by explorer.exe; 1 otherwise: a prompt, another program, a scheduled task.
-#include <tlhelp32.h>
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <tlhelp32.h>
 
 #include <cwchar>
 #include <span>
