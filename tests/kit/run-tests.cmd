@@ -12,8 +12,9 @@ if errorlevel 1 goto :no_folder
 call kit-guard.cmd begin run-tests
 if errorlevel 1 goto :finish
 
-if exist results rd /s /q results
-mkdir results
+rem Only this command's results go: the benchmark's stay.
+if not exist results mkdir results
+del results\unit_tests.xml results\e2e_tests.xml >nul 2>&1
 .\unit_tests.exe --gtest_output=xml:results\unit_tests.xml %*
 set "unit_code=%ERRORLEVEL%"
 .\e2e_tests.exe --gtest_output=xml:results\e2e_tests.xml %*
