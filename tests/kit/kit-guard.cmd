@@ -40,7 +40,8 @@ echo %name%: %key% backed up to %kit%%backup%
 exit /b 0
 :was_absent
 echo %key% did not exist before the kit ran; it is deleted afterwards.>"%absent%"
-if errorlevel 1 goto :backup_failed
+rem echo leaves ERRORLEVEL as reg query set it, so the file itself is checked.
+if not exist "%absent%" goto :backup_failed
 echo %name%: %key% does not exist; it is removed again afterwards
 exit /b 0
 :interrupted
