@@ -150,11 +150,10 @@ bool WriteWholeFile(const std::wstring& path, std::string_view bytes) {
 // nothing to write.
 std::array<std::string, 2> HandOffTexts() {
   std::string other(kSampleHandOff);
-  for (char& c : other) {
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
-      c = static_cast<char>(c ^ 0x20);
-    }
-  }
+  std::transform(other.begin(), other.end(), other.begin(), [](char c) {
+    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    return letter ? static_cast<char>(c ^ 0x20) : c;  // the other case
+  });
   return {std::string(kSampleHandOff), other};
 }
 
