@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "bench/bench_inputs.h"
+#include "check/check_report.h"
 #include "platform/windows_port.h"
 #include "profile/profile_text.h"
 #include "store/profile_key.h"
@@ -73,24 +74,10 @@ std::string Narrow(std::wstring_view text) {
   return out;
 }
 
-// JSON string of a UTF-16 text, ASCII only.
+// JSON string of a UTF-16 text, escaped as the checker escapes it: ASCII only.
 std::string JsonString(std::wstring_view text) {
-  std::string out = "\"";
-  for (const wchar_t c : text) {
-    if (c == L'"' || c == L'\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20 || c >= 0x7F) {
-      std::array<char, 8> hex{};
-      const auto result =
-          std::to_chars(hex.data(), hex.data() + hex.size(), static_cast<unsigned>(c), 16);
-      out += "\\u" + std::string(4 - static_cast<std::size_t>(result.ptr - hex.data()), '0') +
-             std::string(hex.data(), result.ptr);
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
+  const std::u16string_view units(reinterpret_cast<const char16_t*>(text.data()), text.size());
+  return "\"" + profile_import::check::EscapeForJson(units) + "\"";
 }
 
 std::wstring Win32ErrorText(DWORD error) {
