@@ -2,10 +2,16 @@
 # limit, a PE whose entry only exits, and an empty program linked the usual
 # way, with the C runtime. All three go into the test kit, so that the same
 # program measures start-up under Wine and on Windows.
+entry_symbol(minimal_entry MinimalEntry)
 add_executable(bench-minimal-pe WIN32 bench/minimal_pe.cpp)
-target_link_options(bench-minimal-pe PRIVATE -nostdlib -nostartfiles -Wl,--entry=MinimalEntry
+target_link_options(bench-minimal-pe PRIVATE -nostdlib -nostartfiles -Wl,--entry=${minimal_entry}
   -s -Wl,--gc-sections)
-target_link_libraries(bench-minimal-pe PRIVATE product_options kernel32)
+target_link_libraries(bench-minimal-pe PRIVATE product_options ${KERNEL32_IMPORTS})
+add_dependencies(bench-minimal-pe kernel32_imports)
+if(NO_CXX_RUNTIME)
+  return()
+endif()
+
 add_executable(bench-empty-gui WIN32 bench/empty_gui.cpp)
 target_compile_definitions(bench-empty-gui PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
 target_link_options(bench-empty-gui PRIVATE -municode -static -s -Wl,--gc-sections)

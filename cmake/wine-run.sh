@@ -7,7 +7,7 @@ set -u
 output=$(mktemp)
 trap 'rm -f "$output"' EXIT
 for attempt in 1 2 3; do
-  wine "$@" >"$output" 2>&1
+  "$@" >"$output" 2>&1
   status=$?
   if [ "$status" -eq 0 ] || [ -s "$output" ]; then
     break

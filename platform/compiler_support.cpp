@@ -7,6 +7,8 @@
 
 extern "C" {
 
+#if defined(__x86_64__) || defined(__i386__)
+
 void* memset(void* destination, int value, std::size_t count) {
   void* cursor = destination;
   asm volatile("rep stosb" : "+D"(cursor), "+c"(count) : "a"(value) : "memory");
@@ -18,6 +20,30 @@ void* memcpy(void* destination, const void* source, std::size_t count) {
   asm volatile("rep movsb" : "+D"(cursor), "+S"(source), "+c"(count) : : "memory");
   return destination;
 }
+
+#else
+
+// Plain loops; no_builtin keeps clang from making them calls to themselves.
+__attribute__((no_builtin("memset"))) void* memset(void* destination, int value,
+                                                   std::size_t count) {
+  const std::span bytes{static_cast<unsigned char*>(destination), count};
+  for (unsigned char& byte : bytes) {
+    byte = static_cast<unsigned char>(value);
+  }
+  return destination;
+}
+
+__attribute__((no_builtin("memcpy"))) void* memcpy(void* destination, const void* source,
+                                                   std::size_t count) {
+  const std::span to{static_cast<unsigned char*>(destination), count};
+  const std::span from{static_cast<const unsigned char*>(source), count};
+  for (std::size_t i = 0; i < count; ++i) {
+    to[i] = from[i];
+  }
+  return destination;
+}
+
+#endif
 
 int memcmp(const void* left, const void* right, std::size_t count) {
   const std::span a{static_cast<const unsigned char*>(left), count};

@@ -2,8 +2,9 @@
 # Installs, from Debian's packages, whatever building and testing need and
 # this machine lacks: the host, clang (with libFuzzer) and MinGW-w64 compilers,
 # CMake, GoogleTest's sources, Wine, the static checkers, openssl and
-# osslsigncode for signing, and zip for the release package. Does nothing when
-# all of it is there.
+# osslsigncode for signing, and zip for the release package; then Wine's
+# 32-bit side and Wine for ARM64 (run by qemu), unpacked into /opt. Does
+# nothing when all of it is there.
 set -euo pipefail
 
 missing=()
@@ -11,6 +12,11 @@ command -v cmake >/dev/null || missing+=(cmake)
 command -v make >/dev/null || missing+=(make)
 command -v g++ >/dev/null || missing+=(g++)
 command -v x86_64-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-x86-64)
+command -v i686-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-i686-posix)
+# The ARM64 importer: clang with lld and LLVM's dlltool and windres, MinGW-w64's headers.
+command -v ld.lld >/dev/null || missing+=(lld)
+command -v llvm-dlltool >/dev/null || missing+=(llvm)
+command -v qemu-aarch64-static >/dev/null || missing+=(qemu-user-static)
 command -v wine >/dev/null || missing+=(wine wine64)
 [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
 command -v clang++ >/dev/null || missing+=(clang)
@@ -26,13 +32,29 @@ command -v openssl >/dev/null || missing+=(openssl)
 command -v osslsigncode >/dev/null || missing+=(osslsigncode)
 command -v zip >/dev/null || missing+=(zip)
 
-if [ ${#missing[@]} -eq 0 ]; then
+wine_dirs=(/opt/wine-i386 /opt/wine-arm64)
+unpacked=true
+for dir in "${wine_dirs[@]}"; do
+  [ -e "$dir/complete" ] || unpacked=false
+done
+if [ ${#missing[@]} -eq 0 ] && $unpacked; then
   exit 0
 fi
 
-echo "Installing: ${missing[*]}"
 as_root=()
 [ "$(id -u)" -eq 0 ] || as_root=(sudo)
-"${as_root[@]}" apt-get update -q
-"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
-  apt-get install -y -q --no-install-recommends "${missing[@]}"
+foreign=$(dpkg --print-foreign-architectures)
+for arch in i386 arm64; do
+  grep -qx "$arch" <<<"$foreign" || "${as_root[@]}" dpkg --add-architecture "$arch"
+done
+# A mirror in the middle of a sync may fail one architecture's index; the
+# packages needed here come from the main archive, so only a missing one stops.
+"${as_root[@]}" apt-get update -q || echo "install-deps: some package lists could not be updated"
+if [ ${#missing[@]} -ne 0 ]; then
+  echo "Installing: ${missing[*]}"
+  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+    apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+for dir in "${wine_dirs[@]}"; do
+  "${as_root[@]}" "$(dirname "$0")/unpack-wine.sh" "${dir#/opt/wine-}" "$dir"
+done

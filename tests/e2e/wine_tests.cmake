@@ -1,7 +1,6 @@
-# Windows-side tests, run by CTest through Wine (the cross-compiling emulator).
-# One prefix for the suite, brought up once and kept up by one persistent
-# wineserver; the end-to-end cases share the profile key and a working
-# directory, so they run one at a time.
+# Windows-side tests, run by CTest through Wine (the cross-compiling emulator)
+# in the prefix the wine fixture brings up; the end-to-end cases share the
+# profile key and a working directory, so they run one at a time.
 
 add_executable(e2e_tests
   e2e/check_agreement_e2e_test.cpp
@@ -22,17 +21,6 @@ target_compile_definitions(started-by-explorer PRIVATE UNICODE _UNICODE WIN32_LE
 target_link_options(started-by-explorer PRIVATE -municode -static -s)
 target_link_libraries(started-by-explorer PRIVATE project_warnings)
 
-
-# Wine's background processes outlive this step and would hold CTest's output
-# pipe open, so their output goes to a log instead. Listing the tests may have
-# left a short-lived server behind, which would refuse to become persistent:
-# it is stopped first.
-add_test(NAME wine_server_start
-  COMMAND env ${WINE_ENVIRONMENT} sh -c
-    "{ wineserver -k; wineserver -p && wineboot -i; } </dev/null >wine-start.log 2>&1 || { cat wine-start.log; exit 1; }")
-set_tests_properties(wine_server_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 120)
-add_test(NAME wine_server_stop COMMAND env ${WINE_ENVIRONMENT} wineserver -k)
-set_tests_properties(wine_server_stop PROPERTIES FIXTURES_CLEANUP wine)
 
 # Listing the tests happens before any test runs: it starts Wine cold, and
 # may create the prefix, which takes far longer than the default 5 s.

@@ -1,9 +1,10 @@
-# Checks the release executable as shipped: GUI subsystem, kernel32.dll as its
-# only DLL and exactly the functions of the import list, ASLR (64-bit) and DEP,
-# within the size budget, and carrying its manifest and version.
-# Run as: cmake -DEXE=... -DOBJDUMP=... -DMAX_BYTES=... -DVERSION=... -DIMPORTS_DEF=... -P
+# Checks the release executable as shipped: built for MACHINE (x86_64, x86 or
+# ARM64), GUI subsystem, kernel32.dll as its only DLL and exactly the functions
+# of the import list, ASLR (64-bit on 64-bit builds) and DEP, within the size
+# budget, and carrying its manifest and version.
+# Run as: cmake -DEXE=... -DOBJDUMP=... -DMAX_BYTES=... -DVERSION=... -DIMPORTS_DEF=... -DMACHINE=... -P
 cmake_minimum_required(VERSION 3.25)
-foreach(var EXE OBJDUMP MAX_BYTES VERSION IMPORTS_DEF)
+foreach(var EXE OBJDUMP MAX_BYTES VERSION IMPORTS_DEF MACHINE)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "${var} is not set")
   endif()
@@ -16,6 +17,20 @@ if(size GREATER MAX_BYTES)
   list(APPEND failures "size ${size} bytes is over the budget of ${MAX_BYTES}")
 endif()
 
+# The COFF header's machine field, at the offset e_lfanew (0x3c) gives, after "PE\0\0".
+set(machine_codes "x86_64;8664" "x86;014c" "ARM64;aa64")
+file(READ "${EXE}" lfanew OFFSET 60 LIMIT 4 HEX)
+string(REGEX REPLACE "(..)(..)(..)(..)" "0x\\4\\3\\2\\1" lfanew "${lfanew}")
+math(EXPR machine_at "${lfanew} + 4")
+file(READ "${EXE}" machine OFFSET ${machine_at} LIMIT 2 HEX)
+string(REGEX REPLACE "(..)(..)" "\\2\\1" machine "${machine}")
+list(FIND machine_codes "${MACHINE}" at)
+math(EXPR at "${at} + 1")
+list(GET machine_codes ${at} expected_machine)
+if(NOT machine STREQUAL expected_machine)
+  list(APPEND failures "machine type 0x${machine}, not 0x${expected_machine} (${MACHINE})")
+endif()
+
 execute_process(COMMAND "${OBJDUMP}" -p "${EXE}" OUTPUT_VARIABLE headers RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} -p failed on ${EXE}")
@@ -26,7 +41,14 @@ endif()
 
 string(REGEX MATCH "DllCharacteristics[ \t]+([0-9a-fA-F]+)" _ "${headers}")
 math(EXPR characteristics "0x${CMAKE_MATCH_1}")
-foreach(flag "HIGH_ENTROPY_VA;0x20" "DYNAMIC_BASE;0x40" "NX_COMPAT;0x100")
+set(high_entropy "HIGH_ENTROPY_VA;0x20")
+if(MACHINE STREQUAL "x86")
+  set(high_entropy "")  # a 32-bit address space has no high entropy to give
+endif()
+foreach(flag "DYNAMIC_BASE;0x40" "NX_COMPAT;0x100" "${high_entropy}")
+  if(flag STREQUAL "")
+    continue()
+  endif()
   list(GET flag 0 name)
   list(GET flag 1 bit)
   math(EXPR set "${characteristics} & ${bit}")
@@ -47,8 +69,9 @@ foreach(line IN LISTS dll_lines)
   endif()
 endforeach()
 
-# Import table rows: "<tab>vma<tab>  hint  Name".
-string(REGEX MATCHALL "\t[0-9a-f]+\t +[0-9]+  [A-Za-z0-9_]+" import_rows "${headers}")
+# Import table rows: "<tab>vma<tab>  hint  Name" (GNU objdump) or "  hint  Name"
+# (llvm-objdump, for ARM64, which GNU's does not read).
+string(REGEX MATCHALL "(\t[0-9a-f]+\t| ) +[0-9]+  [A-Za-z0-9_]+" import_rows "${headers}")
 set(functions "")
 foreach(row IN LISTS import_rows)
   string(REGEX REPLACE ".* " "" name "${row}")
@@ -87,7 +110,7 @@ endforeach()
 
 list(LENGTH functions function_count)
 string(JOIN ", " function_names ${functions})
-message(STATUS "${EXE}: ${size} bytes, imports ${dlls}: ${function_count} functions: ${function_names}")
+message(STATUS "${EXE}: ${MACHINE}, ${size} bytes, imports ${dlls}: ${function_count} functions: ${function_names}")
 if(failures)
   string(JOIN "\n  " report ${failures})
   message(FATAL_ERROR "release check failed:\n  ${report}")

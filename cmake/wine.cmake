@@ -1,0 +1,33 @@
+# Runs what the build makes under Wine, in a prefix of the build tree's own
+# (never ~/.wine). Each program starts with Wine's loader for its own
+# architecture (WINE_ARCH), not Debian's wine script, which tries the 32-bit
+# loader first and so slows every 64-bit start. Wine's own processes start
+# 32-bit children through its 32-bit side, unpacked by scripts/unpack-wine.sh,
+# so x64 and x86 programs share a prefix as they share a Windows.
+set(WINE32_ROOT /opt/wine-i386 CACHE PATH "Wine's 32-bit side (scripts/unpack-wine.sh)")
+set(WINE_ARM64_ROOT /opt/wine-arm64 CACHE PATH "Wine for ARM64, run by qemu (scripts/unpack-wine.sh)")
+
+if(WINE_ARCH STREQUAL "arm64")
+  set(WINE_LOADER ${WINE_ARM64_ROOT}/wine)
+  set(WINE_SERVER ${WINE_ARM64_ROOT}/loader/wineserver)
+  set(wine_children WINELOADER=${WINE_ARM64_ROOT}/loader/wine64)
+else()
+  if(WINE_ARCH STREQUAL "i386")
+    set(WINE_LOADER ${WINE32_ROOT}/wine)
+  else()
+    set(WINE_LOADER /usr/lib/wine/wine64)
+  endif()
+  set(WINE_SERVER /usr/lib/wine/wineserver64)
+  set(wine_children WINELOADER=${WINE32_ROOT}/loader/wine64
+    WINEDLLPATH=${WINE32_ROOT}/usr/lib/i386-linux-gnu/wine)
+endif()
+
+set(WINE_TEST_PREFIX ${CMAKE_BINARY_DIR}/wine-prefix)
+set(WINE_ENVIRONMENT
+  WINEPREFIX=${WINE_TEST_PREFIX}
+  WINEDEBUG=-all
+  # No Mono or Gecko install prompts on an offline machine.
+  WINEDLLOVERRIDES=mscoree,mshtml=
+  ${wine_children})
+set(CMAKE_CROSSCOMPILING_EMULATOR env ${WINE_ENVIRONMENT} ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh
+  ${WINE_LOADER})

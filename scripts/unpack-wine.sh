@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Unpacks Debian's Wine for another architecture into DEST, beside the
+# system's 64-bit Wine and without installing it, and gives it a launcher:
+#   unpack-wine.sh i386 DEST   Wine's 32-bit side. Installed as wine32:i386 it
+#       would need every shared i386 library at the exact version of its amd64
+#       twin, which a partly synced mirror cannot always give; it needs only
+#       its own libc, so that is unpacked with it and started by its own ld.so.
+#   unpack-wine.sh arm64 DEST  Wine for ARM64 Linux, run by qemu-aarch64-static
+#       (no binfmt_misc needed): it runs ARM64 Windows programs.
+# DEST/wine starts a program; DEST/loader is the folder Wine's own processes
+# start their children from (WINELOADER=DEST/loader/wine64). Needs the
+# architecture's package lists (dpkg --add-architecture, apt-get update).
+set -euo pipefail
+arch=$1
+dest=$2
+[ ! -e "$dest/complete" ] || exit 0
+
+case "$arch" in
+  i386) packages=(libc6:i386 libwine:i386 wine32:i386) ;;
+  arm64) packages=(libc6:arm64 libunwind8:arm64 liblzma5:arm64 libwine:arm64 wine64:arm64) ;;
+  *) echo "unpack-wine.sh: no Wine for $arch" >&2; exit 2 ;;
+esac
+debs=$(mktemp -d)
+trap 'rm -rf "$debs"' EXIT
+(cd "$debs" && apt-get download -q -o APT::Sandbox::User=root "${packages[@]}" >/dev/null)
+rm -rf "$dest"
+mkdir -p "$dest"
+for deb in "$debs"/*.deb; do
+  dpkg-deb -x "$deb" "$dest"
+done
+
+bin=$dest/usr/lib/wine
+ln -s usr/lib/wine "$dest/loader"
+if [ "$arch" = i386 ]; then
+  # The loader finds its libraries from its own path (/proc/self/exe, here
+  # ld.so) and starts itself again as <that folder>/wine, so ld.so sits in
+  # Wine's folder and "wine" is this script.
+  mv "$bin/wine" "$bin/wine.elf"
+  cp -L "$dest/lib/ld-linux.so.2" "$bin/ld-linux.so.2"
+  cat >"$bin/wine" <<'SHIM'
+#!/bin/sh
+here=$(dirname "$(readlink -f "$0")")
+exec "$here/ld-linux.so.2" --library-path "$here/../../../lib/i386-linux-gnu" "$here/wine.elf" "$@"
+SHIM
+  # A 32-bit process starts a 64-bit one with the system's loader.
+  ln -s /usr/lib/wine/wine64 "$bin/wine64"
+  ln -s usr/lib/wine/wine "$dest/wine"
+else
+  # Wine starts each process as <bin>/wine64-preloader <bin>/wine64 ..., and
+  # its server as <bin>/wineserver: both go through qemu.
+  cat >"$bin/wine64-preloader" <<'SHIM'
+#!/bin/sh
+root=$(readlink -f "$(dirname "$0")/../../..")
+exec qemu-aarch64-static -L "$root" "$@"
+SHIM
+  cat >"$bin/wineserver" <<'SHIM'
+#!/bin/sh
+root=$(readlink -f "$(dirname "$0")/../../..")
+exec qemu-aarch64-static -L "$root" "$root/usr/lib/wine/wineserver64" "$@"
+SHIM
+  cat >"$dest/wine" <<'SHIM'
+#!/bin/sh
+root=$(dirname "$(readlink -f "$0")")
+exec qemu-aarch64-static -L "$root" "$root/usr/lib/wine/wine64" "$@"
+SHIM
+fi
+chmod 0755 "$bin"/wine* "$dest/wine"
+touch "$dest/complete"

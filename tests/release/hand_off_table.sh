@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Runs the importer under Wine on a table of hand-off files, each row in a
+# fresh folder from a clean key, and compares what it leaves with the row:
+# the exit code (its low 8 bits: 255 no file, 251 refused), the values under
+# the profile key as that Wine's reg.exe exports them, and the file's fate.
+# For the ARM64 importer, which no test suite can be built for, this is its test.
+#   hand_off_table.sh WINE_LOADER IMPORTER_EXE   (WINEPREFIX set, its server up)
+set -uo pipefail
+wine=$1
+key='HKCU\Software\Tessavo'
+# Inside the prefix's C: drive: under qemu -L, Wine's Z: drive is qemu's root.
+table=$WINEPREFIX/drive_c/hand-off-table
+rm -rf "$table"
+mkdir -p "$table"
+cp "$2" "$table/importer.exe"
+failures=0
+
+# row NAME BEFORE FILE EXIT FATE VALUES...: BEFORE is "clean" or "others"
+# (values the run must keep); FILE is printf text, "none", or "utf16:" and
+# text to store as UTF-16 LE with a byte order mark; FATE is "gone" or "kept";
+# VALUES are name=text as exported, none when the key must not exist.
+row() {
+  local name=$1 before=$2 file=$3 expected_exit=$4 fate=$5
+  shift 5
+  "$wine" reg delete "$key" /f >/dev/null 2>&1
+  if [ "$before" = others ]; then
+    "$wine" reg add "$key\\Mirandel" /v Other /t REG_DWORD /d 7 /f >/dev/null 2>&1
+    "$wine" reg add "$key\\Mirandel" /v RegCorp /d "an older, longer name" /f >/dev/null 2>&1
+  fi
+  rm -rf "$table/work" "$table/after.reg"
+  mkdir "$table/work"
+  case "$file" in
+    none) ;;
+    utf16:*) { printf '\xff\xfe'; printf "${file#utf16:}" | iconv -f UTF-8 -t UTF-16LE; } >"$table/work/sysfile.cfg" ;;
+    *) printf "$file" >"$table/work/sysfile.cfg" ;;
+  esac
+  (cd "$table/work" && "$wine" 'C:\hand-off-table\importer.exe' >/dev/null 2>&1)
+  local code=$?
+  "$wine" reg export "$key\\Mirandel" 'C:\hand-off-table\after.reg' /y >/dev/null 2>&1
+  local values=none
+  if [ -e "$table/after.reg" ]; then
+    values=$(iconv -f UTF-16 -t UTF-8 "$table/after.reg" | tr -d '\r' |
+      sed -n 's/^"\([^"]*\)"="\(.*\)"$/\1=\2/p; s/^"\([^"]*\)"=\([a-z]\)/\1=\2/p' |
+      sed 's/\\\\/\\/g' | LC_ALL=C sort | paste -sd '|' -)
+  fi
+  local expected
+  expected=$(printf '%s\n' "$@" | LC_ALL=C sort | paste -sd '|' -)
+  local left=gone
+  [ ! -e "$table/work/sysfile.cfg" ] || left=kept
+  [ "$file" != none ] || left=$fate
+  if [ "$code" != "$expected_exit" ] || [ "$values" != "$expected" ] || [ "$left" != "$fate" ]; then
+    echo "FAIL $name: exit $code, values $values, file $left;"
+    echo "    expected exit $expected_exit, values $expected, file $fate"
+    failures=$((failures + 1))
+  else
+    echo "ok   $name"
+  fi
+}
+
+start=$(date +%s)
+row sample clean 'Tessavo Demo Site\nSQL01\\\nMIRANDEL\nThis fourth line is passed over.\nadmin\njdoe\n' \
+  0 gone 'RegCorp=Tessavo Demo Site' 'RegDataBase=SQL01\MIRANDEL' RegAdmin=admin RegUser=jdoe
+row no-file clean none 255 gone none
+row refused clean "$(printf 'c%.0s' {1..64})\nd\ne\nf\na\nu\n" 251 kept none
+row others-kept others 'corp\ndb\nase\nskip\nadm\nusr\n' \
+  0 gone RegCorp=corp RegDataBase=dbase RegAdmin=adm RegUser=usr Other=dword:00000007
+row crlf clean 'Acme Corp\r\nSQL01\\\r\nMIRANDEL\r\nline four\r\nadmin\r\njdoe\r\n' \
+  0 gone 'RegCorp=Acme Corp' 'RegDataBase=SQL01\MIRANDEL' RegAdmin=admin RegUser=jdoe
+row utf-8 clean '\xef\xbb\xbfCaf\xc3\xa9 M\xc3\xbcller\nsrv\n\xe2\x82\xac\nx\n\n\xf0\x9f\x98\x80\n' \
+  0 gone 'RegCorp=Café Müller' 'RegDataBase=srv€' RegAdmin= 'RegUser=😀'
+row windows-1252 clean 'Caf\xe9\n\x80\n\n\n\xc0\nna\xefve' \
+  0 gone RegCorp=Café RegDataBase=€ RegAdmin=À RegUser=naïve
+row utf-16-le clean 'utf16:Café\r\nSQL01\\\r\nХД\r\nx\r\nadm😀\r\njdoe\r\n' \
+  0 gone RegCorp=Café 'RegDataBase=SQL01\ХД' 'RegAdmin=adm😀' RegUser=jdoe
+"$wine" reg delete "$key" /f >/dev/null 2>&1
+echo "$failures failed; $(($(date +%s) - start)) s"
+[ "$failures" -eq 0 ]
