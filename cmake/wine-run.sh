@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Runs a Windows test program under Wine. Now and then (about once in a few
-# hundred starts under CTest) Wine's loader exits with 1 before the program
+# Runs a Windows test program under Wine: wine-run.sh LOADER PROGRAM [ARGS],
+# in WINEPREFIX, which WINE_HOST_LOADER makes first if it is not there.
+# Now and then (about once in a few hundred starts under CTest) Wine's loader exits with 1 before the program
 # runs at all, printing nothing. Only that case is retried: a program that ran
 # has always printed something, and its result is passed on unchanged.
 set -u
 output=$(mktemp)
 trap 'rm -f "$output"' EXIT
+[ -e "$WINEPREFIX/system.reg" ] || "$WINE_HOST_LOADER" wineboot -i >/dev/null 2>&1
 for attempt in 1 2 3; do
   "$@" >"$output" 2>&1
   status=$?

@@ -7,8 +7,11 @@
 set(WINE32_ROOT /opt/wine-i386 CACHE PATH "Wine's 32-bit side (scripts/unpack-wine.sh)")
 set(WINE_ARM64_ROOT /opt/wine-arm64 CACHE PATH "Wine for ARM64, run by qemu (scripts/unpack-wine.sh)")
 
+# WINE_HOST_LOADER, the 64-bit loader, makes the prefix: one made by the 32-bit
+# loader first cannot start 64-bit programs.
 if(WINE_ARCH STREQUAL "arm64")
   set(WINE_LOADER ${WINE_ARM64_ROOT}/wine)
+  set(WINE_HOST_LOADER ${WINE_LOADER})
   set(WINE_SERVER ${WINE_ARM64_ROOT}/loader/wineserver)
   set(wine_children WINELOADER=${WINE_ARM64_ROOT}/loader/wine64)
 else()
@@ -17,6 +20,7 @@ else()
   else()
     set(WINE_LOADER /usr/lib/wine/wine64)
   endif()
+  set(WINE_HOST_LOADER /usr/lib/wine/wine64)
   set(WINE_SERVER /usr/lib/wine/wineserver64)
   set(wine_children WINELOADER=${WINE32_ROOT}/loader/wine64
     WINEDLLPATH=${WINE32_ROOT}/usr/lib/i386-linux-gnu/wine)
@@ -28,6 +32,7 @@ set(WINE_ENVIRONMENT
   WINEDEBUG=-all
   # No Mono or Gecko install prompts on an offline machine.
   WINEDLLOVERRIDES=mscoree,mshtml=
+  WINE_HOST_LOADER=${WINE_HOST_LOADER}
   ${wine_children})
 set(CMAKE_CROSSCOMPILING_EMULATOR env ${WINE_ENVIRONMENT} ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh
   ${WINE_LOADER})

@@ -18,20 +18,22 @@ for clone in "$first" "$second"; do
 done
 
 failures=0
-for file in "$first"/build/release/*; do
-  name=$(basename "$file")
-  if ! cmp -s "$file" "$second/build/release/$name"; then
+for file in $(cd "$first/build/release" && find . -type f | LC_ALL=C sort); do
+  name=${file#./}
+  if ! cmp -s "$first/build/release/$name" "$second/build/release/$name"; then
     echo "not reproducible: $name differs between two builds of the same commit"
     failures=$((failures + 1))
   fi
 done
 (cd "$first/build/release" && sha256sum -c --quiet SHA256SUMS) || failures=$((failures + 1))
-mkdir "$scratch/unpacked"
-(cd "$scratch/unpacked" && cmake -E tar xf "$first"/build/release/*-win-x64.zip &&
-  sha256sum -c --quiet SHA256SUMS) || failures=$((failures + 1))
+for zip in "$first"/build/release/*-win-*.zip; do
+  mkdir "$scratch/unpacked"
+  (cd "$scratch/unpacked" && cmake -E tar xf "$zip" && sha256sum -c --quiet SHA256SUMS) ||
+    failures=$((failures + 1))
+  rm -rf "$scratch/unpacked"
+done
 [ "$failures" -eq 0 ] || exit 1
 rm -rf build/reproducible
-mkdir -p build/reproducible
-cp "$first"/build/release/* build/reproducible/
+cp -r "$first/build/release" build/reproducible
 echo "reproducible: two builds of $(git rev-parse --short HEAD) give the same bytes"
 (cd "$first/build/release" && cat SHA256SUMS)

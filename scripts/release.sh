@@ -1,51 +1,76 @@
 #!/usr/bin/env bash
 # Builds the release from this tree and packages it, the same bytes from any
 # clone of the same commit:
-#   build/release/profile-import-<version>-win-x64.zip  profile-import.exe,
-#       profile-check.exe, README.md and SHA256SUMS (the two executables)
+#   build/release/profile-import-<version>-win-x64.zip    for x64 Windows
+#   build/release/profile-import-<version>-win-x86.zip    for 32-bit Windows (and any)
+#   build/release/profile-import-<version>-win-arm64.zip  for Windows on ARM
+#       each: profile-import.exe, profile-check.exe, README.md and SHA256SUMS
+#       (the two executables); the ARM64 zip's checker is the x86 one, which
+#       both Windows on ARM run
 #   build/release/profile-import-<version>-windows-tests.zip  the test kit: one
-#       folder with the same two executables, the Windows test suites and the
-#       samples they read, the benchmark and its programs, run-tests.cmd,
-#       run-bench.cmd (both through kit-guard.cmd) and README.txt
-#   build/release/SHA256SUMS  the two executables (beside it) and both zips
+#       folder with the x64 executables, the Windows test suites and the samples
+#       they read, the benchmark and its programs, run-tests.cmd, run-bench.cmd
+#       (both through kit-guard.cmd) and README.txt; x86\ with the x86
+#       executables, suites and samples; arm64\ with the ARM64 importer; each
+#       with its architecture's minimal PE
+#   build/release/SHA256SUMS  the executables (beside it: x64, x86\, arm64\) and the zips
 # With SIGN_PFX set (and SIGN_PASSWORD_FILE, SIGN_TIMESTAMP_URL if needed) the
-# executables are signed first, so the sums and the zip are of the signed files.
+# executables are signed first, so the sums and the zips are of the signed files.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
-cmake --preset release >/dev/null
-cmake --build --preset release
+# One build tree per architecture: a CMake build has one compiler.
+for preset in release release-x86 release-arm64; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+done
 
 version=$(sed -n 's/^project(profile-import VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 out=build/release
 package=$out/package
-zip=profile-import-$version-win-x64.zip
 kit=profile-import-$version-windows-tests
+# Per architecture: its build tree and its folder beside SHA256SUMS and in the kit.
+declare -A tree=([x64]=build/release-tree [x86]=build/release-tree-x86 [arm64]=build/release-tree-arm64)
+declare -A folder=([x64]="" [x86]=x86/ [arm64]=arm64/)
 executables=(profile-import.exe profile-check.exe)
 # The kit's own programs: the suites, the benchmark and the programs it times
 # beside the importer, and the check its commands make before they close.
 kit_programs=(unit_tests.exe e2e_tests.exe bench-startup.exe bench-minimal-pe.exe
   bench-empty-gui.exe started-by-explorer.exe)
-rm -rf "$package" "${executables[@]/#/$out/}" "$out/$zip" "$out/$kit.zip" "$out/SHA256SUMS"
-mkdir -p "$package/$kit/samples"
-for exe in "${executables[@]}"; do
-  cp "build/release-tree/$exe" "$out/$exe"
+x86_kit_programs=(unit_tests.exe e2e_tests.exe bench-minimal-pe.exe)
+rm -rf "$package" "$out"
+mkdir -p "$out/x86" "$out/arm64" "$package/$kit/samples" "$package/$kit/x86/samples" "$package/$kit/arm64"
+for arch in x64 x86; do
+  for exe in "${executables[@]}"; do
+    cp "${tree[$arch]}/$exe" "$out/${folder[$arch]}$exe"
+  done
 done
+cp "${tree[arm64]}/profile-import.exe" "$out/arm64/"
+# Both Windows on ARM run x86 programs; the checker needs no speed.
+cp "$out/x86/profile-check.exe" "$out/arm64/"
+signed=("${executables[@]/#/$out/}" "${executables[@]/#/$out/x86/}" "$out/arm64/profile-import.exe")
 
 if [ -n "${SIGN_PFX:-}" ]; then
   sign=(--pfx "$SIGN_PFX")
   [ -z "${SIGN_PASSWORD_FILE:-}" ] || sign+=(--password-file "$SIGN_PASSWORD_FILE")
   [ -z "${SIGN_TIMESTAMP_URL:-}" ] || sign+=(--timestamp-url "$SIGN_TIMESTAMP_URL")
-  scripts/sign.sh "${sign[@]}" "${executables[@]/#/$out/}"
+  scripts/sign.sh "${sign[@]}" "${signed[@]}"
 fi
 
-cp "${executables[@]/#/$out/}" README.md "$package/"
-(cd "$out" && sha256sum "${executables[@]}") >"$package/SHA256SUMS"
 # The kit tests the very files shipped, signed or not.
-cp "${executables[@]/#/$out/}" "${kit_programs[@]/#/build/release-tree/}" tests/kit/*.cmd \
+cp "${executables[@]/#/$out/}" "${kit_programs[@]/#/${tree[x64]}/}" tests/kit/*.cmd \
   tests/kit/README.txt "$package/$kit/"
-cp build/release-tree/samples/*.cfg "$package/$kit/samples/"
+cp "${executables[@]/#/$out/x86/}" "${x86_kit_programs[@]/#/${tree[x86]}/}" "$package/$kit/x86/"
+cp "$out/arm64/profile-import.exe" "${tree[arm64]}/bench-minimal-pe.exe" "$package/$kit/arm64/"
+cp "${tree[x64]}"/samples/*.cfg "$package/$kit/samples/"
+cp "${tree[x64]}"/samples/*.cfg "$package/$kit/x86/samples/"
+for arch in x64 x86 arm64; do
+  mkdir "$package/$arch"
+  cp "${executables[@]/#/$out/${folder[$arch]}}" README.md "$package/$arch/"
+  (cd "$out/${folder[$arch]}" && sha256sum "${executables[@]}") >"$package/$arch/SHA256SUMS"
+done
+
 # Fixed modes, entry order and time stamps (the commit's), and no extra
 # fields, so a zip depends only on the files in it. CMake's own zip writer
 # (cmake -E tar --format=zip) cannot do this: it records each file's owner and
@@ -53,10 +78,15 @@ cp build/release-tree/samples/*.cfg "$package/$kit/samples/"
 # neither; it takes times as local time, hence TZ=UTC.
 stamp=$(TZ=UTC git log -1 --format=%cd --date=format-local:'%Y%m%d%H%M.%S')
 find "$package" -type f -exec chmod 0644 {} + -exec env TZ=UTC touch -t "$stamp" {} +
-(cd "$package" && TZ=UTC zip -q -X -D "../$zip" "${executables[@]}" README.md SHA256SUMS)
+zips=()
+for arch in x64 x86 arm64; do
+  zip=profile-import-$version-win-$arch.zip
+  (cd "$package/$arch" && TZ=UTC zip -q -X -D "../../$zip" "${executables[@]}" README.md SHA256SUMS)
+  zips+=("$zip")
+done
 (cd "$package" && find "$kit" -type f | LC_ALL=C sort | TZ=UTC zip -q -X -D "../$kit.zip" -@)
-(cd "$out" && sha256sum "${executables[@]}" "$zip" "$kit.zip") >"$out/SHA256SUMS"
+(cd "$out" && sha256sum "${signed[@]#$out/}" "${zips[@]}" "$kit.zip") >"$out/SHA256SUMS"
 rm -rf "$package"
 
-echo "$out/$zip, $out/$kit.zip:"
+echo "${zips[*]/#/$out/}, $out/$kit.zip:"
 (cd "$out" && cat SHA256SUMS)

@@ -14,6 +14,18 @@ std::wstring ExeDirectory() {
   return path.substr(0, path.find_last_of(L'\\'));
 }
 
+std::wstring ImporterPath() {
+  constexpr const wchar_t* kNamed = L"PROFILE_IMPORT_UNDER_TEST";
+  const DWORD needed = GetEnvironmentVariableW(kNamed, nullptr, 0);
+  if (needed == 0) {
+    return ExeDirectory() + L"\\profile-import.exe";
+  }
+  std::wstring path(needed, L'\0');
+  path.resize(GetEnvironmentVariableW(kNamed, path.data(), needed));
+  const bool absolute = path.find(L':') != std::wstring::npos || path.starts_with(L"\\\\");
+  return absolute ? path : ExeDirectory() + L"\\" + path;
+}
+
 std::wstring HandOffPath() {
   return WorkDirectory() + L"\\sysfile.cfg";
 }
@@ -126,8 +138,7 @@ PROCESS_INFORMATION StartImporter(DWORD creation_flags) {
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process{};
-  StartInWorkDirectory(ExeDirectory() + L"\\profile-import.exe", {}, FALSE, creation_flags, startup,
-                       process);
+  StartInWorkDirectory(ImporterPath(), {}, FALSE, creation_flags, startup, process);
   return process;
 }
 

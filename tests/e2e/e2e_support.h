@@ -32,6 +32,9 @@ struct Profile {
 };
 
 std::wstring ExeDirectory();
+// The importer under test: the one beside the suite, or the one that
+// PROFILE_IMPORT_UNDER_TEST names (a full path, or one from the suite's folder).
+std::wstring ImporterPath();
 const std::wstring& WorkDirectory();
 std::wstring HandOffPath();
 void WriteHandOff(const std::string& bytes, const std::wstring& path = HandOffPath());

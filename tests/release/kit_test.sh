@@ -12,7 +12,8 @@
 #   kit_test.sh KIT_ZIP WINE_PREFIX
 set -euo pipefail
 zip=$(realpath "$1")
-export WINEPREFIX=$(realpath "$2") WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX=$(realpath "$2")
+source "$(dirname "$0")/../../scripts/wine-env.sh"
 key='HKCU\Software\Tessavo'
 work="$WINEPREFIX/drive_c/kit test"
 failures=0
@@ -25,16 +26,16 @@ rm -rf "$work"
 mkdir -p "$work"
 (cd "$work" && cmake -E tar xf "$zip")
 kit=$(echo "$work"/*/)
-wineserver -k 2>/dev/null || true
-wineserver -p
-trap 'wineserver -k' EXIT
+"$wineserver" -k 2>/dev/null || true
+"$wineserver" -p
+trap '"$wineserver" -k' EXIT
 
-wine reg delete "$key" /f >/dev/null 2>&1 || true
-wine reg add "$key" /v Sentinel /t REG_SZ /d "set before the kit ran" /f >/dev/null
-wine reg add "$key\\Mirandel" /v RegCorp /t REG_SZ /d "a real profile" /f >/dev/null
-wine reg add "$key\\Kit Sentinel" /v Count /t REG_DWORD /d 7 /f >/dev/null
-wine reg add "$key\\Kit Sentinel\\Deeper" /ve /t REG_EXPAND_SZ /d '%TEMP%\x' /f >/dev/null
-wine reg export "$key" "$work/before.reg" /y >/dev/null
+"$wine64" reg delete "$key" /f >/dev/null 2>&1 || true
+"$wine64" reg add "$key" /v Sentinel /t REG_SZ /d "set before the kit ran" /f >/dev/null
+"$wine64" reg add "$key\\Mirandel" /v RegCorp /t REG_SZ /d "a real profile" /f >/dev/null
+"$wine64" reg add "$key\\Kit Sentinel" /v Count /t REG_DWORD /d 7 /f >/dev/null
+"$wine64" reg add "$key\\Kit Sentinel\\Deeper" /ve /t REG_EXPAND_SZ /d '%TEMP%\x' /f >/dev/null
+"$wine64" reg export "$key" "$work/before.reg" /y >/dev/null
 expected="$work/before.reg"
 
 # Runs one of the kit's commands; sets $code and $summary, keeps the output in $log.
@@ -42,22 +43,26 @@ run_kit() {
   log="$work/$1.log"
   shift
   set +e
-  (cd "$kit" && wine cmd /c "$@") >"$log" 2>&1 </dev/null
+  (cd "$kit" && "$wine64" cmd /c "$@") >"$log" 2>&1 </dev/null
   code=$?
   set -e
   summary=$(tr -d '\r' <"$log" | grep -E '^[0-9]+ passed, [0-9]+ failed, [0-9]+ skipped$' || true)
   echo "$*: exit $code: ${summary:-$(tr -d '\r' <"$log" | tail -1)}"
   rm -f "$work/after.reg"
-  wine reg export "$key" "$work/after.reg" /y >/dev/null 2>&1 || true
+  "$wine64" reg export "$key" "$work/after.reg" /y >/dev/null 2>&1 || true
   # Absent before and after, or the same export.
   { [ ! -e "$expected" ] && [ ! -e "$work/after.reg" ]; } || cmp -s "$expected" "$work/after.reg" ||
     fail "$key is not as it was before the run"
   [ ! -e "$kit/tessavo-backup.reg" ] || fail "the backup was left behind"
 }
 
+# An x64 machine runs both architectures' suites, and the x64 end-to-end
+# suite once more against the x86 importer.
 listed=0
-for suite in unit_tests e2e_tests; do
-  n=$(cd "$kit" && wine "$suite.exe" --gtest_list_tests | tr -d '\r' | grep -c '^  ')
+for run in "$wine64 unit_tests" "$wine64 e2e_tests" "$wine32 x86/unit_tests" "$wine32 x86/e2e_tests" \
+  "$wine64 e2e_tests"; do
+  read -r loader suite <<<"$run"
+  n=$(cd "$kit" && "$loader" "$suite.exe" --gtest_list_tests | tr -d '\r' | grep -c '^  ')
   listed=$((listed + n))
 done
 
@@ -65,12 +70,12 @@ run_kit full run-tests.cmd
 [ "$code" -eq 0 ] || fail "the full run exited with $code"
 read -r passed _ failed _ skipped _ <<<"$summary"
 [ $((passed + failed + skipped)) -eq "$listed" ] || fail "the summary does not count the $listed listed tests"
-for xml in unit_tests e2e_tests; do
+for xml in unit_tests e2e_tests x86-unit_tests x86-e2e_tests x86-importer-x64-e2e_tests; do
   grep -q '<testsuites tests=' "$kit/results/$xml.xml" 2>/dev/null || fail "no results/$xml.xml"
 done
 
 # The benchmark runs where the key does not exist, as on most machines: it must be absent again.
-wine reg delete "$key" /f >/dev/null
+"$wine64" reg delete "$key" /f >/dev/null
 expected="$work/absent.reg"
 run_kit bench run-bench.cmd 3
 expected="$work/before.reg"
@@ -81,8 +86,8 @@ grep -q '"times_ms":{"importer":\[[0-9]' "$kit/results/bench.json" 2>/dev/null |
 
 cp "$kit/bench-minimal-pe.exe" "$kit/profile-import.exe"
 cp "$work/before.reg" "$kit/tessavo-backup.reg"
-wine reg add "$key" /v LeftByAnInterruptedRun /t REG_SZ /d x /f >/dev/null
-wine reg delete "$key\\Kit Sentinel" /f >/dev/null 2>&1 || true
+"$wine64" reg add "$key" /v LeftByAnInterruptedRun /t REG_SZ /d x /f >/dev/null
+"$wine64" reg delete "$key\\Kit Sentinel" /f >/dev/null 2>&1 || true
 run_kit broken run-tests.cmd '--gtest_filter=ImportEndToEnd.CreatesMissingKeyAndParent:ImportEndToEnd.NoFileCreatesNothing:*ImportsAcceptedFile*'
 [ "$code" -ne 0 ] || fail "the run with a broken importer exited 0"
 [[ "$summary" =~ ^[0-9]+\ passed,\ [1-9][0-9]*\ failed ]] || fail "the run with a broken importer counts no failure"

@@ -2,9 +2,9 @@
 # Signs a copy of the release executable with a throwaway self-signed
 # code-signing certificate through scripts/sign.sh, verifies it with
 # osslsigncode, and runs the signed copy under Wine on the sample file.
-#   sign_test.sh EXE SAMPLE WORK_DIR   (Wine's environment already set)
+#   sign_test.sh WINE_LOADER EXE SAMPLE WORK_DIR   (Wine's environment already set)
 set -euo pipefail
-exe=$1 sample=$2 work=$3
+wine=$1 exe=$2 sample=$3 work=$4
 sign=$(cd "$(dirname "$0")/../.." && pwd)/scripts/sign.sh
 
 rm -rf "$work"
@@ -20,14 +20,14 @@ cp "$exe" signed.exe
 osslsigncode verify -in signed.exe -CAfile cert.pem | grep -E "Signature verification|Number of verified"
 cmp -s "$exe" signed.exe && { echo "FAIL: the copy was not changed by signing"; exit 1; }
 
-wine reg delete 'HKCU\Software\Tessavo' /f >/dev/null 2>&1 || true
+"$wine" reg delete 'HKCU\Software\Tessavo' /f >/dev/null 2>&1 || true
 cp "$sample" run/sysfile.cfg
 set +e
-(cd run && wine ../signed.exe)
+(cd run && "$wine" ../signed.exe)
 code=$?
 set -e
 [ "$code" -eq 0 ] || { echo "FAIL: the signed importer exited with $code"; exit 1; }
 [ ! -e run/sysfile.cfg ] || { echo "FAIL: the hand-off file is still there"; exit 1; }
-wine reg query 'HKCU\Software\Tessavo\Mirandel' /v RegUser | tr -d '\r' | grep -q 'REG_SZ *jdoe$' ||
+"$wine" reg query 'HKCU\Software\Tessavo\Mirandel' /v RegUser | tr -d '\r' | grep -q 'REG_SZ *jdoe$' ||
   { echo "FAIL: RegUser is not stored"; exit 1; }
 echo "the signed importer verifies and imports"
