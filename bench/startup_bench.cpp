@@ -38,10 +38,13 @@ struct Options {
   std::uint32_t seed = 0;
   bool seeded = false;
   std::wstring json = L"bench.json";
+  // Folders beside the benchmark holding another architecture's importer and
+  // minimal PE, each pair timed in the same rounds.
+  std::vector<std::wstring> architectures;
 };
 
 struct Program {
-  const char* name;
+  std::string name;
   std::wstring application;
   std::wstring command_line;
   bool consumes_hand_off;  // the importer and the batch delete the file
@@ -335,6 +338,8 @@ bool ParseOptions(std::span<wchar_t*> args, Options& options) {
     const std::uint32_t value = Number(args[i + 1]).value_or(0);
     if (option == L"--json") {
       options.json = args[i + 1];
+    } else if (option == L"--arch") {
+      options.architectures.emplace_back(args[i + 1]);
     } else if (option == L"--seed" && Number(args[i + 1])) {
       options.seed = value;
       options.seeded = true;
@@ -353,9 +358,9 @@ int wmain(int argc, wchar_t** argv) {
   Options options;
   if (!ParseOptions(std::span(argv, static_cast<std::size_t>(argc)).subspan(1), options)) {
     Print(
-        "usage: bench-startup [--rounds N] [--seed S] [--json FILE]\n"
-        "  times profile-import.exe against the programs beside it; default 200 rounds, "
-        "bench.json\n");
+        "usage: bench-startup [--rounds N] [--seed S] [--json FILE] [--arch FOLDER]...\n"
+        "  times profile-import.exe against the programs beside it, and each FOLDER's\n"
+        "  importer against its minimal PE; default 200 rounds, bench.json\n");
     return kUsageError;
   }
   if (!options.seeded) {
@@ -377,7 +382,7 @@ int wmain(int argc, wchar_t** argv) {
     Print("bench-startup: cannot write " + Narrow(work) + "\\import.bat\n");
     return 1;
   }
-  auto own_program = [&own](const char* name, const wchar_t* file) {
+  auto own_program = [&own](const std::string& name, const wchar_t* file) {
     const std::wstring path = own + L"\\" + file;
     return Program{name, path, L"\"" + path + L"\"", false, {}};
   };
@@ -387,7 +392,19 @@ int wmain(int argc, wchar_t** argv) {
   Program empty = own_program("empty", L"bench-empty-gui.exe");
   Program batch{
       "batch", std::wstring(system.data()) + L"\\cmd.exe", L"cmd.exe /c import.bat", true, {}};
-  TimeRounds({&importer, &minimal, &empty}, options, random, work);
+  // Per other architecture, its importer and its own start-up limit.
+  std::vector<Program> others;
+  for (const std::wstring& folder : options.architectures) {
+    const std::string arch = Narrow(folder.substr(folder.find_last_of(L'\\') + 1));
+    others.push_back(own_program("importer_" + arch, (folder + L"\\profile-import.exe").c_str()));
+    others.back().consumes_hand_off = true;
+    others.push_back(own_program("minimal_" + arch, (folder + L"\\bench-minimal-pe.exe").c_str()));
+  }
+  std::vector<Program*> timed = {&importer, &minimal, &empty};
+  for (Program& other : others) {
+    timed.push_back(&other);
+  }
+  TimeRounds(timed, options, random, work);
   TimeRounds({&batch}, options, random, work);
   Series writes{"writes", {}};
   Series flushed{"writes_flush", {}};
@@ -400,6 +417,14 @@ int wmain(int argc, wchar_t** argv) {
   Print(Row("profile-import.exe", importer.ms) + Row("minimal PE (start-up limit)", minimal.ms) +
         Row("empty C-runtime program", empty.ms) + Row("cmd /c import.bat", batch.ms) +
         Row("4 value writes", writes.ms) + Row("4 value writes + flush", flushed.ms));
+  std::string others_json;
+  for (std::size_t i = 0; i + 1 < others.size(); i += 2) {
+    const std::string arch = others[i].name.substr(others[i].name.find('_') + 1);
+    const std::string ratio = Fixed(Median(others[i].ms) / Median(others[i + 1].ms), 2);
+    Print(Row(arch + " profile-import.exe", others[i].ms) + Row(arch + " minimal PE", others[i + 1].ms) +
+          arch + " importer/minimal=" + ratio + "\n");
+    others_json += (others_json.empty() ? "\"" : ",\"") + arch + "\":" + ratio;
+  }
   const double ratio_minimal = Median(importer.ms) / Median(minimal.ms);
   const double ratio_empty = Median(importer.ms) / Median(empty.ms);
   const double ratio_batch = Median(batch.ms) / Median(importer.ms);
@@ -412,11 +437,13 @@ int wmain(int argc, wchar_t** argv) {
                      ",\"rounds\":" + std::to_string(options.rounds) +
                      ",\"warmup_rounds\":" + std::to_string(kWarmupRounds) + "," + MachineJson() +
                      ",\"failures\":" + std::to_string(failures) + ",\"times_ms\":{";
-  for (const Program* program : {&importer, &minimal, &empty, &batch}) {
-    json += std::string("\"") + program->name + "\":" + JsonArray(program->ms) + ",";
+  timed.push_back(&batch);
+  for (const Program* program : timed) {
+    json += "\"" + program->name + "\":" + JsonArray(program->ms) + ",";
   }
   json += "\"writes\":" + JsonArray(writes.ms) + ",\"writes_flush\":" + JsonArray(flushed.ms) +
-          "},\"summary\":\"" + summary + "\"}\n";
+          "},\"importer_minimal_by_architecture\":{" + others_json + "},\"summary\":\"" +
+          summary + "\"}\n";
   FILE* out = _wfopen(options.json.c_str(), L"wb");
   if (out == nullptr || std::fwrite(json.data(), 1, json.size(), out) != json.size() ||
       std::fclose(out) != 0) {

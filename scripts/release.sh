@@ -11,8 +11,8 @@
 #       folder with the x64 executables, the Windows test suites and the samples
 #       they read, the benchmark and its programs, run-tests.cmd, run-bench.cmd
 #       (both through kit-guard.cmd) and README.txt; x86\ with the x86
-#       executables, suites and samples; arm64\ with the ARM64 importer; each
-#       with its architecture's minimal PE
+#       executables, suites, samples and benchmark; arm64\ with the ARM64
+#       importer; each with its architecture's minimal PE
 #   build/release/SHA256SUMS  the executables (beside it: x64, x86\, arm64\) and the zips
 # With SIGN_PFX set (and SIGN_PASSWORD_FILE, SIGN_TIMESTAMP_URL if needed) the
 # executables are signed first, so the sums and the zips are of the signed files.
@@ -37,8 +37,11 @@ executables=(profile-import.exe profile-check.exe)
 # The kit's own programs: the suites, the benchmark and the programs it times
 # beside the importer, and the check its commands make before they close.
 kit_programs=(unit_tests.exe e2e_tests.exe bench-startup.exe bench-minimal-pe.exe
-  bench-empty-gui.exe started-by-explorer.exe)
-x86_kit_programs=(unit_tests.exe e2e_tests.exe bench-minimal-pe.exe)
+  bench-empty-gui.exe)
+# The x86 benchmark serves 32-bit Windows and Windows on ARM; the x86 check
+# runs on every Windows.
+x86_kit_programs=(unit_tests.exe e2e_tests.exe bench-startup.exe bench-minimal-pe.exe
+  bench-empty-gui.exe)
 rm -rf "$package" "$out"
 mkdir -p "$out/x86" "$out/arm64" "$package/$kit/samples" "$package/$kit/x86/samples" "$package/$kit/arm64"
 for arch in x64 x86; do
@@ -47,8 +50,6 @@ for arch in x64 x86; do
   done
 done
 cp "${tree[arm64]}/profile-import.exe" "$out/arm64/"
-# Both Windows on ARM run x86 programs; the checker needs no speed.
-cp "$out/x86/profile-check.exe" "$out/arm64/"
 signed=("${executables[@]/#/$out/}" "${executables[@]/#/$out/x86/}" "$out/arm64/profile-import.exe")
 
 if [ -n "${SIGN_PFX:-}" ]; then
@@ -57,11 +58,14 @@ if [ -n "${SIGN_PFX:-}" ]; then
   [ -z "${SIGN_TIMESTAMP_URL:-}" ] || sign+=(--timestamp-url "$SIGN_TIMESTAMP_URL")
   scripts/sign.sh "${sign[@]}" "${signed[@]}"
 fi
+# Both Windows on ARM run x86 programs; the checker needs no speed.
+cp "$out/x86/profile-check.exe" "$out/arm64/"
 
 # The kit tests the very files shipped, signed or not.
 cp "${executables[@]/#/$out/}" "${kit_programs[@]/#/${tree[x64]}/}" tests/kit/*.cmd \
   tests/kit/README.txt "$package/$kit/"
 cp "${executables[@]/#/$out/x86/}" "${x86_kit_programs[@]/#/${tree[x86]}/}" "$package/$kit/x86/"
+cp "${tree[x86]}/started-by-explorer.exe" "$package/$kit/"
 cp "$out/arm64/profile-import.exe" "${tree[arm64]}/bench-minimal-pe.exe" "$package/$kit/arm64/"
 cp "${tree[x64]}"/samples/*.cfg "$package/$kit/samples/"
 cp "${tree[x64]}"/samples/*.cfg "$package/$kit/x86/samples/"
@@ -85,7 +89,8 @@ for arch in x64 x86 arm64; do
   zips+=("$zip")
 done
 (cd "$package" && find "$kit" -type f | LC_ALL=C sort | TZ=UTC zip -q -X -D "../$kit.zip" -@)
-(cd "$out" && sha256sum "${signed[@]#$out/}" "${zips[@]}" "$kit.zip") >"$out/SHA256SUMS"
+(cd "$out" && sha256sum "${signed[@]#$out/}" arm64/profile-check.exe "${zips[@]}" "$kit.zip") \
+  >"$out/SHA256SUMS"
 rm -rf "$package"
 
 echo "${zips[*]/#/$out/}, $out/$kit.zip:"

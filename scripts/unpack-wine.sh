@@ -25,6 +25,8 @@ trap 'rm -rf "$debs"' EXIT
 (cd "$debs" && apt-get download -q -o APT::Sandbox::User=root "${packages[@]}" >/dev/null)
 rm -rf "$dest"
 mkdir -p "$dest"
+# The launchers name absolute paths: no work of their own on each start.
+dest=$(realpath "$dest")
 for deb in "$debs"/*.deb; do
   dpkg-deb -x "$deb" "$dest"
 done
@@ -37,10 +39,9 @@ if [ "$arch" = i386 ]; then
   # Wine's folder and "wine" is this script.
   mv "$bin/wine" "$bin/wine.elf"
   cp -L "$dest/lib/ld-linux.so.2" "$bin/ld-linux.so.2"
-  cat >"$bin/wine" <<'SHIM'
+  cat >"$bin/wine" <<SHIM
 #!/bin/sh
-here=$(dirname "$(readlink -f "$0")")
-exec "$here/ld-linux.so.2" --library-path "$here/../../../lib/i386-linux-gnu" "$here/wine.elf" "$@"
+exec "$bin/ld-linux.so.2" --library-path "$dest/lib/i386-linux-gnu" "$bin/wine.elf" "\$@"
 SHIM
   # A 32-bit process starts a 64-bit one with the system's loader.
   ln -s /usr/lib/wine/wine64 "$bin/wine64"
@@ -48,20 +49,17 @@ SHIM
 else
   # Wine starts each process as <bin>/wine64-preloader <bin>/wine64 ..., and
   # its server as <bin>/wineserver: both go through qemu.
-  cat >"$bin/wine64-preloader" <<'SHIM'
+  cat >"$bin/wine64-preloader" <<SHIM
 #!/bin/sh
-root=$(readlink -f "$(dirname "$0")/../../..")
-exec qemu-aarch64-static -L "$root" "$@"
+exec qemu-aarch64-static -L "$dest" "\$@"
 SHIM
-  cat >"$bin/wineserver" <<'SHIM'
+  cat >"$bin/wineserver" <<SHIM
 #!/bin/sh
-root=$(readlink -f "$(dirname "$0")/../../..")
-exec qemu-aarch64-static -L "$root" "$root/usr/lib/wine/wineserver64" "$@"
+exec qemu-aarch64-static -L "$dest" "$bin/wineserver64" "\$@"
 SHIM
-  cat >"$dest/wine" <<'SHIM'
+  cat >"$dest/wine" <<SHIM
 #!/bin/sh
-root=$(dirname "$(readlink -f "$0")")
-exec qemu-aarch64-static -L "$root" "$root/usr/lib/wine/wine64" "$@"
+exec qemu-aarch64-static -L "$dest" "$bin/wine64" "\$@"
 SHIM
 fi
 chmod 0755 "$bin"/wine* "$dest/wine"

@@ -16,10 +16,18 @@ call kit-guard.cmd begin run-bench
 if errorlevel 1 goto :finish
 
 if not exist results mkdir results
-echo run-bench: timing %rounds% rounds; the report follows when they are done
-.\bench-startup.exe --rounds %rounds% --json results\bench.json >results\bench.txt 2>&1
+rem Every importer the machine runs, each against its own architecture's
+rem minimal PE; the x86 benchmark where x64 programs may not run.
+set "machine=%PROCESSOR_ARCHITECTURE%"
+if defined PROCESSOR_ARCHITEW6432 set "machine=%PROCESSOR_ARCHITEW6432%"
+set "bench=.\bench-startup.exe --arch x86"
+if /i not "%machine%"=="AMD64" set "bench=.\x86\bench-startup.exe"
+if /i "%machine%"=="ARM64" set "bench=.\x86\bench-startup.exe --arch ..\arm64"
+echo run-bench: timing %rounds% rounds on %machine%; the report follows when they are done
+%bench% --rounds %rounds% --json results\bench.json >results\bench.txt 2>&1
 set "code=%ERRORLEVEL%"
 if exist bench-work rd /s /q bench-work
+if exist x86\bench-work rd /s /q x86\bench-work
 call kit-guard.cmd end run-bench
 if errorlevel 1 set "code=2"
 echo Results: %kit%results\bench.json, %kit%results\bench.txt
