@@ -13,6 +13,7 @@
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
+#include <iterator>
 #include <optional>
 #include <random>
 #include <span>
@@ -332,6 +333,16 @@ std::optional<std::uint32_t> Number(std::wstring_view text) {
   return static_cast<std::uint32_t>(value);
 }
 
+// Another architecture's rows and ratio; its member of the JSON object is
+// added to json.
+std::string ArchitectureReport(const Program& importer, const Program& minimal, std::string& json) {
+  const std::string arch = importer.name.substr(importer.name.find('_') + 1);
+  const std::string ratio = Fixed(Median(importer.ms) / Median(minimal.ms), 2);
+  json += (json.empty() ? "\"" : ",\"") + arch + "\":" + ratio;
+  return Row(arch + " profile-import.exe", importer.ms) + Row(arch + " minimal PE", minimal.ms) +
+         arch + " importer/minimal=" + ratio + "\n";
+}
+
 bool ParseOptions(std::span<wchar_t*> args, Options& options) {
   for (std::size_t i = 0; i + 1 < args.size(); i += 2) {
     const std::wstring_view option = args[i];
@@ -401,9 +412,8 @@ int wmain(int argc, wchar_t** argv) {
     others.push_back(own_program("minimal_" + arch, (folder + L"\\bench-minimal-pe.exe").c_str()));
   }
   std::vector<Program*> timed = {&importer, &minimal, &empty};
-  for (Program& other : others) {
-    timed.push_back(&other);
-  }
+  std::transform(others.begin(), others.end(), std::back_inserter(timed),
+                 [](Program& other) { return &other; });
   TimeRounds(timed, options, random, work);
   TimeRounds({&batch}, options, random, work);
   Series writes{"writes", {}};
@@ -419,11 +429,7 @@ int wmain(int argc, wchar_t** argv) {
         Row("4 value writes", writes.ms) + Row("4 value writes + flush", flushed.ms));
   std::string others_json;
   for (std::size_t i = 0; i + 1 < others.size(); i += 2) {
-    const std::string arch = others[i].name.substr(others[i].name.find('_') + 1);
-    const std::string ratio = Fixed(Median(others[i].ms) / Median(others[i + 1].ms), 2);
-    Print(Row(arch + " profile-import.exe", others[i].ms) + Row(arch + " minimal PE", others[i + 1].ms) +
-          arch + " importer/minimal=" + ratio + "\n");
-    others_json += (others_json.empty() ? "\"" : ",\"") + arch + "\":" + ratio;
+    Print(ArchitectureReport(others[i], others[i + 1], others_json));
   }
   const double ratio_minimal = Median(importer.ms) / Median(minimal.ms);
   const double ratio_empty = Median(importer.ms) / Median(empty.ms);
@@ -442,8 +448,8 @@ int wmain(int argc, wchar_t** argv) {
     json += "\"" + program->name + "\":" + JsonArray(program->ms) + ",";
   }
   json += "\"writes\":" + JsonArray(writes.ms) + ",\"writes_flush\":" + JsonArray(flushed.ms) +
-          "},\"importer_minimal_by_architecture\":{" + others_json + "},\"summary\":\"" +
-          summary + "\"}\n";
+          "},\"importer_minimal_by_architecture\":{" + others_json + "},\"summary\":\"" + summary +
+          "\"}\n";
   FILE* out = _wfopen(options.json.c_str(), L"wb");
   if (out == nullptr || std::fwrite(json.data(), 1, json.size(), out) != json.size() ||
       std::fclose(out) != 0) {

@@ -9,13 +9,20 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
-cmake --workflow --preset native
-cmake --workflow --preset native-asan
-cmake --workflow --preset fuzz
-cmake --workflow --preset windows
-cmake --workflow --preset windows-x86
-cmake --workflow --preset windows-arm64
-scripts/check-reproducible.sh
-tests/release/kit_test.sh build/reproducible/profile-import-*-windows-tests.zip build/windows/wine-prefix
-scripts/lint.sh
+# Each step's time is printed after it, to keep the whole within its budget.
+step() {
+  local start=$SECONDS
+  "$@"
+  echo "test.sh: $* took $((SECONDS - start)) s"
+}
+
+step scripts/install-deps.sh
+step cmake --workflow --preset native
+step cmake --workflow --preset native-asan
+step cmake --workflow --preset fuzz
+step cmake --workflow --preset windows
+step cmake --workflow --preset windows-x86
+step cmake --workflow --preset windows-arm64
+step scripts/check-reproducible.sh
+step tests/release/kit_test.sh build/reproducible/profile-import-*-windows-tests.zip build/windows/wine-prefix
+step scripts/lint.sh
