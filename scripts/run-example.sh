@@ -15,12 +15,13 @@ rm -rf "$scratch"
 mkdir -p "$scratch/work"
 cp examples/sysfile.cfg "$scratch/work/"
 
-export WINEPREFIX=$scratch/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX=$scratch/wine-prefix
+source scripts/wine-env.sh
 echo "Hand-off file $scratch/work/sysfile.cfg:"
 sed 's/^/    /' examples/sysfile.cfg
 echo "Creating a scratch Wine prefix and running profile-import.exe there..."
 set +e
-(cd "$scratch/work" && wine "$OLDPWD/build/windows/profile-import.exe") 2>"$scratch/wine.log"
+(cd "$scratch/work" && "$wine64" "$OLDPWD/build/windows/profile-import.exe") 2>"$scratch/wine.log"
 code=$?
 set -e
 
@@ -37,11 +38,11 @@ case $signed in
 esac
 echo "Exit code: $signed ($name)"
 echo "HKEY_CURRENT_USER\\Software\\Tessavo\\Mirandel now holds:"
-wine reg query 'HKCU\Software\Tessavo\Mirandel' 2>/dev/null | tr -d '\r' | grep -v '^$' |
+"$wine64" reg query 'HKCU\Software\Tessavo\Mirandel' 2>/dev/null | tr -d '\r' | grep -v '^$' |
   sed 's/^/    /' || echo "    (no such key)"
 if [ -e "$scratch/work/sysfile.cfg" ]; then
   echo "The hand-off file is still there."
 else
   echo "The hand-off file is gone."
 fi
-wineserver -k 2>/dev/null || true
+"$wineserver" -k 2>/dev/null || true

@@ -22,6 +22,17 @@ target_link_options(started-by-explorer PRIVATE -municode -static -s)
 target_link_libraries(started-by-explorer PRIVATE project_warnings)
 
 
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  # The 32-bit suites run whole, one Wine start each: the x64 build already
+  # runs every case on its own, and the test kit runs these again.
+  add_test(NAME x86.unit_tests COMMAND unit_tests)
+  add_test(NAME x86.e2e_tests COMMAND e2e_tests)
+  set_tests_properties(x86.unit_tests PROPERTIES FIXTURES_REQUIRED wine)
+  set_tests_properties(x86.e2e_tests PROPERTIES
+    FIXTURES_REQUIRED wine RESOURCE_LOCK profile_key_and_workdir)
+  return()
+endif()
+
 # Listing the tests happens before any test runs: it starts Wine cold, and
 # may create the prefix, which takes far longer than the default 5 s.
 gtest_discover_tests(unit_tests
