@@ -23,6 +23,7 @@
 
 #include "bench/bench_inputs.h"
 #include "check/check_report.h"
+#include "check/code_page.h"
 #include "platform/windows_port.h"
 #include "profile/profile_text.h"
 #include "store/profile_key.h"
@@ -230,9 +231,10 @@ void TimeFlush(Series& writes, Series& flushed, const Options& options, std::mt1
   using namespace profile_import;
   const std::array<std::string, 2> texts = HandOffTexts();
   std::array<SiteProfile, 2> profiles{};
+  check::CodePage code_page{check::MachineCodePage()};
   for (std::size_t i = 0; i < texts.size(); ++i) {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(texts.at(i).data());
-    profiles.at(i) = ParseProfileText({bytes, texts.at(i).size()}).profile;
+    profiles.at(i) = ParseProfileText({bytes, texts.at(i).size()}, code_page).profile;
   }
   platform::WindowsPort port;
   const platform::UniqueKey key = OpenProfileKey(port);

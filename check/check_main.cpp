@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "check/check_report.h"
+#include "check/code_page.h"
 #include "profile/profile_text.h"
 
 #ifdef _WIN32
@@ -25,23 +26,31 @@ namespace {
 constexpr int kUsageError = 2;
 
 constexpr std::string_view kHelp =
-    "usage: profile-check [--json] [FILE]   (FILE defaults to sysfile.cfg; - reads stdin)\n"
+    "usage: profile-check [--json] [--code-page N] [FILE]\n"
+    "  (FILE defaults to sysfile.cfg; - reads stdin)\n"
     "Reads FILE as profile-import does and prints what it would store, or why it refuses.\n"
     "Format: only the first 512 bytes count; the text ends at the first NUL.\n"
     "  line 1 -> RegCorp (63)   lines 2+3 joined -> RegDataBase (31)   line 4 passed over\n"
     "  line 5 -> RegAdmin (31)  line 6 -> RegUser (31)   (limits in UTF-16 code units)\n"
-    "Lines end with LF or CR LF; each line is UTF-8 if valid, else Windows-1252; BOM dropped;\n"
-    "a file that starts with FF FE is UTF-16 LE (as PowerShell's Out-File writes it).\n"
-    "Refused: fewer than 5 line ends, a line over its limit or with a lone surrogate (UTF-16),\n"
-    "or line 6 cut at byte 512.\n"
+    "Lines end with LF or CR LF; BOM dropped; each line is UTF-8 if valid, else text of the\n"
+    "importing machine's ANSI code page (1251 Cyrillic, 1253 Greek, 932 Japanese, ...):\n"
+    "--code-page N checks the file for such a machine; the default is this machine's own\n"
+    "on Windows, 1252 (Western European) elsewhere.\n"
+    "A file that starts with FF FE is UTF-16 LE (as PowerShell's Out-File writes it).\n"
+    "Refused: fewer than 5 line ends, a line over its limit, a line not valid in the code\n"
+    "page, a lone surrogate (UTF-16), or line 6 cut at byte 512.\n"
     "Exit: 0 accepted, -5 refused, -1 cannot open, -4 cannot read, 2 bad usage.\n"
     "--json prints one JSON object (values, lengths, encodings, or the reason).\n"
     "Nothing is written: no registry access, no deletion.\n";
 
+constexpr std::string_view kUnknownCodePage =
+    "profile-check: --code-page needs the number of a code page this machine reads, such as\n"
+    "1250 to 1258, 874, 932, 936, 949, 950 or 65001\n";
+
 // Reads what the importer's one read would see into a zero-filled buffer, and
 // counts the rest of the file only to say that it is ignored.
-CheckedFile ReadAndParse(std::FILE* stream, std::string label) {
-  CheckedFile file{std::move(label), ImportStatus::ImportOk, 0, {}};
+CheckedFile ReadAndParse(std::FILE* stream, std::string label, std::uint32_t code_page) {
+  CheckedFile file{std::move(label), ImportStatus::ImportOk, 0, {}, code_page};
   std::array<std::uint8_t, kProfileReadSize> buffer{};
   file.file_bytes = std::fread(buffer.data(), 1, buffer.size(), stream);
   std::array<std::uint8_t, kProfileReadSize> rest{};
@@ -53,22 +62,46 @@ CheckedFile ReadAndParse(std::FILE* stream, std::string label) {
     file.status = ImportStatus::ReadFailed;
     return file;
   }
-  file.parsed = ParseProfileText(buffer);
+  CodePage decoder{code_page};
+  file.parsed = ParseProfileText(buffer, decoder);
   file.status = StatusFor(file.parsed);
   return file;
+}
+
+// A code page number this machine can read text in.
+bool ParseCodePage(const std::string& text, std::uint32_t& code_page) {
+  std::uint32_t number = 0;
+  for (const char digit : text) {
+    if (digit < '0' || digit > '9' || number > 65535) {
+      return false;
+    }
+    number = number * 10 + static_cast<std::uint32_t>(digit - '0');
+  }
+  if (text.empty() || number > 65535 || !IsKnownCodePage(number)) {
+    return false;
+  }
+  code_page = number;
+  return true;
 }
 
 int Run(std::span<const std::string> args, std::FILE* (*open)(const std::string&)) {
   bool json = false;
   std::string path = "sysfile.cfg";
+  std::uint32_t code_page = MachineCodePage();
   int paths = 0;
-  for (const std::string& arg : args.subspan(1)) {
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& arg = args[i];
     if (arg == "--help" || arg == "-h") {
       static_cast<void>(std::fputs(kHelp.data(), stdout));
       return 0;
     }
     if (arg == "--json") {
       json = true;
+    } else if (arg == "--code-page") {
+      if (i + 1 == args.size() || !ParseCodePage(args[++i], code_page)) {
+        static_cast<void>(std::fputs(kUnknownCodePage.data(), stderr));
+        return kUsageError;
+      }
     } else if ((arg.size() > 1 && arg[0] == '-') || ++paths > 1) {
       static_cast<void>(std::fputs(kHelp.data(), stderr));
       return kUsageError;
@@ -80,9 +113,9 @@ int Run(std::span<const std::string> args, std::FILE* (*open)(const std::string&
   const bool from_stdin = path == "-";
   const std::string label = from_stdin ? "<stdin>" : path;
   std::FILE* stream = from_stdin ? stdin : open(path);
-  CheckedFile file{label, ImportStatus::NoProfileFile, 0, {}};
+  CheckedFile file{label, ImportStatus::NoProfileFile, 0, {}, code_page};
   if (stream != nullptr) {
-    file = ReadAndParse(stream, label);
+    file = ReadAndParse(stream, label, code_page);
     if (!from_stdin) {
       static_cast<void>(std::fclose(stream));
     }

@@ -75,14 +75,14 @@ std::string Utf8(std::u16string_view text) {
   return out;
 }
 
-const char* EncodingName(TextEncoding encoding) {
+std::string EncodingName(TextEncoding encoding, std::uint32_t code_page) {
   switch (encoding) {
     case TextEncoding::Ascii:
       return "ASCII";
     case TextEncoding::Utf8:
       return "UTF-8";
-    case TextEncoding::Windows1252:
-      return "Windows-1252";
+    case TextEncoding::AnsiCodePage:
+      return CodePageName(code_page);
     case TextEncoding::Utf16Le:
       return "UTF-16LE";
   }
@@ -95,12 +95,12 @@ std::string LineList(const std::vector<std::size_t>& lines) {
              : "lines " + std::to_string(lines[0] + 1) + " and " + std::to_string(lines[1] + 1);
 }
 
-std::string EncodingList(const ParsedProfile& parsed, const std::vector<std::size_t>& lines) {
+std::string EncodingList(const CheckedFile& file, const std::vector<std::size_t>& lines) {
   std::string out;
   for (const std::size_t line : lines) {
     out += out.empty() ? "" : " + ";
-    const auto& encoding = parsed.encodings.at(line);
-    out += encoding ? EncodingName(*encoding) : "-";
+    const auto& encoding = file.parsed.encodings.at(line);
+    out += encoding ? EncodingName(*encoding, file.code_page) : "-";
   }
   return out;
 }
@@ -159,6 +159,8 @@ std::string RuleName(ProfileTextVerdict verdict) {
       return "user_too_long";
     case ProfileTextVerdict::NotWellFormedUtf16:
       return "not_well_formed_utf16";
+    case ProfileTextVerdict::NotInCodePage:
+      return "not_in_code_page";
   }
   return "?";
 }
@@ -202,14 +204,23 @@ std::string Quoted(std::string_view text) {
 // A file name or a message, as UTF-8 (a name that is not is read as Windows-1252).
 std::string JsonText(std::string_view text) {
   std::u16string units(text.size(), u'\0');
-  const DecodedLine decoded =
-      DecodeLine({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, units);
-  return "\"" + EscapeForJson(decoded.text) + "\"";
+  CodePage windows_1252{kWindows1252};
+  const DecodedLine decoded = DecodeLine(
+      {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, units, windows_1252);
+  return "\"" + EscapeForJson(decoded.text.value_or(u"?")) + "\"";
 }
 
-// For a refused file that looks like UTF-16 the reader does not take: what it
-// looks like and what is read instead. Empty otherwise.
-std::string Utf16Hint(const ParsedProfile& parsed) {
+// For a refused file that looks like UTF-16 the reader does not take, or
+// whose text is not of the code page it is read with: what to write instead.
+// Empty otherwise.
+std::string Hint(const CheckedFile& file) {
+  const ParsedProfile& parsed = file.parsed;
+  if (parsed.verdict == ProfileTextVerdict::NotInCodePage) {
+    return "a line that is not UTF-8 is read in the importing machine's ANSI code page (" +
+           CodePageName(file.code_page) +
+           " here); write the file as UTF-8, or UTF-16 LE with its byte order mark, to import "
+           "it on a machine of any language";
+  }
   if (parsed.verdict == ProfileTextVerdict::Accepted || parsed.unread_utf16 == UnreadUtf16::None) {
     return {};
   }
@@ -217,7 +228,8 @@ std::string Utf16Hint(const ParsedProfile& parsed) {
                           ? "UTF-16 big-endian"
                           : "UTF-16 without a byte order mark";
   return std::string("the file looks like ") + looks +
-         "; UTF-8, Windows-1252 and UTF-16 LE with its byte order mark (FF FE) are read";
+         "; UTF-8, UTF-16 LE with its byte order mark (FF FE) and the machine's ANSI code page "
+         "are read";
 }
 
 }  // namespace
@@ -290,6 +302,10 @@ std::string DescribeRefusal(const CheckedFile& file) {
     return at + "line " + std::to_string(parsed.line) +
            " holds a lone surrogate, so it is not well-formed UTF-16";
   }
+  if (parsed.verdict == ProfileTextVerdict::NotInCodePage) {
+    return at + "line " + std::to_string(parsed.line) + " is neither UTF-8 nor valid " +
+           CodePageName(file.code_page) + " text";
+  }
   if (parsed.verdict == ProfileTextVerdict::LastLineMayBeCut) {
     return at + "line 6 has no line end within the first " + std::to_string(kProfileReadSize) +
            " bytes and may be cut";
@@ -309,7 +325,7 @@ std::string DescribeRefusal(const CheckedFile& file) {
 std::string TextReport(const CheckedFile& file) {
   const ParsedProfile& parsed = file.parsed;
   if (parsed.verdict != ProfileTextVerdict::Accepted) {
-    const std::string hint = Utf16Hint(parsed);
+    const std::string hint = Hint(file);
     return DescribeRefusal(file) + "\n" + (hint.empty() ? "" : "hint: " + hint + "\n");
   }
   const std::vector<FieldView> fields = Fields(parsed.profile);
@@ -323,7 +339,7 @@ std::string TextReport(const CheckedFile& file) {
         std::to_string(field.text.size()) + "/" + std::to_string(field.capacity);
     out += "  " + PadTo(Utf8(field.name), kLongestValueName) + "  " +
            PadTo(Quoted(EscapeForDisplay(field.text)), widest) + "  " + PadTo(count, 5) + "  " +
-           LineList(field.lines) + ": " + EncodingList(parsed, field.lines) + "\n";
+           LineList(field.lines) + ": " + EncodingList(file, field.lines) + "\n";
   }
   for (const std::string& note : Notes(file)) {
     out += "note: " + note + "\n";
@@ -340,7 +356,8 @@ std::string JsonReport(const CheckedFile& file) {
     const bool opened = file.status == ImportStatus::ReadFailed;
     return out + ",\"verdict\":" + (opened ? "\"read_failed\"" : "\"not_opened\"") + "}\n";
   }
-  out += ",\"file_bytes\":" + std::to_string(file.file_bytes);
+  out += ",\"file_bytes\":" + std::to_string(file.file_bytes) +
+         ",\"code_page\":" + std::to_string(file.code_page);
   if (parsed.verdict != ProfileTextVerdict::Accepted) {
     out += ",\"verdict\":\"refused\",\"reason\":{\"rule\":\"" + RuleName(parsed.verdict) + "\"";
     out += ",\"line\":" + std::to_string(parsed.line);
@@ -350,7 +367,7 @@ std::string JsonReport(const CheckedFile& file) {
              ",\"capacity\":" + std::to_string(field->capacity);
     }
     out += ",\"line_ends\":" + std::to_string(parsed.line_ends);
-    const std::string hint = Utf16Hint(parsed);
+    const std::string hint = Hint(file);
     out += hint.empty() ? "" : ",\"hint\":" + JsonText(hint);
     return out + ",\"message\":" + JsonText(DescribeRefusal(file)) + "}}\n";
   }
@@ -364,8 +381,8 @@ std::string JsonReport(const CheckedFile& file) {
     for (const std::size_t line : field.lines) {
       out += std::to_string(line + 1) + (line == field.lines.back() ? "" : ",");
       const auto& encoding = parsed.encodings.at(line);
-      encodings +=
-          (encodings.empty() ? "" : ",") + JsonText(encoding ? EncodingName(*encoding) : "-");
+      encodings += (encodings.empty() ? "" : ",") +
+                   JsonText(encoding ? EncodingName(*encoding, file.code_page) : "-");
     }
     out += "],\"encodings\":[" + encodings + "]}";
   }

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "app/import_status.h"
+#include "check/code_page.h"
 #include "profile/profile_text.h"
 
 namespace profile_import::check {
@@ -16,6 +17,7 @@ struct CheckedFile {
   ImportStatus status = ImportStatus::ImportOk;
   std::size_t file_bytes = 0;
   ParsedProfile parsed;
+  std::uint32_t code_page = kWindows1252;  // what lines neither ASCII nor UTF-8 were read with
 };
 
 // The exit code the importer would give for this file's content.

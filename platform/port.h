@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <span>
 
+#include "platform/ansi_code_page.h"
+
 namespace profile_import::platform {
 
 // Handle values exactly as the Windows calls hand them out. Only the Windows
@@ -33,6 +35,11 @@ struct FileTag {
   std::uint32_t reparse_tag{};  // meaningful only when attributes carry kFileAttributeReparsePoint
 };
 inline constexpr std::uint32_t kFileAttributeReparsePoint = 0x400;  // FILE_ATTRIBUTE_REPARSE_POINT
+// What GetFileInformationByHandleEx(FileBasicInfo) says of an open file.
+struct FileBasics {
+  bool known{};  // false when the query failed
+  std::uint32_t attributes{};
+};
 // The tag bit of reparse points that stand for another name: symbolic links,
 // junctions (IsReparseTagNameSurrogate).
 inline constexpr std::uint32_t kReparseTagNameSurrogate = 0x20000000;
@@ -41,8 +48,9 @@ inline constexpr std::uint32_t kReparseTagNameSurrogate = 0x20000000;
 // that the import varies; the fixed ones (access, share mode, disposition,
 // options) live in the Windows implementation. A fake can therefore fail any
 // single call. Methods are named after the call in lowerCamelCase so that
-// <windows.h>'s A/W macros never rename them.
-class Port {
+// <windows.h>'s A/W macros never rename them. Its multiByteToWideChar reads
+// in the machine's ANSI code page (CP_ACP).
+class Port : public AnsiCodePage {
  public:
   // CreateFileW: GENERIC_READ, no sharing, OPEN_EXISTING. kInvalidFile on failure.
   virtual RawFile createFile(const char16_t* name) = 0;
@@ -55,6 +63,8 @@ class Port {
   virtual RawFile createFileForDeletion(const char16_t* name) = 0;
   // GetFileInformationByHandleEx with FileAttributeTagInfo.
   virtual FileTag getFileAttributeTagInfo(RawFile file) = 0;
+  // GetFileInformationByHandleEx with FileBasicInfo.
+  virtual FileBasics getFileBasicInfo(RawFile file) = 0;
   // SetFileInformationByHandle with FileDispositionInfo: the file goes when the
   // handle is closed. Not reported: a file left unmarked simply stays.
   virtual void setFileDispositionInfo(RawFile file) = 0;

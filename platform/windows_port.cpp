@@ -54,6 +54,13 @@ FileTag WindowsPort::getFileAttributeTagInfo(RawFile file) {
   return {known, info.FileAttributes, info.ReparseTag};
 }
 
+FileBasics WindowsPort::getFileBasicInfo(RawFile file) {
+  FILE_BASIC_INFO info{};
+  const bool known =
+      ::GetFileInformationByHandleEx(ToHandle(file), FileBasicInfo, &info, sizeof(info)) != FALSE;
+  return {known, info.FileAttributes};
+}
+
 bool WindowsPort::readFile(RawFile file, std::span<std::uint8_t> buffer) {
   DWORD bytes_read = 0;
   return ::ReadFile(ToHandle(file), buffer.data(), static_cast<DWORD>(buffer.size()), &bytes_read,
@@ -69,6 +76,15 @@ void WindowsPort::setFileDispositionInfo(RawFile file) {
   disposition.DeleteFile = TRUE;
   ::SetFileInformationByHandle(ToHandle(file), FileDispositionInfo, &disposition,
                                sizeof(disposition));
+}
+
+std::size_t WindowsPort::multiByteToWideChar(std::span<const std::uint8_t> bytes,
+                                             std::span<char16_t> out) {
+  const int units = ::MultiByteToWideChar(
+      CP_ACP, MB_ERR_INVALID_CHARS, reinterpret_cast<const char*>(bytes.data()),
+      static_cast<int>(bytes.size()), reinterpret_cast<wchar_t*>(out.data()),
+      static_cast<int>(out.size()));
+  return units > 0 ? static_cast<std::size_t>(units) : 0;
 }
 
 KeyResult WindowsPort::regOpenKeyEx(const char16_t* path) {

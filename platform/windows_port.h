@@ -14,7 +14,10 @@ class WindowsPort final : public Port {
   void closeHandle(RawFile file) override;
   RawFile createFileForDeletion(const char16_t* name) override;
   FileTag getFileAttributeTagInfo(RawFile file) override;
+  FileBasics getFileBasicInfo(RawFile file) override;
   void setFileDispositionInfo(RawFile file) override;
+  std::size_t multiByteToWideChar(std::span<const std::uint8_t> bytes,
+                                  std::span<char16_t> out) override;
   KeyResult regOpenKeyEx(const char16_t* path) override;
   KeyResult regCreateKeyEx(const char16_t* path) override;
   PlatformError regSetValueEx(RawKey key, const char16_t* name, std::uint32_t type,

@@ -3,6 +3,23 @@
 #include "platform/unique_handle.h"
 
 namespace profile_import {
+namespace {
+
+// Whether the name is the file itself, not a link (symbolic link, junction)
+// to one. FAT32 and exFAT answer no attribute-tag query; their files are never
+// reparse points, which the basic information, which they do answer, shows.
+bool IsPlainFile(platform::Port& port, platform::RawFile file) {
+  const platform::FileTag tag = port.getFileAttributeTagInfo(file);
+  if (tag.known) {
+    const bool is_link = (tag.attributes & platform::kFileAttributeReparsePoint) != 0 &&
+                         (tag.reparse_tag & platform::kReparseTagNameSurrogate) != 0;
+    return !is_link;
+  }
+  const platform::FileBasics basics = port.getFileBasicInfo(file);
+  return basics.known && (basics.attributes & platform::kFileAttributeReparsePoint) == 0;
+}
+
+}  // namespace
 
 ProfileFileResult ReadProfileFile(platform::Port& port) {
   ProfileFileResult result{};
@@ -18,7 +35,9 @@ ProfileFileResult ReadProfileFile(platform::Port& port) {
     result.outcome = ProfileFileResult::ReadFailed;
     return result;
   }
-  const ParsedProfile parsed = ParseProfileText(result.bytes);
+  // Lines that are neither ASCII nor UTF-8 are read as the machine's own ANSI
+  // programs wrote them: in its ANSI code page.
+  const ParsedProfile parsed = ParseProfileText(result.bytes, port);
   if (parsed.verdict != ProfileTextVerdict::Accepted) {
     result.outcome = ProfileFileResult::Rejected;
     return result;
@@ -35,12 +54,9 @@ void DeleteProfileFile(platform::Port& port, const ProfileReadBuffer& imported) 
   if (!file) {
     return;
   }
-  // A link (symbolic link, junction) stays unread: the import read its target
-  // through it, so the bytes would match, but the target is not ours to consume.
-  const platform::FileTag tag = port.getFileAttributeTagInfo(file.get());
-  const bool is_link = (tag.attributes & platform::kFileAttributeReparsePoint) != 0 &&
-                       (tag.reparse_tag & platform::kReparseTagNameSurrogate) != 0;
-  if (!tag.known || is_link) {
+  // A link stays unread: the import read its target through it, so the bytes
+  // would match, but the target is not ours to consume.
+  if (!IsPlainFile(port, file.get())) {
     return;
   }
   ProfileReadBuffer current{};

@@ -72,10 +72,12 @@ bool IsWellFormedUtf16(Units units) {
 
 // Splits a text, in bytes or in UTF-16 units, into the six lines and applies
 // the rules that both share. `decode(index, out)` gives line `index` as UTF-16
-// (in `out` or in the text itself), or nothing when it is not well-formed.
+// (in `out` or in the text itself), or nothing when it cannot be read, which
+// refuses the text as `unreadable`.
 template <typename Unit, typename Decode>
 ParsedProfile SplitAndCheck(ParsedProfile result, std::span<const Unit> rest,
-                            bool full_read_without_end, Decode decode) {
+                            bool full_read_without_end, ProfileTextVerdict unreadable,
+                            Decode decode) {
   std::array<Line<Unit>, kProfileLineCount> lines{};
   std::generate(lines.begin(), lines.end(), [&rest] { return TakeLine(rest); });
   result.line_ends = static_cast<std::size_t>(std::count_if(
@@ -105,14 +107,14 @@ ParsedProfile SplitAndCheck(ParsedProfile result, std::span<const Unit> rest,
     return text.has_value();
   };
   if (!take(0, units)) {
-    return refuse(ProfileTextVerdict::NotWellFormedUtf16, 1, 0);
+    return refuse(unreadable, 1, 0);
   }
   if (!result.profile.Corp.Append(texts[0])) {
     return refuse(ProfileTextVerdict::CorpTooLong, 1, texts[0].size());
   }
   for (const std::size_t index : {std::size_t{1}, std::size_t{2}}) {
     if (!take(index, index == 1 ? std::span<char16_t>(units) : more_units)) {
-      return refuse(ProfileTextVerdict::NotWellFormedUtf16, index + 1, 0);
+      return refuse(unreadable, index + 1, 0);
     }
   }
   if (texts[1].size() + texts[2].size() > kDataBaseCapacity) {
@@ -121,13 +123,13 @@ ParsedProfile SplitAndCheck(ParsedProfile result, std::span<const Unit> rest,
   result.profile.DataBase.Append(texts[1]);
   result.profile.DataBase.Append(texts[2]);
   if (!take(4, units)) {
-    return refuse(ProfileTextVerdict::NotWellFormedUtf16, 5, 0);
+    return refuse(unreadable, 5, 0);
   }
   if (!result.profile.Admin.Append(texts[4])) {
     return refuse(ProfileTextVerdict::AdminTooLong, 5, texts[4].size());
   }
   if (!take(5, units)) {
-    return refuse(ProfileTextVerdict::NotWellFormedUtf16, 6, 0);
+    return refuse(unreadable, 6, 0);
   }
   if (!result.profile.User.Append(texts[5])) {
     return refuse(ProfileTextVerdict::UserTooLong, 6, texts[5].size());
@@ -155,7 +157,7 @@ ParsedProfile ParseUtf16Le(ParsedProfile result, Bytes bytes) {
   const Units text = read.first(static_cast<std::size_t>(nul - read.begin()));
   result.text_bytes = kUtf16LeByteOrderMark.size() + text.size() * sizeof(char16_t);
   return SplitAndCheck(
-      result, text, full_read_without_nul,
+      result, text, full_read_without_nul, ProfileTextVerdict::NotWellFormedUtf16,
       [](Units line, std::span<char16_t> /*out*/, ParsedProfile& parsed, std::size_t index) {
         parsed.encodings[index] = TextEncoding::Utf16Le;
         return IsWellFormedUtf16(line) ? std::optional<std::u16string_view>(
@@ -166,7 +168,7 @@ ParsedProfile ParseUtf16Le(ParsedProfile result, Bytes bytes) {
 
 }  // namespace
 
-ParsedProfile ParseProfileText(Bytes bytes) {
+ParsedProfile ParseProfileText(Bytes bytes, platform::AnsiCodePage& code_page) {
   ParsedProfile result{};
   bytes = bytes.first(std::min(bytes.size(), kProfileReadSize));
   if (StartsWith(bytes, kUtf16LeByteOrderMark)) {
@@ -188,11 +190,11 @@ ParsedProfile ParseProfileText(Bytes bytes) {
     rest = rest.subspan(kUtf8ByteOrderMark.size());
   }
   return SplitAndCheck(
-      result, rest, full_read_without_nul,
-      [](Bytes line, std::span<char16_t> out, ParsedProfile& parsed, std::size_t index) {
-        const DecodedLine decoded = DecodeLine(line, out);
+      result, rest, full_read_without_nul, ProfileTextVerdict::NotInCodePage,
+      [&code_page](Bytes line, std::span<char16_t> out, ParsedProfile& parsed, std::size_t index) {
+        const DecodedLine decoded = DecodeLine(line, out, code_page);
         parsed.encodings[index] = decoded.encoding;
-        return std::optional<std::u16string_view>(decoded.text);
+        return decoded.text;
       });
 }
 

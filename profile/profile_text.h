@@ -24,6 +24,7 @@ enum class ProfileTextVerdict {
   AdminTooLong,
   UserTooLong,
   NotWellFormedUtf16,  // a lone surrogate in a field's line of a UTF-16 LE file
+  NotInCodePage,       // a field's line is neither UTF-8 nor text of the ANSI code page
 };
 
 // A mark or a layout of UTF-16 that the reader does not take, for a hint.
@@ -55,7 +56,9 @@ struct ParsedProfile {
 
 // Splits the bytes of one read (at most kProfileReadSize are looked at) into a
 // SiteProfile. A read that starts with FF FE is UTF-16 LE and ends at its first
-// U+0000 unit; any other read is bytes, ending at the first NUL.
-ParsedProfile ParseProfileText(std::span<const std::uint8_t> bytes);
+// U+0000 unit; any other read is bytes, ending at the first NUL, and each of
+// its lines that is neither ASCII nor UTF-8 is read in `code_page`.
+ParsedProfile ParseProfileText(std::span<const std::uint8_t> bytes,
+                               platform::AnsiCodePage& code_page);
 
 }  // namespace profile_import

@@ -1,20 +1,10 @@
 #include "profile/text_decoding.h"
 
-#include <algorithm>
-#include <array>
 #include <cstddef>
+#include <optional>
 
 namespace profile_import {
 namespace {
-
-// Windows-1252 for 0x80..0x9F; the five bytes the code page leaves unassigned
-// map to the code point of the same value. 0xA0..0xFF equal their code point.
-constexpr std::array<char16_t, 32> kWindows1252High = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  //
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,  //
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  //
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-};
 
 struct CodePoint {
   char32_t value;
@@ -70,21 +60,15 @@ CodePoint NextUtf8(std::span<const std::uint8_t> bytes) {
   return {value, length};
 }
 
-bool IsWellFormedUtf8(std::span<const std::uint8_t> bytes) {
-  while (!bytes.empty()) {
-    const CodePoint point = NextUtf8(bytes);
-    if (point.length == 0) {
-      return false;
-    }
-    bytes = bytes.subspan(point.length);
-  }
-  return true;
-}
-
-std::size_t DecodeUtf8(std::span<const std::uint8_t> bytes, std::span<char16_t> out) {
+// Decodes `bytes` into `out` when they are well-formed UTF-8; nothing otherwise.
+std::optional<std::size_t> DecodeUtf8(std::span<const std::uint8_t> bytes,
+                                      std::span<char16_t> out) {
   std::size_t count = 0;
   while (!bytes.empty()) {
     const CodePoint point = NextUtf8(bytes);
+    if (point.length == 0) {
+      return std::nullopt;
+    }
     bytes = bytes.subspan(point.length);
     if (point.value < 0x10000U) {
       out[count++] = static_cast<char16_t>(point.value);
@@ -97,25 +81,21 @@ std::size_t DecodeUtf8(std::span<const std::uint8_t> bytes, std::span<char16_t> 
   return count;
 }
 
-std::size_t DecodeWindows1252(std::span<const std::uint8_t> bytes, std::span<char16_t> out) {
-  std::size_t count = 0;
-  for (const std::uint8_t byte : bytes) {
-    const bool in_high_table = byte >= 0x80U && byte <= 0x9FU;
-    out[count++] = in_high_table ? kWindows1252High[byte - 0x80U] : char16_t{byte};
-  }
-  return count;
-}
-
 }  // namespace
 
-DecodedLine DecodeLine(std::span<const std::uint8_t> bytes, std::span<char16_t> out) {
-  if (std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t byte) { return byte < 0x80U; })) {
-    return {{out.data(), DecodeWindows1252(bytes, out)}, TextEncoding::Ascii};
+DecodedLine DecodeLine(std::span<const std::uint8_t> bytes, std::span<char16_t> out,
+                       platform::AnsiCodePage& code_page) {
+  if (const std::optional<std::size_t> units = DecodeUtf8(bytes, out)) {
+    // Every sequence of two bytes or more makes fewer units than it has bytes,
+    // so only an ASCII line keeps its count.
+    const TextEncoding encoding = *units == bytes.size() ? TextEncoding::Ascii : TextEncoding::Utf8;
+    return {std::u16string_view{out.data(), *units}, encoding};
   }
-  if (IsWellFormedUtf8(bytes)) {
-    return {{out.data(), DecodeUtf8(bytes, out)}, TextEncoding::Utf8};
+  const std::size_t units = code_page.multiByteToWideChar(bytes, out.first(bytes.size()));
+  if (units == 0) {
+    return {std::nullopt, TextEncoding::AnsiCodePage};
   }
-  return {{out.data(), DecodeWindows1252(bytes, out)}, TextEncoding::Windows1252};
+  return {std::u16string_view{out.data(), units}, TextEncoding::AnsiCodePage};
 }
 
 }  // namespace profile_import

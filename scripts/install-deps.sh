@@ -3,7 +3,8 @@
 # this machine lacks: the host, clang (with libFuzzer) and MinGW-w64 compilers,
 # CMake, GoogleTest's sources, Wine, the static checkers, openssl and
 # osslsigncode for signing, and zip for the release package; then Wine's
-# 32-bit side and Wine for ARM64 (run by qemu), unpacked into /opt. Does
+# 32-bit side and Wine for ARM64 (run by qemu), unpacked into /opt, and the
+# locales in which Wine reads text as Windows of other languages do. Does
 # nothing when all of it is there.
 set -euo pipefail
 
@@ -32,12 +33,21 @@ command -v openssl >/dev/null || missing+=(openssl)
 command -v osslsigncode >/dev/null || missing+=(osslsigncode)
 command -v zip >/dev/null || missing+=(zip)
 
+# Wine takes a process's ANSI code page from its Unix locale: ru_RU gives
+# 1251, ja_JP 932, el_GR 1253.
+test_locales=(ru_RU ja_JP el_GR)
+[ -f /usr/share/i18n/locales/ru_RU ] || missing+=(locales)
+locales_made=true
+for name in "${test_locales[@]}"; do
+  locale -a | grep -qx "$name.utf8" || locales_made=false
+done
+
 wine_dirs=(/opt/wine-i386 /opt/wine-arm64)
 unpacked=true
 for dir in "${wine_dirs[@]}"; do
   [ -e "$dir/complete" ] || unpacked=false
 done
-if [ ${#missing[@]} -eq 0 ] && $unpacked; then
+if [ ${#missing[@]} -eq 0 ] && $unpacked && $locales_made; then
   exit 0
 fi
 
@@ -57,4 +67,7 @@ if [ ${#missing[@]} -ne 0 ]; then
 fi
 for dir in "${wine_dirs[@]}"; do
   "${as_root[@]}" "$(dirname "$0")/unpack-wine.sh" "${dir#/opt/wine-}" "$dir"
+done
+for name in "${test_locales[@]}"; do
+  locale -a | grep -qx "$name.utf8" || "${as_root[@]}" localedef -i "$name" -f UTF-8 "$name.UTF-8"
 done

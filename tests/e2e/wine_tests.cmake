@@ -47,3 +47,13 @@ gtest_discover_tests(e2e_tests
   DISCOVERY_TIMEOUT 300
   TEST_PREFIX "e2e."
   PROPERTIES FIXTURES_REQUIRED wine RESOURCE_LOCK profile_key_and_workdir)
+
+# On a machine of another ANSI code page the checker and the importer still
+# agree: Wine gives a process the code page of its Unix locale (ru_RU: 1251).
+add_test(NAME e2e.checker_agrees_in_code_page_1251
+  COMMAND e2e_tests
+    --gtest_filter=Files/CheckerAgreesWithImporter.SameExitCodeAndSameTexts/sample_cp1251)
+set_tests_properties(e2e.checker_agrees_in_code_page_1251 PROPERTIES
+  ENVIRONMENT LC_ALL=ru_RU.UTF-8
+  PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] 1 test\\."
+  FIXTURES_REQUIRED wine RESOURCE_LOCK profile_key_and_workdir)

@@ -1,10 +1,12 @@
 # Checks the release executable as shipped: built for MACHINE (x86_64, x86 or
 # ARM64), GUI subsystem, kernel32.dll as its only DLL and exactly the functions
 # of the import list, ASLR (64-bit on 64-bit builds) and DEP, within the size
-# budget, and carrying its manifest and version.
-# Run as: cmake -DEXE=... -DOBJDUMP=... -DMAX_BYTES=... -DVERSION=... -DIMPORTS_DEF=... -DMACHINE=... -P
+# budget, and carrying its version and its manifest, which names the
+# build's architecture (MANIFEST_ARCHITECTURE).
+# Run as: cmake -DEXE=... -DOBJDUMP=... -DMAX_BYTES=... -DVERSION=... -DIMPORTS_DEF=...
+#   -DMACHINE=... -DMANIFEST_ARCHITECTURE=... -P
 cmake_minimum_required(VERSION 3.25)
-foreach(var EXE OBJDUMP MAX_BYTES VERSION IMPORTS_DEF MACHINE)
+foreach(var EXE OBJDUMP MAX_BYTES VERSION IMPORTS_DEF MACHINE MANIFEST_ARCHITECTURE)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "${var} is not set")
   endif()
@@ -86,12 +88,15 @@ if(NOT functions STREQUAL listed)
 endif()
 
 # The manifest is stored as UTF-8 text, the version strings as UTF-16.
-file(STRINGS "${EXE}" manifest_lines REGEX "asInvoker|supportedOS")
+file(STRINGS "${EXE}" manifest_lines REGEX "asInvoker|supportedOS|processorArchitecture")
 set(os_ids 35138b9a-5d96-4fbd-8e2d-a2440225f93a 4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38
   1f676c76-80e1-4239-95bb-83d0f6d0da78 8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a)
 string(JOIN "\n" manifest "${manifest_lines}")
 if(NOT manifest MATCHES "requestedExecutionLevel level=\"asInvoker\"")
   list(APPEND failures "no asInvoker manifest")
+endif()
+if(NOT manifest MATCHES "processorArchitecture=\"${MANIFEST_ARCHITECTURE}\"")
+  list(APPEND failures "manifest does not name processorArchitecture ${MANIFEST_ARCHITECTURE}")
 endif()
 foreach(id IN LISTS os_ids)
   if(NOT manifest MATCHES "${id}")

@@ -3,6 +3,9 @@
 # fresh folder from a clean key, and compares what it leaves with the row:
 # the exit code (its low 8 bits: 255 no file, 251 refused), the values under
 # the profile key as that Wine's reg.exe exports them, and the file's fate.
+# A row preceded by LOCALE=... runs the importer in that Unix locale, which
+# gives Wine's process the ANSI code page of a Windows of that language
+# (ru_RU: 1251, ja_JP: 932, el_GR: 1253); the others run in C.UTF-8 (1252).
 # For the ARM64 importer, which no test suite can be built for, this is its test.
 #   hand_off_table.sh WINE_LOADER IMPORTER_EXE   (WINEPREFIX set, its server up)
 set -uo pipefail
@@ -17,7 +20,8 @@ failures=0
 
 # row NAME BEFORE FILE EXIT FATE VALUES...: BEFORE is "clean" or "others"
 # (values the run must keep); FILE is printf text, "none", or "utf16:" and
-# text to store as UTF-16 LE with a byte order mark; FATE is "gone" or "kept";
+# text to store as UTF-16 LE with a byte order mark, or "CPnnn:" and text to
+# store in that code page; FATE is "gone" or "kept";
 # VALUES are name=text as exported, none when the key must not exist.
 row() {
   local name=$1 before=$2 file=$3 expected_exit=$4 fate=$5
@@ -32,9 +36,10 @@ row() {
   case "$file" in
     none) ;;
     utf16:*) { printf '\xff\xfe'; printf "${file#utf16:}" | iconv -f UTF-8 -t UTF-16LE; } >"$table/work/sysfile.cfg" ;;
+    CP*:*) printf "${file#*:}" | iconv -f UTF-8 -t "${file%%:*}" >"$table/work/sysfile.cfg" ;;
     *) printf "$file" >"$table/work/sysfile.cfg" ;;
   esac
-  (cd "$table/work" && "$wine" 'C:\hand-off-table\importer.exe' >/dev/null 2>&1)
+  (cd "$table/work" && LC_ALL=${LOCALE:-C.UTF-8} "$wine" 'C:\hand-off-table\importer.exe' >/dev/null 2>&1)
   local code=$?
   "$wine" reg export "$key\\Mirandel" 'C:\hand-off-table\after.reg' /y >/dev/null 2>&1
   local values=none
@@ -72,6 +77,18 @@ row windows-1252 clean 'Caf\xe9\n\x80\n\n\n\xc0\nna\xefve' \
   0 gone RegCorp=Café RegDataBase=€ RegAdmin=À RegUser=naïve
 row utf-16-le clean 'utf16:Café\r\nSQL01\\\r\nХД\r\nx\r\nadm😀\r\njdoe\r\n' \
   0 gone RegCorp=Café 'RegDataBase=SQL01\ХД' 'RegAdmin=adm😀' RegUser=jdoe
+russian='Тессаво Москва\nSQL01\\\nГЛАВНАЯ\nx\nадмин\nпользователь\n'
+LOCALE=ru_RU.UTF-8 row cp1251-russian clean "CP1251:$russian" 0 gone 'RegCorp=Тессаво Москва' \
+  'RegDataBase=SQL01\ГЛАВНАЯ' RegAdmin=админ RegUser=пользователь
+# The same bytes on a machine of code page 1252: read as the importing machine reads them.
+row cp1251-under-1252 clean "CP1251:$russian" 0 gone 'RegCorp=Òåññàâî Ìîñêâà' \
+  'RegDataBase=SQL01\ÃËÀÂÍÀß' RegAdmin=àäìèí RegUser=ïîëüçîâàòåëü
+# ソ is 83 5C: a trail byte that is a backslash in ASCII.
+LOCALE=ja_JP.UTF-8 row cp932-japanese clean 'CP932:ソフト株式会社\nSQL01\\\n本社\nx\n管理者\n山田\n' \
+  0 gone RegCorp=ソフト株式会社 'RegDataBase=SQL01\本社' RegAdmin=管理者 RegUser=山田
+LOCALE=ja_JP.UTF-8 row cp932-lone-lead-byte clean 'c\nd\ne\nf\na\nu\x82\n' 251 kept none
+LOCALE=el_GR.UTF-8 row cp1253-greek clean 'CP1253:Τεσσάβο Αθήνα\nSQL01\\\nΚΥΡΙΑ\nx\nδιαχειριστής\nχρήστης\n' \
+  0 gone 'RegCorp=Τεσσάβο Αθήνα' 'RegDataBase=SQL01\ΚΥΡΙΑ' RegAdmin=διαχειριστής RegUser=χρήστης
 "$wine" reg delete "$key" /f >/dev/null 2>&1
 echo "$failures failed; $(($(date +%s) - start)) s"
 [ "$failures" -eq 0 ]

@@ -19,6 +19,7 @@ struct RefusalCase {
   std::string bytes;
   std::string message;
   std::string hint{};
+  std::uint32_t code_page = kWindows1252;
 };
 
 void PrintTo(const RefusalCase& c, std::ostream* out) {
@@ -63,13 +64,19 @@ std::vector<RefusalCase> RefusalCases() {
       {"Utf16BigEndian", "\xFE\xFF" + Repeat("\0c\0\n"s, 6),
        "f.cfg: only 0 line ends before the end of the text (the text ends at a NUL byte at "
        "offset 2); 5 are needed (lines 1 to 5 each end with a line feed)",
-       "the file looks like UTF-16 big-endian; UTF-8, Windows-1252 and UTF-16 LE with its byte "
-       "order mark (FF FE) are read"},
+       "the file looks like UTF-16 big-endian; UTF-8, UTF-16 LE with its byte order mark (FF FE) "
+       "and the machine's ANSI code page are read"},
       {"Utf16WithoutMark", Repeat("c\0\n\0"s, 6),
        "f.cfg: only 0 line ends before the end of the text (the text ends at a NUL byte at "
        "offset 1); 5 are needed (lines 1 to 5 each end with a line feed)",
-       "the file looks like UTF-16 without a byte order mark; UTF-8, Windows-1252 and UTF-16 LE "
-       "with its byte order mark (FF FE) are read"},
+       "the file looks like UTF-16 without a byte order mark; UTF-8, UTF-16 LE with its byte "
+       "order mark (FF FE) and the machine's ANSI code page are read"},
+      {"LeadByteAloneInCp932", "c\nd\nb\nskip\na\nu\x82\n",
+       "f.cfg:6: line 6 is neither UTF-8 nor valid CP932 text",
+       "a line that is not UTF-8 is read in the importing machine's ANSI code page (CP932 here); "
+       "write the file as UTF-8, or UTF-16 LE with its byte order mark, to import it on a "
+       "machine of any language",
+       932},
   };
 }
 
@@ -77,9 +84,9 @@ class RefusalMessage : public ::testing::TestWithParam<RefusalCase> {};
 
 TEST_P(RefusalMessage, NamesTheRuleAndWhere) {
   const RefusalCase& c = GetParam();
-  const ParsedProfile parsed = testing::ParseAsRead(c.bytes);
+  const ParsedProfile parsed = testing::ParseAsRead(c.bytes, c.code_page);
   ASSERT_NE(parsed.verdict, ProfileTextVerdict::Accepted);
-  const CheckedFile file{"f.cfg", StatusFor(parsed), c.bytes.size(), parsed};
+  const CheckedFile file{"f.cfg", StatusFor(parsed), c.bytes.size(), parsed, c.code_page};
   EXPECT_EQ(DescribeRefusal(file), c.message);
   EXPECT_EQ(TextReport(file), c.message + "\n" + (c.hint.empty() ? "" : "hint: " + c.hint + "\n"));
   const std::string json = JsonReport(file);
@@ -133,7 +140,7 @@ TEST(Report, AcceptedFileListsValuesLengthsEncodingsAndIgnoredText) {
   std::string bytes = "Caf\xC3\xA9\r\nsrv\\\r\n\x80\r\nskip\r\n\r\njdoe\r\nafter\n";
   bytes += '\0';
   bytes.resize(600, 'z');
-  const ParsedProfile parsed = testing::ParseAsRead(bytes);
+  const ParsedProfile parsed = testing::ParseAsRead(bytes, kWindows1252);
   const CheckedFile file{"sysfile.cfg", StatusFor(parsed), bytes.size(), parsed};
   EXPECT_EQ(TextReport(file),
             "sysfile.cfg: accepted; the importer would store\n"

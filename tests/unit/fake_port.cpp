@@ -10,6 +10,7 @@ namespace {
 
 constexpr platform::PlatformError kFileNotFound = 2;
 constexpr platform::PlatformError kAccessDenied = 5;
+constexpr std::uint32_t kArchive = 0x20;  // FILE_ATTRIBUTE_ARCHIVE, as a file just written has
 
 }  // namespace
 
@@ -52,7 +53,6 @@ platform::RawFile FakePort::createFileForDeletion(const char16_t* /*name*/) {
 
 platform::FileTag FakePort::getFileAttributeTagInfo(platform::RawFile file) {
   calls.emplace_back("GetFileInformationByHandleEx");
-  constexpr std::uint32_t kArchive = 0x20;
   if (!open_files_.contains(static_cast<std::uintptr_t>(file)) ||
       Fails(FailingCall::QueryFileTag)) {
     return {};
@@ -61,6 +61,25 @@ platform::FileTag FakePort::getFileAttributeTagInfo(platform::RawFile file) {
     return {true, kArchive | platform::kFileAttributeReparsePoint, *reparse_tag};
   }
   return {true, kArchive, 0};
+}
+
+platform::FileBasics FakePort::getFileBasicInfo(platform::RawFile file) {
+  calls.emplace_back("GetFileInformationByHandleEx(FileBasicInfo)");
+  if (!open_files_.contains(static_cast<std::uintptr_t>(file)) ||
+      Fails(FailingCall::QueryFileBasicInfo)) {
+    return {};
+  }
+  return {true, reparse_tag ? kArchive | platform::kFileAttributeReparsePoint : kArchive};
+}
+
+std::size_t FakePort::multiByteToWideChar(std::span<const std::uint8_t> bytes,
+                                          std::span<char16_t> out) {
+  calls.emplace_back("MultiByteToWideChar");
+  if (Fails(FailingCall::MultiByteToWideChar) || out.size() < bytes.size()) {
+    return 0;
+  }
+  std::copy(bytes.begin(), bytes.end(), out.begin());
+  return bytes.size();
 }
 
 bool FakePort::readFile(platform::RawFile file, std::span<std::uint8_t> buffer) {

@@ -24,9 +24,11 @@ enum class FailingCall {
   FourthWrite,
   FlushKey,
   CreateFileForDeletion,
-  QueryFileTag,
+  QueryFileTag,  // as on FAT32 and exFAT, which answer no attribute-tag query
+  QueryFileBasicInfo,
   RereadFile,  // the deletion's read
   SetFileDisposition,
+  MultiByteToWideChar,  // bytes not valid in the machine's ANSI code page
 };
 
 struct StoredValue {
@@ -70,7 +72,11 @@ class FakePort final : public platform::Port {
   void closeHandle(platform::RawFile file) override;
   platform::RawFile createFileForDeletion(const char16_t* name) override;
   platform::FileTag getFileAttributeTagInfo(platform::RawFile file) override;
+  platform::FileBasics getFileBasicInfo(platform::RawFile file) override;
   void setFileDispositionInfo(platform::RawFile file) override;
+  // A single-byte code page in which every byte is the code point of its value.
+  std::size_t multiByteToWideChar(std::span<const std::uint8_t> bytes,
+                                  std::span<char16_t> out) override;
   platform::KeyResult regOpenKeyEx(const char16_t* path) override;
   platform::KeyResult regCreateKeyEx(const char16_t* path) override;
   platform::PlatformError regSetValueEx(platform::RawKey key, const char16_t* name,

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "check/code_page.h"
+
 #include <string>
 #include <vector>
 
@@ -16,6 +18,7 @@ struct ParseCase {
   std::string bytes;
   Verdict verdict;
   std::u16string corp{}, database{}, admin{}, user{};
+  std::uint32_t code_page = 1252;  // what lines neither ASCII nor UTF-8 are read with
 };
 
 std::string Times(const std::string& text, std::size_t count) {
@@ -81,6 +84,19 @@ std::vector<ParseCase> Cases() {
        u"Caf\u00E9", u"\u20AC\u0081\u0178", u"\u008D\u008F\u0090\u009D", u"na\u00EFve"},
       {"EachLineDecodedOnItsOwn", "\xC3\xA9\n\xE9\nx\nf\n\xC3\xA9\xE9\nu\n", Verdict::Accepted,
        u"\u00E9", u"\u00E9x", u"\u00C3\u00A9\u00E9", u"u"},
+      // Other ANSI code pages, as machines of other languages read the same bytes.
+      {"Cp1251Cyrillic", "\xD2\xE5\xF1\nSQL01\\\n\xC3\xCB\nf\n\xE0\xE4\nu\n", Verdict::Accepted,
+       u"\u0422\u0435\u0441", u"SQL01\\\u0413\u041B", u"\u0430\u0434", u"u", 1251},
+      {"Cp932DoubleBytesCountAsOneUnit", "\x83\x5C\nd\ne\nf\n" + Times("\x82\xA0", 31) + "\nu\n",
+       Verdict::Accepted, u"\u30BD", u"de", std::u16string(31, u'\u3042'), u"u", 932},
+      {"Cp932AdminOnePast", "c\nd\ne\nf\n" + Times("\x82\xA0", 32) + "\nu\n", Verdict::AdminTooLong,
+       u"", u"", u"", u"", 932},
+      {"Cp932LoneLeadByteRefused", "c\nd\ne\nf\na\nuser\x82\n", Verdict::NotInCodePage, u"", u"",
+       u"", u"", 932},
+      {"Cp932Line4NeverDecoded", "c\nd\ne\n\x82\na\nu\n", Verdict::Accepted, u"c", u"de", u"a",
+       u"u", 932},
+      {"Utf8LineReadAsUtf8InAnyCodePage", "\xC3\xA9\nd\ne\nf\na\nu\n", Verdict::Accepted, u"\u00E9",
+       u"de", u"a", u"u", 1251},
       {"MalformedUtf8FallsBackTo1252",
        "\xC0\x80\n\xED\xA0\x80\n\xF4\x90\x80\x80\nf\n\xE2\x82\na\xC3\n", Verdict::Accepted,
        u"\u00C0\u20AC", u"\u00ED\u00A0\u20AC\u00F4\u0090\u20AC\u20AC", u"\u00E2\u201A", u"a\u00C3"},
@@ -167,7 +183,8 @@ class ParseProfileTextTest : public ::testing::TestWithParam<ParseCase> {};
 TEST_P(ParseProfileTextTest, SplitsDecodesAndChecks) {
   const ParseCase& c = GetParam();
   const auto* data = reinterpret_cast<const std::uint8_t*>(c.bytes.data());
-  const ParsedProfile parsed = ParseProfileText({data, c.bytes.size()});
+  check::CodePage code_page{c.code_page};
+  const ParsedProfile parsed = ParseProfileText({data, c.bytes.size()}, code_page);
   ASSERT_EQ(parsed.verdict, c.verdict);
   if (c.verdict != Verdict::Accepted) {
     return;

@@ -17,6 +17,7 @@ using testing::FailingCall;
 using testing::FakePort;
 
 const std::string kValidFile = "Acme\r\nsrv\\\r\nmain\r\nskip\r\n\r\njdoe\r\n";
+const std::string kAnsiFile = "Caf\xE9\nsrv\nmain\nskip\nadmin\njdoe\n";
 const std::vector<std::u16string> kAllFour = {u"RegCorp", u"RegDataBase", u"RegAdmin", u"RegUser"};
 constexpr std::uint32_t kSymbolicLinkTag = 0xA000000C;  // IO_REPARSE_TAG_SYMLINK
 constexpr std::uint32_t kCloudFileTag = 0x9000001A;     // IO_REPARSE_TAG_CLOUD: OneDrive's own data
@@ -42,6 +43,9 @@ std::vector<RunCase> Cases() {
       {"NoFault", {}, true, ImportOk, 4, true},
       {"NoFile", {}, true, NoProfileFile, 0, false, std::nullopt},
       {"TextRejected", {}, true, ProfileRejected, 0, false, "only\nfour\nline\nends\n"},
+      // A line neither ASCII nor UTF-8 is read in the machine's ANSI code page.
+      {"AnsiTextDecoded", {}, true, ImportOk, 4, true, kAnsiFile},
+      {"AnsiTextNotInCodePage", {MultiByteToWideChar}, true, ProfileRejected, 0, false, kAnsiFile},
       {"FileOpenFails", {CreateFile}, true, NoProfileFile, 0, false},
       {"ReadFails", {ReadFile}, true, ReadFailed, 0, false},
       {"FirstWriteFails", {FirstWrite}, true, WriteFailed, 0, false},
@@ -56,7 +60,10 @@ std::vector<RunCase> Cases() {
       {"ReplacedWithSameBytesIsDeleted", {}, true, ImportOk, 4, true, kValidFile, kValidFile},
       // Deleted only once the values are on disk, and never through a link.
       {"FlushFailsStillOk", {FlushKey}, true, ImportOk, 4, false},
-      {"TagQueryFailsStillOk", {QueryFileTag}, true, ImportOk, 4, false},
+      // FAT32 and exFAT answer no attribute-tag query; the basic attributes still show a link.
+      {"NoTagQueryIsDeleted", {QueryFileTag}, true, ImportOk, 4, true},
+      {"NoTagReparseKept", {QueryFileTag}, true, ImportOk, 4, false, kValidFile, {}, kCloudFileTag},
+      {"NoTagNorBasicQueryKept", {QueryFileTag, QueryFileBasicInfo}, true, ImportOk, 4, false},
       {"SymbolicLinkIsKept", {}, true, ImportOk, 4, false, kValidFile, {}, kSymbolicLinkTag},
       {"CloudFileIsDeleted", {}, true, ImportOk, 4, true, kValidFile, {}, kCloudFileTag},
       // Key open x key create.
