@@ -74,6 +74,54 @@ iconv_t OpenDecoder(std::uint32_t number) {
 
 const iconv_t kNoDecoder = reinterpret_cast<iconv_t>(-1);  // NOLINT(*-int-to-ptr)
 
+// The units iconv makes of the whole of `bytes`, or 0 when a sequence is
+// invalid, cut short, or does not fit.
+std::size_t Convert(iconv_t decoder, std::span<const std::uint8_t> bytes, std::span<char16_t> out) {
+  std::string input(bytes.begin(), bytes.end());
+  std::string output(out.size() * sizeof(char16_t), '\0');
+  char* in = input.data();
+  char* to = output.data();
+  std::size_t in_left = input.size();
+  std::size_t out_left = output.size();
+  const bool whole = iconv(decoder, &in, &in_left, &to, &out_left) != static_cast<std::size_t>(-1);
+  if (!whole || in_left != 0) {
+    return 0;
+  }
+  const std::size_t units = (output.size() - out_left) / sizeof(char16_t);
+  for (std::size_t i = 0; i < units; ++i) {
+    const auto low = static_cast<unsigned char>(output[2 * i]);
+    const auto high = static_cast<unsigned char>(output[2 * i + 1]);
+    out[i] = static_cast<char16_t>(low | (high << 8U));
+  }
+  return units;
+}
+
+// Windows' tables for its single-byte ANSI code pages give each byte of
+// 0x80..0x9F that the code page leaves unassigned the code point of the same
+// value, as 1252's table does; iconv refuses those bytes. So those code pages
+// are read byte by byte.
+bool IsSingleByte(std::uint32_t number) {
+  return number == 874 || (number >= 1250 && number <= 1258);
+}
+
+std::size_t ConvertSingleBytes(iconv_t decoder, std::span<const std::uint8_t> bytes,
+                               std::span<char16_t> out) {
+  if (out.size() < bytes.size()) {
+    return 0;
+  }
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const bool unassigned_high = bytes[i] >= 0x80U && bytes[i] <= 0x9FU;
+    if (Convert(decoder, bytes.subspan(i, 1), out.subspan(i, 1)) == 1) {
+      continue;
+    }
+    if (!unassigned_high) {
+      return 0;
+    }
+    out[i] = bytes[i];
+  }
+  return bytes.size();
+}
+
 }  // namespace
 
 std::uint32_t MachineCodePage() {
@@ -101,24 +149,9 @@ std::size_t CodePage::multiByteToWideChar(std::span<const std::uint8_t> bytes,
   if (decoder == kNoDecoder) {
     return 0;
   }
-  std::string input(bytes.begin(), bytes.end());
-  std::string output(out.size() * sizeof(char16_t), '\0');
-  char* in = input.data();
-  char* to = output.data();
-  std::size_t in_left = input.size();
-  std::size_t out_left = output.size();
-  // Stops at the first sequence that is invalid, cut short, or does not fit.
-  const bool whole = iconv(decoder, &in, &in_left, &to, &out_left) != static_cast<std::size_t>(-1);
+  const std::size_t units = IsSingleByte(number_) ? ConvertSingleBytes(decoder, bytes, out)
+                                                  : Convert(decoder, bytes, out);
   iconv_close(decoder);
-  if (!whole || in_left != 0) {
-    return 0;
-  }
-  const std::size_t units = (output.size() - out_left) / sizeof(char16_t);
-  for (std::size_t i = 0; i < units; ++i) {
-    const auto low = static_cast<unsigned char>(output[2 * i]);
-    const auto high = static_cast<unsigned char>(output[2 * i + 1]);
-    out[i] = static_cast<char16_t>(low | (high << 8U));
-  }
   return units;
 }
 

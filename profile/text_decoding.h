@@ -17,7 +17,7 @@ enum class TextEncoding { Ascii, Utf8, AnsiCodePage, Utf16Le };
 
 struct DecodedLine {
   std::optional<std::u16string_view> text;  // in `out`; none when the code page refuses the bytes
-  TextEncoding encoding;
+  TextEncoding encoding{};
 };
 
 // Decodes one line's bytes to UTF-16 into `out`: as UTF-8 when the bytes are

@@ -87,6 +87,8 @@ std::vector<ParseCase> Cases() {
       // Other ANSI code pages, as machines of other languages read the same bytes.
       {"Cp1251Cyrillic", "\xD2\xE5\xF1\nSQL01\\\n\xC3\xCB\nf\n\xE0\xE4\nu\n", Verdict::Accepted,
        u"\u0422\u0435\u0441", u"SQL01\\\u0413\u041B", u"\u0430\u0434", u"u", 1251},
+      {"Cp1251UnassignedByteIsItsCodePoint", "c\x98\nd\ne\nf\na\nu\n", Verdict::Accepted,
+       u"c\u0098", u"de", u"a", u"u", 1251},
       {"Cp932DoubleBytesCountAsOneUnit", "\x83\x5C\nd\ne\nf\n" + Times("\x82\xA0", 31) + "\nu\n",
        Verdict::Accepted, u"\u30BD", u"de", std::u16string(31, u'\u3042'), u"u", 932},
       {"Cp932AdminOnePast", "c\nd\ne\nf\n" + Times("\x82\xA0", 32) + "\nu\n", Verdict::AdminTooLong,
