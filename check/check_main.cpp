@@ -68,16 +68,18 @@ CheckedFile ReadAndParse(std::FILE* stream, std::string label, std::uint32_t cod
   return file;
 }
 
+constexpr std::uint32_t kLargestCodePage = 65535;  // Windows' code page identifiers are 16-bit
+
 // A code page number this machine can read text in.
 bool ParseCodePage(const std::string& text, std::uint32_t& code_page) {
   std::uint32_t number = 0;
   for (const char digit : text) {
-    if (digit < '0' || digit > '9' || number > 65535) {
+    if (digit < '0' || digit > '9' || number > kLargestCodePage) {
       return false;
     }
     number = number * 10 + static_cast<std::uint32_t>(digit - '0');
   }
-  if (text.empty() || number > 65535 || !IsKnownCodePage(number)) {
+  if (text.empty() || number > kLargestCodePage || !IsKnownCodePage(number)) {
     return false;
   }
   code_page = number;

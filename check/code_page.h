@@ -36,7 +36,6 @@ class CodePage final : public platform::AnsiCodePage {
   ~CodePage() = default;
   std::size_t multiByteToWideChar(std::span<const std::uint8_t> bytes,
                                   std::span<char16_t> out) override;
-  [[nodiscard]] std::uint32_t Number() const { return number_; }
 
  private:
   std::uint32_t number_;
