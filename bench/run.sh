@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Times, under Wine, what a run of the importer costs, with the program that
 # measures it on Windows too (bench-startup.exe, also in the test kit): the
-# importer against a PE that only exits (the start-up limit), an empty
-# C-runtime program and the batch file it replaces, each started from a
-# freshly written hand-off file, one at a time, in a fresh order each round;
+# importer against a PE that only exits (the start-up limit), the same PE
+# with the importer's manifest, an empty C-runtime program and the batch file
+# it replaces, each started from a freshly written hand-off file, one at a
+# time, in a fresh order each round;
 # and the importer's value writes with and without their flush. The x86
 # importer runs in the same rounds, against the x86 minimal PE.
 # Usage: bench/run.sh [ROUNDS] (default 200). Writes build/bench/bench.json
@@ -15,7 +16,8 @@ rounds="${1:-200}"
 
 scripts/install-deps.sh
 cmake --preset windows >/dev/null
-cmake --build --preset windows --target profile-import bench-minimal-pe bench-empty-gui bench-startup
+cmake --build --preset windows --target profile-import bench-minimal-pe bench-manifest-pe bench-empty-gui \
+  bench-startup
 cmake --preset windows-x86 >/dev/null
 cmake --build --preset windows-x86 --target profile-import bench-minimal-pe
 # The benchmark finds another architecture's pair in a folder beside it.

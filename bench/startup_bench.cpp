@@ -2,7 +2,9 @@
 // under Wine and on Windows: each program is timed from just before
 // CreateProcessW to the end of a blocking wait, one at a time, in rounds whose
 // order is drawn afresh from a printed seed (a fixed order biases whoever
-// follows the slowest program). The batch file runs in rounds of its own,
+// follows the slowest program). Two floors: a PE that only exits, and the
+// same PE with the importer's manifest, which Windows reads at every start.
+// The batch file runs in rounds of its own,
 // after the others, so that cmd.exe and its six processes precede none of
 // them. Then, in this process, the importer's four value writes with and
 // without the flush that follows them. Every time goes to a JSON file.
@@ -40,6 +42,7 @@ struct Options {
   std::uint32_t seed = 0;
   bool seeded = false;
   std::wstring json = L"bench.json";
+  std::wstring work;  // bench-work beside the benchmark unless given
   // Folders beside the benchmark holding another architecture's importer and
   // minimal PE, each pair timed in the same rounds.
   std::vector<std::wstring> architectures;
@@ -137,9 +140,9 @@ bool WriteWholeFile(const std::wstring& path, std::string_view bytes) {
   return ok != FALSE && written == bytes.size();
 }
 
-// Two profiles that differ in every value, used in turn: Windows skips a
-// value write whose data is already stored, which would leave the flush
-// nothing to write.
+// Two profiles that differ in every value, used in turn by every run that
+// stores one: Windows skips a value write whose data is already stored, which
+// would leave that run's flush nothing to write.
 std::array<std::string, 2> HandOffTexts() {
   std::string other(kSampleHandOff);
   std::transform(other.begin(), other.end(), other.begin(), [](char c) {
@@ -213,10 +216,13 @@ void TimeRun(Program& program, const std::wstring& work, int round) {
 void TimeRounds(std::vector<Program*> programs, const Options& options, std::mt19937& random,
                 const std::wstring& work) {
   const std::array<std::string, 2> texts = HandOffTexts();
+  std::size_t stored = 0;  // the text the key holds, as far as the runs went
   for (int round = -kWarmupRounds; round < options.rounds; ++round) {
     std::shuffle(programs.begin(), programs.end(), random);
     for (Program* program : programs) {
-      if (!WriteWholeFile(work + L"\\sysfile.cfg", texts.at(static_cast<std::size_t>(round & 1)))) {
+      // Per run, not per round: a round holds one importer per architecture.
+      const std::size_t text = program->consumes_hand_off ? (stored ^= 1) : stored;
+      if (!WriteWholeFile(work + L"\\sysfile.cfg", texts.at(text))) {
         ReportFailure(program->name, round, "could not write sysfile.cfg");
         continue;
       }
@@ -373,6 +379,8 @@ bool ParseOptions(std::span<wchar_t*> args, Options& options) {
     const std::uint32_t value = Number(args[i + 1]).value_or(0);
     if (option == L"--json") {
       options.json = args[i + 1];
+    } else if (option == L"--work") {
+      options.work = args[i + 1];
     } else if (option == L"--arch") {
       options.architectures.emplace_back(args[i + 1]);
     } else if (option == L"--seed" && Number(args[i + 1])) {
@@ -393,9 +401,11 @@ int wmain(int argc, wchar_t** argv) {
   Options options;
   if (!ParseOptions(std::span(argv, static_cast<std::size_t>(argc)).subspan(1), options)) {
     Print(
-        "usage: bench-startup [--rounds N] [--seed S] [--json FILE] [--arch FOLDER]...\n"
+        "usage: bench-startup [--rounds N] [--seed S] [--json FILE] [--work FOLDER]\n"
+        "                     [--arch FOLDER]...\n"
         "  times profile-import.exe against the programs beside it, and each FOLDER's\n"
-        "  importer against its minimal PE; default 200 rounds, bench.json\n");
+        "  importer against its minimal PE; default 200 rounds, bench.json, and\n"
+        "  bench-work beside the benchmark\n");
     return kUsageError;
   }
   if (!options.seeded) {
@@ -409,7 +419,12 @@ int wmain(int argc, wchar_t** argv) {
         " warm-up rounds (repeat the order with --seed " + std::to_string(options.seed) + ")\n");
 
   const std::wstring own = OwnFolder();
-  const std::wstring work = own + L"\\bench-work";
+  std::wstring work = own + L"\\bench-work";
+  if (!options.work.empty()) {
+    // Made absolute here: each program starts in it, whatever folder it is in.
+    work.resize(MAX_PATH);
+    work.resize(GetFullPathNameW(options.work.c_str(), MAX_PATH, work.data(), nullptr));
+  }
   CreateDirectoryW(work.c_str(), nullptr);
   std::array<wchar_t, MAX_PATH> system{};
   GetSystemDirectoryW(system.data(), MAX_PATH);
@@ -424,9 +439,11 @@ int wmain(int argc, wchar_t** argv) {
   Program importer = own_program("importer", L"profile-import.exe");
   importer.consumes_hand_off = true;
   Program minimal = own_program("minimal", L"bench-minimal-pe.exe");
+  Program manifest_floor = own_program("manifest_floor", L"bench-manifest-pe.exe");
   Program empty = own_program("empty", L"bench-empty-gui.exe");
+  // /d: no AutoRun command of the user's or the machine's runs first.
   Program batch{
-      "batch", std::wstring(system.data()) + L"\\cmd.exe", L"cmd.exe /c import.bat", true, {}};
+      "batch", std::wstring(system.data()) + L"\\cmd.exe", L"cmd.exe /d /c import.bat", true, {}};
   // Per other architecture, its importer and its own start-up limit.
   std::vector<Program> others;
   for (const std::wstring& folder : options.architectures) {
@@ -435,7 +452,7 @@ int wmain(int argc, wchar_t** argv) {
     others.back().consumes_hand_off = true;
     others.push_back(own_program("minimal_" + arch, (folder + L"\\bench-minimal-pe.exe").c_str()));
   }
-  std::vector<Program*> timed = {&importer, &minimal, &empty};
+  std::vector<Program*> timed = {&importer, &minimal, &manifest_floor, &empty};
   std::transform(others.begin(), others.end(), std::back_inserter(timed),
                  [](Program& other) { return &other; });
   TimeRounds(timed, options, random, work);
@@ -449,13 +466,18 @@ int wmain(int argc, wchar_t** argv) {
 
   Print("                             median ms   p10 ms   p90 ms    runs\n");
   Print(Row("profile-import.exe", importer.ms) + Row("minimal PE (start-up limit)", minimal.ms) +
-        Row("empty C-runtime program", empty.ms) + Row("cmd /c import.bat", batch.ms) +
+        Row("minimal PE + its manifest", manifest_floor.ms) +
+        Row("empty C-runtime program", empty.ms) + Row("cmd /d /c import.bat", batch.ms) +
         Row("4 value writes", writes.ms) + Row("4 value writes + flush", flushed.ms));
   std::string others_json;
   for (std::size_t i = 0; i + 1 < others.size(); i += 2) {
     Print(ArchitectureReport(others[i], others[i + 1], others_json));
   }
   const double ratio_minimal = Median(importer.ms) / Median(minimal.ms);
+  const std::string importer_manifest_floor =
+      "importer/manifest-floor=" + Fixed(Median(importer.ms) / Median(manifest_floor.ms), 2);
+  const std::string manifest_floor_minimal =
+      "manifest-floor/minimal=" + Fixed(Median(manifest_floor.ms) / Median(minimal.ms), 2);
   const double ratio_empty = Median(importer.ms) / Median(empty.ms);
   const double ratio_batch = Median(batch.ms) / Median(importer.ms);
   const double flush_ms = Median(flushed.ms) - Median(writes.ms);
@@ -472,7 +494,8 @@ int wmain(int argc, wchar_t** argv) {
     json += "\"" + program->name + "\":" + JsonArray(program->ms) + ",";
   }
   json += "\"writes\":" + JsonArray(writes.ms) + ",\"writes_flush\":" + JsonArray(flushed.ms) +
-          "},\"importer_minimal_by_architecture\":{" + others_json + "},\"summary\":\"" + summary +
+          "},\"importer_minimal_by_architecture\":{" + others_json + "},\"manifest_floor\":\"" +
+          importer_manifest_floor + " " + manifest_floor_minimal + "\",\"summary\":\"" + summary +
           "\"}\n";
   FILE* out = _wfopen(options.json.c_str(), L"wb");
   if (out == nullptr || std::fwrite(json.data(), 1, json.size(), out) != json.size() ||
@@ -485,6 +508,7 @@ int wmain(int argc, wchar_t** argv) {
   if (failures != 0) {
     Print("bench-startup: " + std::to_string(failures) + " run(s) went wrong (see above)\n");
   }
-  Print(summary + "\n");
+  // The manifest's share on lines of their own, so that the last line keeps its form.
+  Print(importer_manifest_floor + "\n" + manifest_floor_minimal + "\n" + summary + "\n");
   return failures == 0 ? 0 : 1;
 }

@@ -37,11 +37,11 @@ executables=(profile-import.exe profile-check.exe)
 # The kit's own programs: the suites, the benchmark and the programs it times
 # beside the importer, and the check its commands make before they close.
 kit_programs=(unit_tests.exe e2e_tests.exe bench-startup.exe bench-minimal-pe.exe
-  bench-empty-gui.exe)
+  bench-manifest-pe.exe bench-empty-gui.exe)
 # The x86 benchmark serves 32-bit Windows and Windows on ARM; the x86 check
 # runs on every Windows.
 x86_kit_programs=(unit_tests.exe e2e_tests.exe bench-startup.exe bench-minimal-pe.exe
-  bench-empty-gui.exe)
+  bench-manifest-pe.exe bench-empty-gui.exe)
 rm -rf "$package" "$out"
 mkdir -p "$out/x86" "$out/arm64" "$package/$kit/samples" "$package/$kit/x86/samples" "$package/$kit/arm64"
 for arch in x64 x86; do

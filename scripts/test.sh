@@ -33,5 +33,6 @@ cat "$arm64_log"
 step cmake --workflow --preset windows
 step cmake --workflow --preset windows-x86
 step scripts/check-reproducible.sh
-step tests/release/kit_test.sh build/reproducible/profile-import-*-windows-tests.zip build/windows/wine-prefix
+step tests/release/kit_test.sh build/reproducible/profile-import-*-windows-tests.zip build/windows/wine-prefix \
+  build/windows-x86/wine-prefix
 step scripts/lint.sh

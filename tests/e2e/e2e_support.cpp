@@ -14,16 +14,23 @@ std::wstring ExeDirectory() {
   return path.substr(0, path.find_last_of(L'\\'));
 }
 
-std::wstring ImporterPath() {
-  constexpr const wchar_t* kNamed = L"PROFILE_IMPORT_UNDER_TEST";
-  const DWORD needed = GetEnvironmentVariableW(kNamed, nullptr, 0);
+namespace {
+// A path from the environment, relative to the suite's folder unless
+// absolute; the default name in the suite's folder when the variable is unset.
+std::wstring PathFromEnvironment(const wchar_t* variable, const wchar_t* default_name) {
+  const DWORD needed = GetEnvironmentVariableW(variable, nullptr, 0);
   if (needed == 0) {
-    return ExeDirectory() + L"\\profile-import.exe";
+    return ExeDirectory() + L"\\" + default_name;
   }
   std::wstring path(needed, L'\0');
-  path.resize(GetEnvironmentVariableW(kNamed, path.data(), needed));
+  path.resize(GetEnvironmentVariableW(variable, path.data(), needed));
   const bool absolute = path.find(L':') != std::wstring::npos || path.starts_with(L"\\\\");
   return absolute ? path : ExeDirectory() + L"\\" + path;
+}
+}  // namespace
+
+std::wstring ImporterPath() {
+  return PathFromEnvironment(L"PROFILE_IMPORT_UNDER_TEST", L"profile-import.exe");
 }
 
 std::wstring HandOffPath() {
@@ -31,7 +38,9 @@ std::wstring HandOffPath() {
 }
 
 const std::wstring& WorkDirectory() {
-  static const std::wstring dir = ExeDirectory() + L"\\e2e-work";
+  // The test kit names one per machine and user, so runs from a shared folder
+  // never work in each other's.
+  static const std::wstring dir = PathFromEnvironment(L"PROFILE_IMPORT_TEST_WORK", L"e2e-work");
   return dir;
 }
 

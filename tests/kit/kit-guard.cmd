@@ -7,12 +7,18 @@ rem                             interrupted run left; back the key up
 rem   kit-guard.cmd end NAME    put the key back as it was; drop the backup
 rem   kit-guard.cmd pause       wait for a key if Explorer started the command
 rem Called from the kit folder. Exits 0, or 2 after saying why.
+rem The backup names HKEY_CURRENT_USER, so it is kept where only this user on
+rem this machine finds it, never in the kit folder: on a shared folder another
+rem user's run would take it for its own and import it into their hive.
 setlocal EnableExtensions
 set "kit=%~dp0"
 set "name=%~2"
 set "key=HKCU\Software\Tessavo"
-set "backup=tessavo-backup.reg"
-set "absent=tessavo-absent.txt"
+set "state=%LOCALAPPDATA%\profile-import-kit"
+set "backup=%state%\tessavo-backup.reg"
+set "absent=%state%\tessavo-absent.txt"
+rem The number started-by-explorer.exe exits with after a double-click.
+set "explorer_start=17"
 if "%~1"=="begin" goto :begin
 if "%~1"=="end" goto :end
 if "%~1"=="pause" goto :pause
@@ -25,6 +31,9 @@ rem not be what a user gets. S-1-5-18 is the SYSTEM account.
 whoami /user 2>nul | find "S-1-5-18" >nul
 if not errorlevel 1 goto :as_system
 if /i "%USERNAME%"=="%COMPUTERNAME%$" goto :as_system
+if not defined LOCALAPPDATA goto :no_state
+if not exist "%state%\" mkdir "%state%" >nul 2>&1
+if not exist "%state%\" goto :no_state
 rem A backup left by an interrupted run holds the key as it was before that
 rem run: it is put back first and kept as this run's backup.
 if exist "%backup%" goto :interrupted
@@ -36,16 +45,16 @@ reg export %key% "%backup%.tmp" /y >nul 2>&1
 if errorlevel 1 goto :backup_failed
 move /y "%backup%.tmp" "%backup%" >nul
 if errorlevel 1 goto :backup_failed
-echo %name%: %key% backed up to %kit%%backup%
+echo %name%: "%key%" backed up to "%backup%"
 exit /b 0
 :was_absent
 echo %key% did not exist before the kit ran; it is deleted afterwards.>"%absent%"
 rem echo leaves ERRORLEVEL as reg query set it, so the file itself is checked.
 if not exist "%absent%" goto :backup_failed
-echo %name%: %key% does not exist; it is removed again afterwards
+echo %name%: "%key%" does not exist; it is removed again afterwards
 exit /b 0
 :interrupted
-echo %name%: found the backup of an interrupted run; restoring %key% from it first
+echo %name%: found the backup of an interrupted run; restoring "%key%" from it first
 call :restore
 if errorlevel 1 goto :restore_failed
 exit /b 0
@@ -54,7 +63,7 @@ exit /b 0
 call :restore
 if errorlevel 1 goto :restore_failed
 del "%backup%" "%absent%" >nul 2>&1
-echo %name%: %key% restored as it was before the run
+echo %name%: "%key%" restored as it was before the run
 exit /b 0
 
 rem The key goes, with everything under it, and comes back from the backup if it existed.
@@ -76,18 +85,22 @@ if defined CI exit /b 0
 set "check=%kit%started-by-explorer.exe"
 setlocal EnableDelayedExpansion
 "!check!" !CMDCMDLINE!
-if errorlevel 1 exit /b 0
+if not "!ERRORLEVEL!"=="%explorer_start%" exit /b 0
 pause
 exit /b 0
 
 :restore_failed
-echo %name%: could not restore %key%; the backup stays in %kit% (%backup% or %absent%):
-echo %name%: run %name%.cmd again to restore it, or import it with: reg import "%kit%%backup%"
+echo %name%: could not restore "%key%"; the backup stays in "%state%":
+echo %name%: run %name%.cmd again to restore it, or import it with: reg import "%backup%"
 exit /b 2
 
 :backup_failed
-echo %name%: could not back up %key%; nothing was run
+echo %name%: could not back up "%key%"; nothing was run
 del "%backup%.tmp" "%absent%" >nul 2>&1
+exit /b 2
+
+:no_state
+echo %name%: no folder of this user's own to keep the backup in ("%state%"); nothing was run
 exit /b 2
 
 :as_system

@@ -10,12 +10,16 @@ set "kit=%~dp0"
 set "rounds=%~1"
 if "%rounds%"=="" set "rounds=200"
 set "code=2"
+rem Results and work files of this machine and user's own, as run-tests.cmd's.
+set "run=%COMPUTERNAME%-%USERNAME%"
+set "results=results\%run%"
+set "work=bench-work-%run%"
 pushd "%kit%"
 if errorlevel 1 goto :no_folder
 call kit-guard.cmd begin run-bench
 if errorlevel 1 goto :finish
 
-if not exist results mkdir results
+if not exist "%results%\" mkdir "%results%"
 rem Every importer the machine runs, each against its own architecture's
 rem minimal PE; the x86 benchmark where x64 programs may not run.
 set "machine=%PROCESSOR_ARCHITECTURE%"
@@ -24,15 +28,14 @@ set "bench=.\bench-startup.exe --arch x86"
 if /i not "%machine%"=="AMD64" set "bench=.\x86\bench-startup.exe"
 if /i "%machine%"=="ARM64" set "bench=.\x86\bench-startup.exe --arch ..\arm64"
 echo run-bench: timing %rounds% rounds on %machine%; the report follows when they are done
-%bench% --rounds %rounds% --json results\bench.json >results\bench.txt 2>&1
+%bench% --rounds %rounds% --work "%work%" --json "%results%\bench.json" >"%results%\bench.txt" 2>&1
 set "code=%ERRORLEVEL%"
-if exist bench-work rd /s /q bench-work
-if exist x86\bench-work rd /s /q x86\bench-work
+if exist "%work%\" rd /s /q "%work%"
 call kit-guard.cmd end run-bench
 if errorlevel 1 set "code=2"
-echo Results: %kit%results\bench.json, %kit%results\bench.txt
+echo Results: "%kit%%results%\bench.json", "%kit%%results%\bench.txt"
 rem The report last, so that its last line, the one to quote, ends the output.
-type results\bench.txt
+type "%results%\bench.txt"
 goto :finish
 
 :no_folder

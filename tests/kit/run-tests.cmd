@@ -6,6 +6,11 @@ rem Arguments are passed on to every suite (e.g. --gtest_filter=...).
 setlocal EnableExtensions
 set "kit=%~dp0"
 set "code=2"
+rem Each machine and user writes results and work files of its own, so two
+rem runs from one shared folder never overwrite each other's.
+set "run=%COMPUTERNAME%-%USERNAME%"
+set "results=results\%run%"
+set "PROFILE_IMPORT_TEST_WORK=e2e-work-%run%"
 rem pushd, not cd: it maps a drive letter when the kit is on a UNC share.
 pushd "%kit%"
 if errorlevel 1 goto :no_folder
@@ -21,8 +26,8 @@ if defined PROCESSOR_ARCHITEW6432 set "machine=%PROCESSOR_ARCHITEW6432%"
 set "args=%*"
 set /a passed=0, failed=0, skipped=0, incomplete=0
 rem Only this command's results go: the benchmark's stay.
-if not exist results mkdir results
-del results\unit_tests.xml results\e2e_tests.xml results\x86-*.xml results\arm64-*.xml >nul 2>&1
+if not exist "%results%\" mkdir "%results%"
+del "%results%\unit_tests.xml" "%results%\e2e_tests.xml" "%results%\x86-*.xml" "%results%\arm64-*.xml" >nul 2>&1
 echo Machine: %machine%
 if /i "%machine%"=="AMD64" (
   call :run unit_tests unit_tests.exe "" "x64 importer: x64 unit tests"
@@ -37,14 +42,14 @@ if /i "%machine%"=="AMD64" (
 if /i "%machine%"=="ARM64" (
   call :run arm64-importer-x86-e2e_tests x86\e2e_tests.exe ..\arm64\profile-import.exe "ARM64 importer: x86 end-to-end tests"
 )
-if exist e2e-work rd /s /q e2e-work
-if exist x86\e2e-work rd /s /q x86\e2e-work
+if exist "%PROFILE_IMPORT_TEST_WORK%\" rd /s /q "%PROFILE_IMPORT_TEST_WORK%"
+if exist "x86\%PROFILE_IMPORT_TEST_WORK%\" rd /s /q "x86\%PROFILE_IMPORT_TEST_WORK%"
 
 call kit-guard.cmd end run-tests
 if errorlevel 1 goto :finish
 
 echo %passed% passed, %failed% failed, %skipped% skipped
-echo Results: %kit%results\
+echo Results: "%kit%%results%\"
 set /a bad=failed+incomplete
 set "code=0"
 if %bad% NEQ 0 set "code=1"
@@ -56,7 +61,7 @@ rem   :run RESULTS SUITE IMPORTER DESCRIPTION
 :run
 echo %~4
 set "PROFILE_IMPORT_UNDER_TEST=%~3"
-.\%~2 --gtest_output=xml:results\%~1.xml %args%
+.\%~2 "--gtest_output=xml:%results%\%~1.xml" %args%
 set "suite_code=%ERRORLEVEL%"
 set "PROFILE_IMPORT_UNDER_TEST="
 call :count %~1 %suite_code%
@@ -67,8 +72,8 @@ rem <testsuite name=".." tests="T" failures="F" disabled="D" skipped="S" ...>.
 rem A suite that failed without reporting a failure (a crash) counts as incomplete.
 :count
 set /a before=failed
-if not exist "results\%1.xml" goto :no_results
-for /f "usebackq tokens=1,5,7,9,11 delims=<= " %%a in ("results\%1.xml") do (
+if not exist "%results%\%1.xml" goto :no_results
+for /f "usebackq tokens=1,5,7,9,11 delims=<= " %%a in ("%results%\%1.xml") do (
   if "%%a"=="testsuite" set /a passed+=%%~b-%%~c-%%~d-%%~e, failed+=%%~c, skipped+=%%~d+%%~e
 )
 if "%2"=="0" exit /b 0

@@ -1,8 +1,10 @@
 // Tells the kit's commands whether a double-click in Explorer started them,
 // so that only then they wait for a key before their window closes. Given the
-// command line of the cmd.exe that runs the command (%CMDCMDLINE%), it exits 0
-// when that cmd.exe was started with /c (as Explorer starts a .cmd file) and
-// by explorer.exe; 1 otherwise: a prompt, another program, a scheduled task.
+// command line of the cmd.exe that runs the command (%CMDCMDLINE%), it exits
+// with kStartedByExplorer when that cmd.exe was started with /c (as Explorer
+// starts a .cmd file) and by explorer.exe; 1 otherwise: a prompt, another
+// program, a scheduled task. The code is one no failed or do-nothing start
+// gives (0, 1, 9009), so only a positive answer makes a command wait.
 #include <windows.h>
 // After windows.h, whose types it uses.
 #include <tlhelp32.h>
@@ -12,7 +14,8 @@
 
 namespace {
 
-constexpr int kStartedByExplorer = 0;
+// kit-guard.cmd tests for this very number.
+constexpr int kStartedByExplorer = 17;
 constexpr int kStartedOtherwise = 1;
 
 struct ProcessEntry {

@@ -6,13 +6,18 @@
 #   run-bench.cmd for a few rounds with the key absent: exit 0, the report's
 #   last line, the JSON file, the key absent again;
 #   run-tests.cmd with the kit's do-nothing PE as profile-import.exe, a few
-#   end-to-end cases and the backup of an "interrupted" run left in the kit: a
-#   non-zero exit, failures counted, the interrupted run's backup restored
-#   first, the sentinel back.
-#   kit_test.sh KIT_ZIP WINE_PREFIX
+#   end-to-end cases and the backup of an "interrupted" run left: a non-zero
+#   exit, failures counted, the interrupted run's backup restored first, the
+#   sentinel back;
+#   two users sharing the kit folder (the second prefix is the second user's
+#   registry): the first interrupted after its backup, the second's run must
+#   leave its own key as it was, and the first's backup restore the first's.
+#   kit_test.sh KIT_ZIP WINE_PREFIX SECOND_WINE_PREFIX
 set -euo pipefail
 zip=$(realpath "$1")
 export WINEPREFIX=$(realpath "$2")
+mkdir -p "$3"
+second_prefix=$(realpath "$3")
 source "$(dirname "$0")/../../scripts/wine-env.sh"
 key='HKCU\Software\Tessavo'
 work="$WINEPREFIX/drive_c/kit test"
@@ -28,7 +33,8 @@ mkdir -p "$work"
 kit=$(echo "$work"/*/)
 "$wineserver" -k 2>/dev/null || true
 "$wineserver" -p
-trap '"$wineserver" -k' EXIT
+WINEPREFIX=$second_prefix "$wineserver" -p
+trap '"$wineserver" -k; WINEPREFIX=$second_prefix "$wineserver" -k' EXIT
 
 "$wine64" reg delete "$key" /f >/dev/null 2>&1 || true
 "$wine64" reg add "$key" /v Sentinel /t REG_SZ /d "set before the kit ran" /f >/dev/null
@@ -37,7 +43,12 @@ trap '"$wineserver" -k' EXIT
 "$wine64" reg add "$key\\Kit Sentinel\\Deeper" /ve /t REG_EXPAND_SZ /d '%TEMP%\x' /f >/dev/null
 "$wine64" reg export "$key" "$work/before.reg" /y >/dev/null
 expected="$work/before.reg"
-
+# Where kit-guard.cmd keeps the backup of the prefix's user; none is left from before.
+user_state() {
+  state=$("$wine64" winepath -u "$("$wine64" cmd /c 'echo %LOCALAPPDATA%' | tr -d '\r')")/profile-import-kit
+  rm -rf "$state"
+}
+user_state
 # Runs one of the kit's commands; sets $code and $summary, keeps the output in $log.
 run_kit() {
   log="$work/$1.log"
@@ -53,7 +64,7 @@ run_kit() {
   # Absent before and after, or the same export.
   { [ ! -e "$expected" ] && [ ! -e "$work/after.reg" ]; } || cmp -s "$expected" "$work/after.reg" ||
     fail "$key is not as it was before the run"
-  [ ! -e "$kit/tessavo-backup.reg" ] || fail "the backup was left behind"
+  [ ! -e "$state/tessavo-backup.reg" ] || fail "the backup was left behind"
 }
 
 # An x64 machine runs both architectures' suites, and the x64 end-to-end
@@ -71,7 +82,7 @@ run_kit full run-tests.cmd
 read -r passed _ failed _ skipped _ <<<"$summary"
 [ $((passed + failed + skipped)) -eq "$listed" ] || fail "the summary does not count the $listed listed tests"
 for xml in unit_tests e2e_tests x86-unit_tests x86-e2e_tests x86-importer-x64-e2e_tests; do
-  grep -q '<testsuites tests=' "$kit/results/$xml.xml" 2>/dev/null || fail "no results/$xml.xml"
+  grep -qs '<testsuites tests=' "$kit"/results/*/"$xml.xml" || fail "no results/*/$xml.xml"
 done
 
 # The benchmark runs where the key does not exist, as on most machines: it must be absent again.
@@ -80,18 +91,43 @@ expected="$work/absent.reg"
 run_kit bench run-bench.cmd 3
 expected="$work/before.reg"
 [ "$code" -eq 0 ] || fail "run-bench.cmd exited with $code"
+tr -d '\r' <"$log" | tail -2 | head -1 | grep -qE '^manifest-floor/minimal=[0-9]+\.[0-9]{2}$' ||
+  fail "run-bench.cmd does not report the manifest floor before its summary line"
 tr -d '\r' <"$log" | tail -1 | grep -qE '^importer/minimal=[0-9]+\.[0-9]{2} importer/empty=[0-9]+\.[0-9]{2} batch/importer=[0-9]+\.[0-9] flush_ms=-?[0-9]+\.[0-9]{2}$' ||
   fail "run-bench.cmd does not end with the benchmark's summary line"
-grep -q '"times_ms":{"importer":\[[0-9]' "$kit/results/bench.json" 2>/dev/null || fail "no results/bench.json"
+grep -qs '"times_ms":{"importer":\[[0-9]' "$kit"/results/*/bench.json || fail "no results/*/bench.json"
 
+cp "$kit/profile-import.exe" "$work/profile-import.exe"
 cp "$kit/bench-minimal-pe.exe" "$kit/profile-import.exe"
-cp "$work/before.reg" "$kit/tessavo-backup.reg"
+mkdir -p "$state"
+cp "$work/before.reg" "$state/tessavo-backup.reg"
 "$wine64" reg add "$key" /v LeftByAnInterruptedRun /t REG_SZ /d x /f >/dev/null
 "$wine64" reg delete "$key\\Kit Sentinel" /f >/dev/null 2>&1 || true
 run_kit broken run-tests.cmd '--gtest_filter=ImportEndToEnd.CreatesMissingKeyAndParent:ImportEndToEnd.NoFileCreatesNothing:*ImportsAcceptedFile*'
 [ "$code" -ne 0 ] || fail "the run with a broken importer exited 0"
 [[ "$summary" =~ ^[0-9]+\ passed,\ [1-9][0-9]*\ failed ]] || fail "the run with a broken importer counts no failure"
 grep -q 'interrupted run' "$log" || fail "the interrupted run's backup was not said to be restored"
+
+# The first user's run stops after its backup, having changed the key; the
+# second user, with a registry of their own, runs the kit from the same folder.
+cp "$work/profile-import.exe" "$kit/profile-import.exe"
+(cd "$kit" && "$wine64" cmd /c kit-guard.cmd begin run-tests) >"$work/first.log" 2>&1 </dev/null
+"$wine64" reg add "$key" /v LeftByTheFirstUser /t REG_SZ /d x /f >/dev/null
+first_state=$state
+export WINEPREFIX=$second_prefix
+user_state
+"$wine64" reg delete "$key" /f >/dev/null 2>&1 || true
+"$wine64" reg add "$key" /v Sentinel /t REG_SZ /d "the second user's own" /f >/dev/null
+"$wine64" reg export "$key" "$work/second.reg" /y >/dev/null
+expected="$work/second.reg"
+run_kit second run-tests.cmd --gtest_filter=ImportEndToEnd.NoFileCreatesNothing
+[ "$code" -eq 0 ] || fail "the second user's run exited with $code"
+! grep -q 'interrupted run' "$log" || fail "the second user's run took the first's backup for its own"
+export WINEPREFIX=$(realpath "$2")
+state=$first_state
+expected="$work/before.reg"
+run_kit first-again run-tests.cmd --gtest_filter=ImportEndToEnd.NoFileCreatesNothing
+grep -q 'interrupted run' "$log" || fail "the first user's next run did not restore from their backup"
 
 if [ "$failures" -ne 0 ]; then
   for log in "$work"/*.log; do
