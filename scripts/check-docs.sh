@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# The documentation against what it documents: every relative link in the
+# README, the changelog and docs/ leads to a file, and to a heading there if
+# it names one; every "$ profile-check ..." line in a code block is followed
+# by exactly what the checker prints for it today, run on the sample files.
+#   check-docs.sh PROFILE_CHECK
+set -euo pipefail
+checker=$(realpath "$1")
+cd "$(dirname "$0")/.."
+docs=(README.md CHANGELOG.md docs/*.md)
+failures=0
+fail() {
+  echo "docs: $*"
+  failures=$((failures + 1))
+}
+
+# A heading's anchor as GitHub makes it: lower case, punctuation dropped, spaces as hyphens.
+anchors() { sed -n 's/^#\{1,6\} //p' "$1" | tr 'A-Z' 'a-z' | sed 's/[^a-z0-9 _-]//g; s/ /-/g'; }
+
+for doc in "${docs[@]}"; do
+  while read -r link; do
+    file=${link%%#*}
+    target=$doc
+    [ -z "$file" ] || target=$(dirname "$doc")/$file
+    if [ ! -e "$target" ]; then
+      fail "$doc: $link: no such file"
+    elif [[ "$link" == *'#'* ]] && ! anchors "$target" | grep -qxF "${link#*#}"; then
+      fail "$doc: $link: no such heading"
+    fi
+  done < <(grep -o '\]([^)]*)' "$doc" | sed 's/^](//; s/)$//' | grep -v '^[a-z]*:' || true)
+done
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp tests/fuzz/corpus/*.cfg examples/sysfile.cfg "$work/"
+# Each example: its command's arguments in N.args, where it is in N.where, the
+# lines after it up to the next command or the block's end in N.want.
+awk -v dir="$work" '
+  /^```/ { example = 0; next }
+  /^\$ profile-check / {
+    example = ++count
+    print substr($0, 17) > (dir "/" count ".args")
+    print FILENAME ":" FNR > (dir "/" count ".where")
+    printf "" > (dir "/" count ".want")
+    next
+  }
+  example { print > (dir "/" example ".want") }
+' "${docs[@]}"
+for args in "$work"/*.args; do
+  [ -e "$args" ] || break
+  read -r -a argv <"$args"
+  got=$(cd "$work" && "$checker" "${argv[@]}" 2>&1) || true
+  [ "$got" == "$(cat "${args%.args}.want")" ] ||
+    fail "$(cat "${args%.args}.where"): profile-check ${argv[*]} prints something else:"$'\n'"$got"
+done
+
+[ "$failures" -eq 0 ] || exit 1
+echo "docs: every link resolves, and $(ls "$work"/*.args | wc -l) checker examples print what they show"
