@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Static checks on the project's own sources: clang-tidy (rules in .clang-tidy),
-# cppcheck, and clang-format's layout. Exits non-zero on any finding.
+# cppcheck, clang-format's layout, and the documentation's links and checker
+# examples. Exits non-zero on any finding.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -36,5 +37,8 @@ cppcheck --quiet --error-exitcode=1 --std=c++20 --language=c++ --inline-suppr --
   bench
 
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
+cmake --build --preset native --target profile-check >/dev/null
+scripts/check-docs.sh build/native/profile-check
 
 echo "lint: clean"

@@ -4,7 +4,8 @@
 #   build/release/profile-import-<version>-win-x64.zip    for x64 Windows
 #   build/release/profile-import-<version>-win-x86.zip    for 32-bit Windows (and any)
 #   build/release/profile-import-<version>-win-arm64.zip  for Windows on ARM
-#       each: profile-import.exe, profile-check.exe, README.md and SHA256SUMS
+#       each: profile-import.exe, profile-check.exe, README.txt (the
+#       administrator's documentation as plain text) and SHA256SUMS
 #       (the two executables); the ARM64 zip's checker is the x86 one, which
 #       both Windows on ARM run
 #   build/release/profile-import-<version>-windows-tests.zip  the test kit: one
@@ -69,9 +70,27 @@ cp "${tree[x86]}/started-by-explorer.exe" "$package/$kit/"
 cp "$out/arm64/profile-import.exe" "${tree[arm64]}/bench-minimal-pe.exe" "$package/$kit/arm64/"
 cp "${tree[x64]}"/samples/*.cfg "$package/$kit/samples/"
 cp "${tree[x64]}"/samples/*.cfg "$package/$kit/x86/samples/"
+# The administrator's README in each zip, made from the same pages as the
+# repository's, for Notepad: the README up to its list of pages, then the pages
+# an administrator needs; links as their text, code indented, CR LF line ends,
+# and a byte order mark, without which Windows 7's Notepad reads UTF-8 as ANSI.
+printf '\357\273\277' >"$package/README.txt"
+{
+  echo "The administrator's part of the profile-import documentation: the README,"
+  echo "then Deploying, The hand-off file, The checker and Troubleshooting. The"
+  echo "other pages are in the docs folder of the project's source."
+  echo
+  sed '/^## Documentation$/,$d' README.md
+  for page in deploying hand-off-file checker troubleshooting; do
+    cat "docs/$page.md"
+    echo
+  done
+} | sed -E 's/\[([^]]*)\]\([^)]*\)/\1/g' |
+  awk '/^```/ { code = !code; next } { print (code && length ? "    " : "") $0 }' |
+  sed 's/$/\r/' >>"$package/README.txt"
 for arch in x64 x86 arm64; do
   mkdir "$package/$arch"
-  cp "${executables[@]/#/$out/${folder[$arch]}}" README.md "$package/$arch/"
+  cp "${executables[@]/#/$out/${folder[$arch]}}" "$package/README.txt" "$package/$arch/"
   (cd "$out/${folder[$arch]}" && sha256sum "${executables[@]}") >"$package/$arch/SHA256SUMS"
 done
 
@@ -85,7 +104,7 @@ find "$package" -type f -exec chmod 0644 {} + -exec env TZ=UTC touch -t "$stamp"
 zips=()
 for arch in x64 x86 arm64; do
   zip=profile-import-$version-win-$arch.zip
-  (cd "$package/$arch" && TZ=UTC zip -q -X -D "../../$zip" "${executables[@]}" README.md SHA256SUMS)
+  (cd "$package/$arch" && TZ=UTC zip -q -X -D "../../$zip" "${executables[@]}" README.txt SHA256SUMS)
   zips+=("$zip")
 done
 (cd "$package" && find "$kit" -type f | LC_ALL=C sort | TZ=UTC zip -q -X -D "../$kit.zip" -@)
