@@ -17,6 +17,9 @@ if(WINE_ARCH STREQUAL "arm64")
 else()
   if(WINE_ARCH STREQUAL "i386")
     set(WINE_LOADER ${WINE32_ROOT}/wine)
+    # The tests this loader runs: a kernel that cannot run 32-bit programs
+    # cannot start it, and the windows-x86-no-wine32 presets leave them out.
+    set(WINE_LOADER_LABELS wine32)
   else()
     set(WINE_LOADER /usr/lib/wine/wine64)
   endif()

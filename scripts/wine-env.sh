@@ -7,3 +7,15 @@ wine32=/opt/wine-i386/wine
 wineserver=/usr/lib/wine/wineserver64
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
   WINELOADER=/opt/wine-i386/loader/wine64 WINEDLLPATH=/opt/wine-i386/usr/lib/i386-linux-gnu/wine
+
+# Some kernels cannot run 32-bit programs (32-bit emulation built in but
+# switched off at boot, or left out): there the 32-bit loader never starts.
+# Asked by starting it once, not read off the kernel. Prints nothing where
+# it starts; else the kernel's answer (as "Exec format error") and fails.
+wine32_refusal() {
+  local answer
+  answer=$("$wine32" --version 2>&1 >/dev/null) && return 0
+  answer=$(tail -1 <<<"${answer:-exit status $?}")
+  echo "${answer##*: }"
+  return 1
+}

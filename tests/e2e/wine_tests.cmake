@@ -27,9 +27,10 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   # runs every case on its own, and the test kit runs these again.
   add_test(NAME x86.unit_tests COMMAND unit_tests)
   add_test(NAME x86.e2e_tests COMMAND e2e_tests)
-  set_tests_properties(x86.unit_tests PROPERTIES FIXTURES_REQUIRED wine)
+  set_tests_properties(x86.unit_tests PROPERTIES
+    FIXTURES_REQUIRED wine LABELS "${WINE_LOADER_LABELS}")
   set_tests_properties(x86.e2e_tests PROPERTIES
-    FIXTURES_REQUIRED wine RESOURCE_LOCK profile_key_and_workdir)
+    FIXTURES_REQUIRED wine RESOURCE_LOCK profile_key_and_workdir LABELS "${WINE_LOADER_LABELS}")
   return()
 endif()
 
