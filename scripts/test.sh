@@ -38,8 +38,9 @@ wait "$arm64" || arm64_status=$?
 cat "$arm64_log"
 [ "$arm64_status" -eq 0 ]
 step cmake --workflow --preset windows
-# Asked once by starting the 32-bit loader: its kernel's answer, if it fails.
-if refusal=$(source scripts/wine-env.sh && wine32_refusal); then
+# Asked once by starting the 32-bit loader: the kernel's answer if it refuses.
+refusal=$(source scripts/wine-env.sh && wine32_refusal) || [ $? -eq 1 ]
+if [ -z "$refusal" ]; then
   step cmake --workflow --preset windows-x86
 else
   # The x86 build, its PE check and the release's x86 zip are still made and checked.

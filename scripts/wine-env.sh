@@ -10,12 +10,16 @@ export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
 
 # Some kernels cannot run 32-bit programs (32-bit emulation built in but
 # switched off at boot, or left out): there the 32-bit loader never starts.
-# Asked by starting it once, not read off the kernel. Prints nothing where
-# it starts; else the kernel's answer (as "Exec format error") and fails.
+# Asked by starting it once, not read off the kernel. Prints nothing and
+# returns 0 where it starts; prints the kernel's answer and returns 1 where
+# the kernel refuses it; any other failure is a broken install: 2, said.
 wine32_refusal() {
   local answer
   answer=$("$wine32" --version 2>&1 >/dev/null) && return 0
-  answer=$(tail -1 <<<"${answer:-exit status $?}")
-  echo "${answer##*: }"
-  return 1
+  if [ "${answer##*: }" = "Exec format error" ]; then
+    echo "${answer##*: }"
+    return 1
+  fi
+  echo "the 32-bit Wine does not start: ${answer:-no message}" >&2
+  return 2
 }
