@@ -112,10 +112,10 @@ x86_leg_only_failed_to_start() {
 
 # An x64 machine runs both architectures' suites, and the x64 end-to-end
 # suite once more against the x86 importer.
-x86_suites=("$wine32 x86/unit_tests" "$wine32 x86/e2e_tests")
+x86_suites=(unit_tests e2e_tests)
 [ -z "$x86_refusal" ] || x86_suites=()
 listed=0
-for run in "$wine64 unit_tests" "$wine64 e2e_tests" "${x86_suites[@]}" "$wine64 e2e_tests"; do
+for run in "$wine64 unit_tests" "$wine64 e2e_tests" "${x86_suites[@]/#/$wine32 x86/}" "$wine64 e2e_tests"; do
   read -r loader suite <<<"$run"
   n=$(cd "$kit" && "$loader" "$suite.exe" --gtest_list_tests | tr -d '\r' | grep -c '^  ')
   listed=$((listed + n))
@@ -125,9 +125,7 @@ run_kit full run-tests.cmd
 [ "$code" -eq 0 ] || fail "the full run exited with $code"
 read -r passed _ failed _ skipped _ <<<"$summary"
 [ $((passed + failed + skipped)) -eq "$listed" ] || fail "the summary does not count the $listed listed tests"
-x86_results=(x86-unit_tests x86-e2e_tests)
-[ -z "$x86_refusal" ] || x86_results=()
-for xml in unit_tests e2e_tests "${x86_results[@]}" x86-importer-x64-e2e_tests; do
+for xml in unit_tests e2e_tests "${x86_suites[@]/#/x86-}" x86-importer-x64-e2e_tests; do
   grep -qs '<testsuites tests=' "$kit"/results/*/"$xml.xml" || fail "no results/*/$xml.xml"
 done
 
