@@ -2,16 +2,25 @@
 
 #include <utility>
 
+#include "app/running_account.h"
 #include "profile/profile_file.h"
 #include "store/profile_key.h"
 
 namespace profile_import {
 ImportStatus RunImport(platform::Port& port) {
+  // A service account's hive is its own, which no user ever sees: importing
+  // there would consume the user's file for nothing. Checked before the file
+  // is opened, so it stays for the user's own run.
+  if (FindRunningAccount(port) != RunningAccount::User) {
+    return ImportStatus::ServiceAccount;
+  }
   // The file is closed again before the registry is touched.
   const ProfileFileResult file = ReadProfileFile(port);
   switch (file.outcome) {
     case ProfileFileResult::NotOpened:
       return ImportStatus::NoProfileFile;
+    case ProfileFileResult::Inaccessible:
+      return ImportStatus::FileInaccessible;
     case ProfileFileResult::ReadFailed:
       return ImportStatus::ReadFailed;
     case ProfileFileResult::Rejected:

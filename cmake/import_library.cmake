@@ -1,4 +1,4 @@
-# The importer's import library, made from its one list of kernel32.dll calls.
+# The importer's import libraries, each made from its list of one DLL's calls.
 # 32-bit x86 code calls each function by its stdcall name (CreateFileW@28), so
 # there the list is written out again with each name's argument bytes, taken
 # from MinGW's own import libraries, and dlltool --kill-at keeps the names in
@@ -21,7 +21,8 @@ function(add_import_library def lib)
     file(STRINGS ${def} lines)
     find_library(mingw_kernel32 kernel32 REQUIRED)
     find_library(mingw_advapi32 advapi32 REQUIRED)
-    execute_process(COMMAND ${CMAKE_NM} ${mingw_kernel32} ${mingw_advapi32}
+    find_library(mingw_ntdll ntdll REQUIRED)
+    execute_process(COMMAND ${CMAKE_NM} ${mingw_kernel32} ${mingw_advapi32} ${mingw_ntdll}
       OUTPUT_VARIABLE symbols COMMAND_ERROR_IS_FATAL ANY)
     set(decorated "")
     foreach(line IN LISTS lines)
@@ -33,7 +34,8 @@ function(add_import_library def lib)
       endif()
       string(APPEND decorated "${line}\n")
     endforeach()
-    set(def ${CMAKE_CURRENT_BINARY_DIR}/kernel32_imports_stdcall.def)
+    get_filename_component(name ${def} NAME_WE)
+    set(def ${CMAKE_CURRENT_BINARY_DIR}/${name}_stdcall.def)
     file(CONFIGURE OUTPUT ${def} CONTENT "${decorated}" @ONLY)
     list(APPEND dlltool --kill-at)
   endif()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -12,13 +13,31 @@ namespace profile_import::platform {
 // implementation knows what they point at; portable code just passes them back.
 enum class RawFile : std::uintptr_t {};
 enum class RawKey : std::uintptr_t {};
+enum class RawToken : std::uintptr_t {};
 
 inline constexpr RawFile kInvalidFile{~std::uintptr_t{0}};  // INVALID_HANDLE_VALUE
 inline constexpr RawKey kNoKey{0};
+inline constexpr RawToken kNoToken{0};
 
-// The 32-bit status a registry call returns.
+// The 32-bit status a registry call returns, or GetLastError's after a call
+// that failed.
 using PlatformError = std::int32_t;
 inline constexpr PlatformError kSuccess = 0;
+inline constexpr PlatformError kErrorFileNotFound = 2;       // ERROR_FILE_NOT_FOUND
+inline constexpr PlatformError kErrorPathNotFound = 3;       // ERROR_PATH_NOT_FOUND
+inline constexpr PlatformError kErrorAccessDenied = 5;       // ERROR_ACCESS_DENIED
+inline constexpr PlatformError kErrorSharingViolation = 32;  // ERROR_SHARING_VIOLATION
+
+// The status ntdll's calls return; 0 is success.
+using NtStatus = std::uint32_t;
+inline constexpr NtStatus kStatusSuccess = 0;
+// Windows reports it as ERROR_ACCESS_DENIED, like a refusal.
+inline constexpr NtStatus kStatusDeletePending = 0xC0000056;
+
+struct FileResult {
+  PlatformError error{};  // GetLastError's code when the open failed
+  RawFile file{kInvalidFile};
+};
 
 // The registry's type code for a NUL-terminated string (REG_SZ).
 inline constexpr std::uint32_t kRegSz = 1;
@@ -26,6 +45,20 @@ inline constexpr std::uint32_t kRegSz = 1;
 struct KeyResult {
   PlatformError error{};
   RawKey key{kNoKey};
+};
+
+struct TokenResult {
+  NtStatus status{};
+  RawToken token{kNoToken};
+};
+
+// The first bytes of a SID: revision, sub-authority count, the six-byte
+// authority and the first sub-authority, little-endian. Enough to tell the
+// well-known one-part SIDs of the service accounts.
+using SidPrefix = std::array<std::uint8_t, 12>;
+struct TokenUser {
+  bool known{};  // false when the query failed
+  SidPrefix sid{};
 };
 
 // What GetFileInformationByHandleEx(FileAttributeTagInfo) says of an open file.
@@ -52,8 +85,18 @@ inline constexpr std::uint32_t kReparseTagNameSurrogate = 0x20000000;
 // in the machine's ANSI code page (CP_ACP).
 class Port : public AnsiCodePage {
  public:
-  // CreateFileW: GENERIC_READ, no sharing, OPEN_EXISTING. kInvalidFile on failure.
-  virtual RawFile createFile(const char16_t* name) = 0;
+  // NtOpenProcessToken: the process's own token, for TOKEN_QUERY.
+  virtual TokenResult ntOpenProcessToken() = 0;
+  // NtQueryInformationToken with TokenUser: whose account the process runs as.
+  virtual TokenUser ntQueryInformationToken(RawToken token) = 0;
+  virtual void ntClose(RawToken token) = 0;
+
+  // CreateFileW: GENERIC_READ, no sharing, OPEN_EXISTING. kInvalidFile and
+  // GetLastError's code on failure.
+  virtual FileResult createFile(const char16_t* name) = 0;
+  // RtlGetLastNtStatus: the NT status behind the last failed call's error,
+  // which some errors need to be told apart. Valid straight after that call.
+  virtual NtStatus rtlGetLastNtStatus() = 0;
   // ReadFile: one read of up to buffer.size() bytes. The byte count is not reported.
   virtual bool readFile(RawFile file, std::span<std::uint8_t> buffer) = 0;
   virtual void closeHandle(RawFile file) = 0;

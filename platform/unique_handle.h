@@ -54,7 +54,14 @@ struct KeyHandleTraits {
   static void Close(Port& port, Raw raw) { port.regCloseKey(raw); }
 };
 
+struct TokenHandleTraits {
+  using Raw = RawToken;
+  static constexpr Raw kInvalid = kNoToken;
+  static void Close(Port& port, Raw raw) { port.ntClose(raw); }
+};
+
 using UniqueFile = UniqueHandle<FileHandleTraits>;
 using UniqueKey = UniqueHandle<KeyHandleTraits>;
+using UniqueToken = UniqueHandle<TokenHandleTraits>;
 
 }  // namespace profile_import::platform

@@ -2,7 +2,20 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <bit>
+
+// ntdll.dll's calls, which MinGW's headers do not declare. ntdll.dll, like
+// kernel32.dll, is in every process before its entry runs, so they cost no
+// library load; advapi32.dll's token calls would.
+extern "C" {
+DECLSPEC_IMPORT LONG NTAPI NtOpenProcessToken(HANDLE process, ACCESS_MASK access, PHANDLE token);
+DECLSPEC_IMPORT LONG NTAPI NtQueryInformationToken(HANDLE token, TOKEN_INFORMATION_CLASS kind,
+                                                   PVOID information, ULONG length,
+                                                   PULONG returned);
+DECLSPEC_IMPORT LONG NTAPI NtClose(HANDLE handle);
+DECLSPEC_IMPORT LONG NTAPI RtlGetLastNtStatus();
+}
 
 namespace profile_import::platform {
 namespace {
@@ -12,7 +25,18 @@ static_assert(REG_SZ == kRegSz);
 static_assert(FILE_ATTRIBUTE_REPARSE_POINT == kFileAttributeReparsePoint);
 static_assert(IsReparseTagNameSurrogate(IO_REPARSE_TAG_SYMLINK) == kReparseTagNameSurrogate &&
               IsReparseTagNameSurrogate(IO_REPARSE_TAG_MOUNT_POINT) == kReparseTagNameSurrogate);
-static_assert(sizeof(HANDLE) == sizeof(RawFile) && sizeof(HKEY) == sizeof(RawKey));
+static_assert(sizeof(HANDLE) == sizeof(RawFile) && sizeof(HKEY) == sizeof(RawKey) &&
+              sizeof(HANDLE) == sizeof(RawToken));
+static_assert(ERROR_FILE_NOT_FOUND == kErrorFileNotFound &&
+              ERROR_PATH_NOT_FOUND == kErrorPathNotFound &&
+              ERROR_ACCESS_DENIED == kErrorAccessDenied &&
+              ERROR_SHARING_VIOLATION == kErrorSharingViolation);
+
+// NtCurrentProcess(): the pseudo-handle GetCurrentProcess gives, without the
+// call. A function, not a constant: nothing runs static initialisers here.
+HANDLE CurrentProcess() {
+  return std::bit_cast<HANDLE>(~std::uintptr_t{0});
+}
 
 const wchar_t* Wide(const char16_t* text) {
   return reinterpret_cast<const wchar_t*>(text);
@@ -29,22 +53,58 @@ KeyResult Key(LSTATUS error, HKEY key) {
   return {error, error == ERROR_SUCCESS ? std::bit_cast<RawKey>(key) : kNoKey};
 }
 
-RawFile OpenUnshared(const char16_t* name, DWORD access, DWORD flags) {
+FileResult OpenUnshared(const char16_t* name, DWORD access, DWORD flags) {
   const HANDLE file = ::CreateFileW(Wide(name), access, 0, nullptr, OPEN_EXISTING, flags, nullptr);
-  return file == INVALID_HANDLE_VALUE ? kInvalidFile : std::bit_cast<RawFile>(file);
+  if (file == INVALID_HANDLE_VALUE) {
+    return {static_cast<PlatformError>(::GetLastError()), kInvalidFile};
+  }
+  return {kSuccess, std::bit_cast<RawFile>(file)};
 }
 
 }  // namespace
 
+TokenResult WindowsPort::ntOpenProcessToken() {
+  HANDLE token = nullptr;
+  const auto status =
+      static_cast<NtStatus>(::NtOpenProcessToken(CurrentProcess(), TOKEN_QUERY, &token));
+  return {status, status == kStatusSuccess ? std::bit_cast<RawToken>(token) : kNoToken};
+}
+
+TokenUser WindowsPort::ntQueryInformationToken(RawToken token) {
+  // TOKEN_USER with the SID after it, at its largest.
+  alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE]{};
+  ULONG returned = 0;
+  TokenUser user{};
+  if (::NtQueryInformationToken(std::bit_cast<HANDLE>(token), ::TokenUser, buffer, sizeof(buffer),
+                                &returned) != 0) {
+    return user;
+  }
+  const auto* sid = static_cast<const SID*>(reinterpret_cast<const TOKEN_USER*>(buffer)->User.Sid);
+  const auto* first = reinterpret_cast<const std::uint8_t*>(sid);
+  const std::size_t size = offsetof(SID, SubAuthority) + sizeof(DWORD) * sid->SubAuthorityCount;
+  std::copy_n(first, std::min(size, user.sid.size()), user.sid.begin());
+  user.known = true;
+  return user;
+}
+
+void WindowsPort::ntClose(RawToken token) {
+  ::NtClose(std::bit_cast<HANDLE>(token));
+}
+
 // No sharing: while this run holds the file, no other process can open,
 // replace or rename it.
-RawFile WindowsPort::createFile(const char16_t* name) {
+FileResult WindowsPort::createFile(const char16_t* name) {
   return OpenUnshared(name, GENERIC_READ, FILE_ATTRIBUTE_NORMAL);
+}
+
+NtStatus WindowsPort::rtlGetLastNtStatus() {
+  return static_cast<NtStatus>(::RtlGetLastNtStatus());
 }
 
 RawFile WindowsPort::createFileForDeletion(const char16_t* name) {
   return OpenUnshared(name, GENERIC_READ | DELETE,
-                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
+                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT)
+      .file;
 }
 
 FileTag WindowsPort::getFileAttributeTagInfo(RawFile file) {

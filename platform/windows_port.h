@@ -9,7 +9,11 @@ namespace profile_import::platform {
 // NOLINTNEXTLINE(cppcoreguidelines-virtual-class-destructor)
 class WindowsPort final : public Port {
  public:
-  RawFile createFile(const char16_t* name) override;
+  TokenResult ntOpenProcessToken() override;
+  TokenUser ntQueryInformationToken(RawToken token) override;
+  void ntClose(RawToken token) override;
+  FileResult createFile(const char16_t* name) override;
+  NtStatus rtlGetLastNtStatus() override;
   bool readFile(RawFile file, std::span<std::uint8_t> buffer) override;
   void closeHandle(RawFile file) override;
   RawFile createFileForDeletion(const char16_t* name) override;

@@ -23,11 +23,12 @@ bool IsPlainFile(platform::Port& port, platform::RawFile file) {
 
 ProfileFileResult ReadProfileFile(platform::Port& port) {
   ProfileFileResult result{};
-  platform::UniqueFile file{port, port.createFile(kProfileFileName)};
-  if (!file) {
-    result.outcome = ProfileFileResult::NotOpened;
+  const platform::FileResult opened = port.createFile(kProfileFileName);
+  if (opened.file == platform::kInvalidFile) {
+    result.outcome = OpenFailure(port, opened.error);
     return result;
   }
+  platform::UniqueFile file{port, opened.file};
   // Zero-filled, so a file shorter than the read always ends in a NUL.
   const bool read = port.readFile(file.get(), result.bytes);
   file.reset();

@@ -17,10 +17,11 @@ using ProfileReadBuffer = std::array<std::uint8_t, kProfileReadSize>;
 
 struct ProfileFileResult {
   enum Outcome {
-    NotOpened,   // absent, held open by another process, or access refused
-    ReadFailed,  // opened, but the read failed
-    Rejected,    // read, but the text is not a valid profile
-    Read,        // read and accepted: `profile` holds it
+    NotOpened,     // nothing to import: absent, or another run holds or is deleting it
+    Inaccessible,  // there, but could not be opened: refused, a folder, any other error
+    ReadFailed,    // opened, but the read failed
+    Rejected,      // read, but the text is not a valid profile
+    Read,          // read and accepted: `profile` holds it
   };
   Outcome outcome{};
   SiteProfile profile;
@@ -29,6 +30,27 @@ struct ProfileFileResult {
 
 // Opens the file without sharing, reads it once, closes it, and parses it.
 ProfileFileResult ReadProfileFile(platform::Port& port);
+
+// What a failed open of the file means, from CreateFileW's error; called
+// straight after the open, whose NT status it may read. Only "no file" and
+// "another run has it" mean there is nothing to do: any other failure leaves
+// a profile behind that someone has to see to. A second run meets the first
+// one's file while it is held (a sharing violation) or while its deletion is
+// pending, which Windows reports as access denied.
+inline ProfileFileResult::Outcome OpenFailure(platform::Port& port, platform::PlatformError error) {
+  switch (error) {
+    case platform::kErrorFileNotFound:
+    case platform::kErrorPathNotFound:
+    case platform::kErrorSharingViolation:
+      return ProfileFileResult::NotOpened;
+    case platform::kErrorAccessDenied:
+      return port.rtlGetLastNtStatus() == platform::kStatusDeletePending
+                 ? ProfileFileResult::NotOpened
+                 : ProfileFileResult::Inaccessible;
+    default:
+      return ProfileFileResult::Inaccessible;
+  }
+}
 
 // Deletes the file only if it still starts with the bytes that were imported:
 // a file put in its place since the read stays for the next run. A link named

@@ -170,6 +170,7 @@ DWORD RunImporter() {
 void ImportEndToEnd::SetUp() {
   CreateDirectoryW(WorkDirectory().c_str(), nullptr);
   DeleteFileW(HandOffPath().c_str());
+  RemoveDirectoryW(HandOffPath().c_str());  // a folder named like the file
   const LSTATUS status = RegDeleteTreeW(HKEY_CURRENT_USER, kTessavoPath);
   ASSERT_TRUE(status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) << status;
 }

@@ -18,6 +18,7 @@ inline constexpr DWORD kImportOk = 0;
 inline constexpr DWORD kNoProfileFile = 0xFFFFFFFF;
 inline constexpr DWORD kKeyUnavailable = 0xFFFFFFFE;
 inline constexpr DWORD kProfileRejected = 0xFFFFFFFB;
+inline constexpr DWORD kFileInaccessible = 0xFFFFFFFA;
 inline constexpr std::array<const wchar_t*, 4> kValueNames = {L"RegCorp", L"RegDataBase",
                                                               L"RegAdmin", L"RegUser"};
 

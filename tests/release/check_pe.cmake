@@ -1,6 +1,6 @@
 # Checks the release executable as shipped: built for MACHINE (x86_64, x86 or
-# ARM64), GUI subsystem, kernel32.dll as its only DLL and exactly the functions
-# of the import list, ASLR (64-bit on 64-bit builds) and DEP, within the size
+# ARM64), GUI subsystem, kernel32.dll and ntdll.dll as its only DLLs and exactly
+# the functions of the import lists (IMPORTS_DEF, comma-separated), ASLR (64-bit on 64-bit builds) and DEP, within the size
 # budget, and carrying its version and its manifest, which names the
 # build's architecture (MANIFEST_ARCHITECTURE).
 # Run as: cmake -DEXE=... -DOBJDUMP=... -DMAX_BYTES=... -DVERSION=... -DIMPORTS_DEF=...
@@ -59,7 +59,7 @@ foreach(flag "DYNAMIC_BASE;0x40" "NX_COMPAT;0x100" "${high_entropy}")
   endif()
 endforeach()
 
-set(allowed_dlls kernel32.dll)
+set(allowed_dlls kernel32.dll ntdll.dll)
 string(REGEX MATCHALL "DLL Name: [^\r\n]+" dll_lines "${headers}")
 set(dlls "")
 foreach(line IN LISTS dll_lines)
@@ -80,7 +80,12 @@ foreach(row IN LISTS import_rows)
   list(APPEND functions "${name}")
 endforeach()
 list(SORT functions)
-file(STRINGS "${IMPORTS_DEF}" listed REGEX "^[A-Za-z0-9_]+$")
+set(listed "")
+string(REPLACE "," ";" defs "${IMPORTS_DEF}")
+foreach(def IN LISTS defs)
+  file(STRINGS "${def}" names REGEX "^[A-Za-z0-9_]+$")
+  list(APPEND listed ${names})
+endforeach()
 list(REMOVE_ITEM listed EXPORTS)
 list(SORT listed)
 if(NOT functions STREQUAL listed)
@@ -105,7 +110,7 @@ foreach(id IN LISTS os_ids)
 endforeach()
 # Each name is followed by its value, so they are looked for as pairs.
 file(STRINGS "${EXE}" version_strings ENCODING UTF-16LE)
-foreach(pair "ProductName;profile-import" "FileVersion;${VERSION}" "ProductVersion;${VERSION}"
+foreach(pair "CompanyName;Tessavo" "ProductName;profile-import" "FileVersion;${VERSION}" "ProductVersion;${VERSION}"
     "FileDescription;Imports the site profile")
   string(FIND "${version_strings}" "${pair}" at)
   if(at EQUAL -1)

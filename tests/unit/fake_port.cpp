@@ -8,8 +8,10 @@
 namespace profile_import::testing {
 namespace {
 
-constexpr platform::PlatformError kFileNotFound = 2;
-constexpr platform::PlatformError kAccessDenied = 5;
+constexpr platform::PlatformError kFileNotFound = platform::kErrorFileNotFound;
+constexpr platform::PlatformError kAccessDenied = platform::kErrorAccessDenied;
+constexpr platform::NtStatus kStatusObjectNameNotFound = 0xC0000034;
+constexpr platform::NtStatus kStatusAccessDenied = 0xC0000022;
 constexpr std::uint32_t kArchive = 0x20;  // FILE_ATTRIBUTE_ARCHIVE, as a file just written has
 
 }  // namespace
@@ -32,8 +34,8 @@ void FakePort::TouchRegistry() {
   }
 }
 
-platform::RawFile FakePort::OpenFile(FailingCall call) {
-  if (!file || Fails(call)) {
+platform::RawFile FakePort::OpenFile(bool fails) {
+  if (!file || fails) {
     return platform::kInvalidFile;
   }
   const std::uintptr_t handle = NextHandle();
@@ -41,14 +43,53 @@ platform::RawFile FakePort::OpenFile(FailingCall call) {
   return platform::RawFile{handle};
 }
 
-platform::RawFile FakePort::createFile(const char16_t* /*name*/) {
+platform::TokenResult FakePort::ntOpenProcessToken() {
+  calls.emplace_back("NtOpenProcessToken");
+  if (Fails(FailingCall::OpenProcessToken)) {
+    return {kStatusAccessDenied, platform::kNoToken};
+  }
+  const std::uintptr_t handle = NextHandle();
+  open_tokens_.insert(handle);
+  return {platform::kStatusSuccess, platform::RawToken{handle}};
+}
+
+platform::TokenUser FakePort::ntQueryInformationToken(platform::RawToken token) {
+  calls.emplace_back("NtQueryInformationToken");
+  if (!open_tokens_.contains(static_cast<std::uintptr_t>(token)) ||
+      Fails(FailingCall::QueryTokenUser)) {
+    return {};
+  }
+  return {true, token_user};
+}
+
+void FakePort::ntClose(platform::RawToken token) {
+  calls.emplace_back("NtClose");
+  if (open_tokens_.erase(static_cast<std::uintptr_t>(token)) == 0) {
+    ++bad_closes;
+  }
+}
+
+platform::FileResult FakePort::createFile(const char16_t* /*name*/) {
   calls.emplace_back("CreateFileW");
-  return OpenFile(FailingCall::CreateFile);
+  if (!file) {
+    last_status_ = kStatusObjectNameNotFound;
+    return {kFileNotFound, platform::kInvalidFile};
+  }
+  if (open_error != platform::kSuccess) {
+    last_status_ = open_status;
+    return {open_error, platform::kInvalidFile};
+  }
+  return {platform::kSuccess, OpenFile(false)};
+}
+
+platform::NtStatus FakePort::rtlGetLastNtStatus() {
+  calls.emplace_back("RtlGetLastNtStatus");
+  return last_status_;
 }
 
 platform::RawFile FakePort::createFileForDeletion(const char16_t* /*name*/) {
   calls.emplace_back("CreateFileW(DELETE)");
-  return OpenFile(FailingCall::CreateFileForDeletion);
+  return OpenFile(Fails(FailingCall::CreateFileForDeletion));
 }
 
 platform::FileTag FakePort::getFileAttributeTagInfo(platform::RawFile file) {

@@ -12,9 +12,13 @@
 
 namespace profile_import::testing {
 
+// S-1-5-21-...: the start of an ordinary user's SID.
+inline constexpr platform::SidPrefix kUserSid = {1, 5, 0, 0, 0, 0, 0, 5, 21, 0, 0, 0};
+
 // A Windows call a FakePort can be told to fail.
 enum class FailingCall {
-  CreateFile,
+  OpenProcessToken,
+  QueryTokenUser,
   ReadFile,  // the import's read
   RegOpenKey,
   RegCreateKey,
@@ -46,6 +50,11 @@ struct StoredValue {
 class FakePort final : public platform::Port {
  public:
   std::optional<std::string> file;  // the hand-off file's bytes; absent when empty
+  // When set, the import's open fails with this error (and NT status) even
+  // though the file is there.
+  platform::PlatformError open_error = platform::kSuccess;
+  platform::NtStatus open_status = platform::kStatusSuccess;
+  platform::SidPrefix token_user = kUserSid;
   // Put in place of the file once the import has closed it, as another process might.
   std::optional<std::string> replacement;
   // Set when "sysfile.cfg" is a reparse point with this tag; the import's
@@ -65,9 +74,15 @@ class FakePort final : public platform::Port {
   int handles_obtained = 0;
   int bad_closes = 0;  // closes of a handle not open (double close, or never obtained)
 
-  [[nodiscard]] std::size_t OpenHandles() const { return open_files_.size() + open_keys_.size(); }
+  [[nodiscard]] std::size_t OpenHandles() const {
+    return open_files_.size() + open_keys_.size() + open_tokens_.size();
+  }
 
-  platform::RawFile createFile(const char16_t* name) override;
+  platform::TokenResult ntOpenProcessToken() override;
+  platform::TokenUser ntQueryInformationToken(platform::RawToken token) override;
+  void ntClose(platform::RawToken token) override;
+  platform::FileResult createFile(const char16_t* name) override;
+  platform::NtStatus rtlGetLastNtStatus() override;
   bool readFile(platform::RawFile file, std::span<std::uint8_t> buffer) override;
   void closeHandle(platform::RawFile file) override;
   platform::RawFile createFileForDeletion(const char16_t* name) override;
@@ -87,7 +102,7 @@ class FakePort final : public platform::Port {
 
  private:
   std::uintptr_t NextHandle();
-  platform::RawFile OpenFile(FailingCall call);
+  platform::RawFile OpenFile(bool fails);
   void TouchRegistry();
   [[nodiscard]] bool Fails(FailingCall call) const { return failing.contains(call); }
   [[nodiscard]] bool IsNameSurrogate() const {
@@ -99,6 +114,8 @@ class FakePort final : public platform::Port {
   std::set<std::uintptr_t> marked_for_deletion_;
   std::size_t reads_attempted_ = 0;
   std::set<std::uintptr_t> open_keys_;
+  std::set<std::uintptr_t> open_tokens_;
+  platform::NtStatus last_status_ = platform::kStatusSuccess;
   std::size_t writes_attempted_ = 0;
 };
 

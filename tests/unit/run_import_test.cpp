@@ -22,11 +22,32 @@ const std::vector<std::u16string> kAllFour = {u"RegCorp", u"RegDataBase", u"RegA
 constexpr std::uint32_t kSymbolicLinkTag = 0xA000000C;  // IO_REPARSE_TAG_SYMLINK
 constexpr std::uint32_t kCloudFileTag = 0x9000001A;     // IO_REPARSE_TAG_CLOUD: OneDrive's own data
 
+// How CreateFileW fails, as GetLastError and RtlGetLastNtStatus give it.
+struct OpenFault {
+  platform::PlatformError error;
+  platform::NtStatus status;
+};
+constexpr OpenFault kPathNotFound{3, 0xC000003A};       // STATUS_OBJECT_PATH_NOT_FOUND
+constexpr OpenFault kSharingViolation{32, 0xC0000043};  // another run holds it
+constexpr OpenFault kDeletePending{5, 0xC0000056};      // another run is deleting it
+constexpr OpenFault kAccessRefused{5, 0xC0000022};
+constexpr OpenFault kFolderOfThatName{5, 0xC00000BA};  // STATUS_FILE_IS_A_DIRECTORY
+// A cloud-only placeholder while its provider cannot fetch it.
+constexpr OpenFault kOfflinePlaceholder{362, 0xC000CF01};
+
+// Token users: the service accounts' well-known SIDs, and users' S-1-5-21-...
+constexpr platform::SidPrefix kLocalSystem = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
+constexpr platform::SidPrefix kLocalService = {1, 1, 0, 0, 0, 0, 0, 5, 19, 0, 0, 0};
+constexpr platform::SidPrefix kNetworkService = {1, 1, 0, 0, 0, 0, 0, 5, 20, 0, 0, 0};
+// A user's scheduled task run "whether the user is logged on or not": session
+// 0, but the user's own token and hive.
+constexpr platform::SidPrefix kUserInSessionZero = testing::kUserSid;
+
 // One row per fault the platform can produce, and every pairing of the key's
 // open and create outcomes.
 struct RunCase {
   std::string name;
-  std::set<FailingCall> failing;
+  std::set<FailingCall> failing = {};
   bool key_exists;
   ImportStatus status;
   std::size_t values_written;  // a prefix of kAllFour, in order
@@ -34,6 +55,8 @@ struct RunCase {
   std::optional<std::string> file = kValidFile;
   std::optional<std::string> replacement = std::nullopt;  // put in place after the import's read
   std::optional<std::uint32_t> reparse_tag = std::nullopt;
+  OpenFault open_fault = {platform::kSuccess, platform::kStatusSuccess};
+  platform::SidPrefix token_user = testing::kUserSid;
 };
 
 std::vector<RunCase> Cases() {
@@ -46,7 +69,71 @@ std::vector<RunCase> Cases() {
       // A line neither ASCII nor UTF-8 is read in the machine's ANSI code page.
       {"AnsiTextDecoded", {}, true, ImportOk, 4, true, kAnsiFile},
       {"AnsiTextNotInCodePage", {MultiByteToWideChar}, true, ProfileRejected, 0, false, kAnsiFile},
-      {"FileOpenFails", {CreateFile}, true, NoProfileFile, 0, false},
+      // A file that is there but cannot be opened is a fault to report, unless
+      // another run has it.
+      {.name = "FileOpenRefused",
+       .key_exists = true,
+       .status = FileInaccessible,
+       .values_written = 0,
+       .file_deleted = false,
+       .open_fault = kAccessRefused},
+      {.name = "FolderOfThatName",
+       .key_exists = true,
+       .status = FileInaccessible,
+       .values_written = 0,
+       .file_deleted = false,
+       .open_fault = kFolderOfThatName},
+      {.name = "OfflinePlaceholder",
+       .key_exists = true,
+       .status = FileInaccessible,
+       .values_written = 0,
+       .file_deleted = false,
+       .open_fault = kOfflinePlaceholder},
+      {.name = "PathNotFound",
+       .key_exists = true,
+       .status = NoProfileFile,
+       .values_written = 0,
+       .file_deleted = false,
+       .open_fault = kPathNotFound},
+      {.name = "HeldByAnotherRun",
+       .key_exists = true,
+       .status = NoProfileFile,
+       .values_written = 0,
+       .file_deleted = false,
+       .open_fault = kSharingViolation},
+      {.name = "DeletePendingByAnotherRun",
+       .key_exists = true,
+       .status = NoProfileFile,
+       .values_written = 0,
+       .file_deleted = false,
+       .open_fault = kDeletePending},
+      // A service account, or one that cannot be told, never opens the file.
+      {.name = "LocalSystem",
+       .key_exists = true,
+       .status = ServiceAccount,
+       .values_written = 0,
+       .file_deleted = false,
+       .token_user = kLocalSystem},
+      {.name = "LocalService",
+       .key_exists = true,
+       .status = ServiceAccount,
+       .values_written = 0,
+       .file_deleted = false,
+       .token_user = kLocalService},
+      {.name = "NetworkService",
+       .key_exists = true,
+       .status = ServiceAccount,
+       .values_written = 0,
+       .file_deleted = false,
+       .token_user = kNetworkService},
+      {"TokenOpenFails", {OpenProcessToken}, true, ServiceAccount, 0, false},
+      {"TokenQueryFails", {QueryTokenUser}, true, ServiceAccount, 0, false},
+      {.name = "UserInSessionZero",
+       .key_exists = true,
+       .status = ImportOk,
+       .values_written = 4,
+       .file_deleted = true,
+       .token_user = kUserInSessionZero},
       {"ReadFails", {ReadFile}, true, ReadFailed, 0, false},
       {"FirstWriteFails", {FirstWrite}, true, WriteFailed, 0, false},
       {"SecondWriteFails", {SecondWrite}, true, WriteFailed, 1, false},
@@ -94,8 +181,15 @@ TEST_P(RunImportTest, OutcomeWritesDeletionAndHandles) {
   port.failing = c.failing;
   port.replacement = c.replacement;
   port.reparse_tag = c.reparse_tag;
+  port.open_error = c.open_fault.error;
+  port.open_status = c.open_fault.status;
+  port.token_user = c.token_user;
 
   EXPECT_EQ(RunImport(port), c.status);
+  EXPECT_EQ(std::count(port.calls.begin(), port.calls.end(), "CreateFileW") != 0,
+            c.status != ImportStatus::ServiceAccount)
+      << "the file is opened unless the account is refused";
+  EXPECT_EQ(port.file.has_value(), c.file.has_value() && !c.file_deleted) << "the file was lost";
   EXPECT_EQ(port.written, std::vector<std::u16string>(
                               kAllFour.begin(),
                               kAllFour.begin() + static_cast<std::ptrdiff_t>(c.values_written)));
@@ -121,7 +215,8 @@ TEST(RunImportOrder, FlushAfterTheWritesThenCloseThenTheDeletion) {
   ASSERT_EQ(RunImport(port), ImportStatus::ImportOk);
 
   EXPECT_EQ(port.calls,
-            (std::vector<std::string>{"CreateFileW", "ReadFile", "CloseHandle", "RegOpenKeyExW",
+            (std::vector<std::string>{"NtOpenProcessToken", "NtQueryInformationToken", "NtClose",
+                                      "CreateFileW", "ReadFile", "CloseHandle", "RegOpenKeyExW",
                                       "RegSetValueExW", "RegSetValueExW", "RegSetValueExW",
                                       "RegSetValueExW", "RegFlushKey", "RegCloseKey",
                                       "CreateFileW(DELETE)", "GetFileInformationByHandleEx",
