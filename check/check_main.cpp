@@ -2,8 +2,10 @@
 // would store from it, or why it would refuse it. Reads only; touches no
 // registry and deletes nothing.
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <span>
 #include <string>
 #include <string_view>
@@ -18,6 +20,14 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+
+#include <bit>
+
+#include "app/running_account.h"
+#include "platform/windows_port.h"
+#include "profile/profile_file.h"
+#else
+#include <sys/stat.h>
 #endif
 
 namespace profile_import::check {
@@ -39,7 +49,10 @@ constexpr std::string_view kHelp =
     "A file that starts with FF FE is UTF-16 LE (as PowerShell's Out-File writes it).\n"
     "Refused: fewer than 5 line ends, a line over its limit, a line not valid in the code\n"
     "page, a lone surrogate (UTF-16), or line 6 cut at byte 512.\n"
-    "Exit: 0 accepted, -5 refused, -1 cannot open, -4 cannot read, 2 bad usage.\n"
+    "Exit: the importer's code: 0 accepted, -5 refused, -1 no file (or another run has it),\n"
+    "-6 there but cannot be opened, -4 cannot read, -7 runs as a service account (Windows:\n"
+    "SYSTEM, LOCAL SERVICE, NETWORK SERVICE); 2 bad usage. On Windows the file is opened\n"
+    "as the importer opens it, without sharing.\n"
     "--json prints one JSON object (values, lengths, encodings, or the reason).\n"
     "Nothing is written: no registry access, no deletion.\n";
 
@@ -86,7 +99,17 @@ bool ParseCodePage(const std::string& text, std::uint32_t& code_page) {
   return true;
 }
 
-int Run(std::span<const std::string> args, std::FILE* (*open)(const std::string&)) {
+// The file opened as the importer would open it, or why it could not be.
+struct OpenedFile {
+  std::FILE* stream = nullptr;
+  ImportStatus failure = ImportStatus::NoProfileFile;  // when there is no stream
+  std::string why{};
+};
+
+// `refused_account` names the service account this runs as, or gives nothing
+// for a user's own.
+int Run(std::span<const std::string> args, OpenedFile (*open)(const std::string&),
+        std::string (*refused_account)()) {
   bool json = false;
   std::string path = "sysfile.cfg";
   std::uint32_t code_page = MachineCodePage();
@@ -114,20 +137,21 @@ int Run(std::span<const std::string> args, std::FILE* (*open)(const std::string&
 
   const bool from_stdin = path == "-";
   const std::string label = from_stdin ? "<stdin>" : path;
-  std::FILE* stream = from_stdin ? stdin : open(path);
-  CheckedFile file{label, ImportStatus::NoProfileFile, 0, {}, code_page};
-  if (stream != nullptr) {
-    file = ReadAndParse(stream, label, code_page);
-    if (!from_stdin) {
-      static_cast<void>(std::fclose(stream));
+  // The importer looks at its account before the file, and so does its check.
+  CheckedFile file{label, ImportStatus::ServiceAccount, 0, {}, code_page, refused_account()};
+  if (file.unread_because.empty()) {
+    OpenedFile opened = from_stdin ? OpenedFile{stdin} : open(path);
+    if (opened.stream == nullptr) {
+      file.status = opened.failure;
+      file.unread_because = opened.why;
+    } else {
+      file = ReadAndParse(opened.stream, label, code_page);
+      if (!from_stdin) {
+        static_cast<void>(std::fclose(opened.stream));
+      }
     }
   }
-  std::string report = json ? JsonReport(file) : TextReport(file);
-  if (!json && file.status == ImportStatus::NoProfileFile) {
-    report = label + ": cannot open the file\n";
-  } else if (!json && file.status == ImportStatus::ReadFailed) {
-    report = label + ": cannot read the file\n";
-  }
+  const std::string report = json ? JsonReport(file) : TextReport(file);
   static_cast<void>(std::fputs(report.c_str(), stdout));
   return static_cast<int>(file.status);
 }
@@ -146,12 +170,79 @@ std::string Utf8Argument(const wchar_t* argument) {
   return out;
 }
 
-std::FILE* OpenUtf8Path(const std::string& path) {
+namespace platform = profile_import::platform;
+using profile_import::ImportStatus;
+using profile_import::check::OpenedFile;
+
+std::wstring WidePath(const std::string& path) {
   std::wstring wide(static_cast<std::size_t>(path.size()) + 1, L'\0');
   const int size =
       MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
   wide.resize(static_cast<std::size_t>(size > 0 ? size - 1 : 0));
-  return _wfopen(wide.c_str(), L"rb");
+  return wide;
+}
+
+std::string WhyNotOpened(platform::PlatformError error, bool nothing_to_import,
+                         const std::wstring& path) {
+  switch (error) {
+    case platform::kErrorFileNotFound:
+      return "no such file";
+    case platform::kErrorPathNotFound:
+      return "no such folder";
+    case platform::kErrorSharingViolation:
+      return "another program has it open";
+    case platform::kErrorAccessDenied: {
+      if (nothing_to_import) {
+        return "its deletion is pending";
+      }
+      const DWORD attributes = GetFileAttributesW(path.c_str());
+      const bool folder =
+          attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+      return folder ? "it is a folder" : "access denied";
+    }
+    default:
+      return "Windows error " + std::to_string(error) + "; net helpmsg " + std::to_string(error) +
+             " says what it is";
+  }
+}
+
+// Through the importer's own open: no sharing, and its reading of the error.
+OpenedFile OpenLikeTheImporter(const std::string& path) {
+  const std::wstring wide = WidePath(path);
+  platform::WindowsPort port;
+  const platform::FileResult opened =
+      port.createFile(reinterpret_cast<const char16_t*>(wide.c_str()));
+  if (opened.file == platform::kInvalidFile) {
+    const bool nothing_to_import = profile_import::OpenFailure(port, opened.error) ==
+                                   profile_import::ProfileFileResult::NotOpened;
+    return {nullptr,
+            nothing_to_import ? ImportStatus::NoProfileFile : ImportStatus::FileInaccessible,
+            WhyNotOpened(opened.error, nothing_to_import, wide)};
+  }
+  const int descriptor =
+      _open_osfhandle(std::bit_cast<std::intptr_t>(opened.file), _O_RDONLY | _O_BINARY);
+  if (descriptor == -1) {
+    port.closeHandle(opened.file);
+    return {nullptr, ImportStatus::ReadFailed, ""};
+  }
+  return {_fdopen(descriptor, "rb"), ImportStatus::ReadFailed, ""};
+}
+
+std::string RefusedAccount() {
+  platform::WindowsPort port;
+  switch (profile_import::FindRunningAccount(port)) {
+    case profile_import::RunningAccount::User:
+      return "";
+    case profile_import::RunningAccount::LocalSystem:
+      return "SYSTEM (S-1-5-18)";
+    case profile_import::RunningAccount::LocalService:
+      return "LOCAL SERVICE (S-1-5-19)";
+    case profile_import::RunningAccount::NetworkService:
+      return "NETWORK SERVICE (S-1-5-20)";
+    case profile_import::RunningAccount::Unknown:
+      break;
+  }
+  return "an account whose token cannot be read";
 }
 
 }  // namespace
@@ -165,14 +256,41 @@ int wmain(int argc, wchar_t** argv) {
   // Field texts are printed as UTF-8; a console shows them only in that code page.
   const UINT console_code_page = GetConsoleOutputCP();
   SetConsoleOutputCP(CP_UTF8);
-  const int status = profile_import::check::Run(args, OpenUtf8Path);
+  const int status = profile_import::check::Run(args, OpenLikeTheImporter, RefusedAccount);
   SetConsoleOutputCP(console_code_page);
   return status;
 }
 #else
+namespace {
+
+using profile_import::ImportStatus;
+using profile_import::check::OpenedFile;
+
+// No share modes here, so only what stands between any reader and the file.
+OpenedFile OpenForReading(const std::string& path) {
+  std::FILE* stream = std::fopen(path.c_str(), "rb");
+  if (stream == nullptr) {
+    const int error = errno;
+    if (error == ENOENT || error == ENOTDIR) {
+      return {nullptr, ImportStatus::NoProfileFile,
+              error == ENOENT ? "no such file" : "no such folder"};
+    }
+    return {nullptr, ImportStatus::FileInaccessible,
+            error == EACCES ? "access denied" : std::strerror(error)};
+  }
+  struct stat status {};
+  if (fstat(fileno(stream), &status) == 0 && S_ISDIR(status.st_mode)) {
+    static_cast<void>(std::fclose(stream));
+    return {nullptr, ImportStatus::FileInaccessible, "it is a folder"};
+  }
+  return {stream};
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv, argv + argc);  // NOLINT(*-pointer-arithmetic)
-  return profile_import::check::Run(
-      args, [](const std::string& path) { return std::fopen(path.c_str(), "rb"); });
+  // Accounts are Windows' own: here every run is a user's.
+  return profile_import::check::Run(args, OpenForReading, [] { return std::string(); });
 }
 #endif

@@ -323,6 +323,22 @@ std::string DescribeRefusal(const CheckedFile& file) {
 }
 
 std::string TextReport(const CheckedFile& file) {
+  switch (file.status) {
+    case ImportStatus::NoProfileFile:
+      return file.label + ": cannot open the file (" + file.unread_because +
+             "); the importer would exit -1, nothing to import\n";
+    case ImportStatus::FileInaccessible:
+      return file.label + ": cannot open the file (" + file.unread_because +
+             "); the importer would exit -6 and keep it\n";
+    case ImportStatus::ServiceAccount:
+      return file.label + ": not read: this runs as " + file.unread_because +
+             ", a service account; the importer would exit -7 without opening the file, which " +
+             "it leaves for the user's own run\n";
+    case ImportStatus::ReadFailed:
+      return file.label + ": cannot read the file\n";
+    default:
+      break;
+  }
   const ParsedProfile& parsed = file.parsed;
   if (parsed.verdict != ProfileTextVerdict::Accepted) {
     const std::string hint = Hint(file);
@@ -352,9 +368,18 @@ std::string JsonReport(const CheckedFile& file) {
   const std::vector<FieldView> fields = Fields(parsed.profile);
   std::string out = "{\"file\":" + JsonText(file.label) +
                     ",\"exit_code\":" + std::to_string(static_cast<int>(file.status));
-  if (file.status == ImportStatus::NoProfileFile || file.status == ImportStatus::ReadFailed) {
-    const bool opened = file.status == ImportStatus::ReadFailed;
-    return out + ",\"verdict\":" + (opened ? "\"read_failed\"" : "\"not_opened\"") + "}\n";
+  switch (file.status) {
+    case ImportStatus::NoProfileFile:
+    case ImportStatus::FileInaccessible:
+      return out + ",\"verdict\":\"not_opened\",\"reason\":" + JsonText(file.unread_because) +
+             "}\n";
+    case ImportStatus::ServiceAccount:
+      return out + ",\"verdict\":\"service_account\",\"account\":" + JsonText(file.unread_because) +
+             "}\n";
+    case ImportStatus::ReadFailed:
+      return out + ",\"verdict\":\"read_failed\"}\n";
+    default:
+      break;
   }
   out += ",\"file_bytes\":" + std::to_string(file.file_bytes) +
          ",\"code_page\":" + std::to_string(file.code_page);

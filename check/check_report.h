@@ -18,6 +18,9 @@ struct CheckedFile {
   std::size_t file_bytes = 0;
   ParsedProfile parsed;
   std::uint32_t code_page = kWindows1252;  // what lines neither ASCII nor UTF-8 were read with
+  // Why the file was never read: what kept it from opening ("access denied"),
+  // or the service account the importer refuses ("SYSTEM (S-1-5-18)").
+  std::string unread_because{};
 };
 
 // The exit code the importer would give for this file's content.

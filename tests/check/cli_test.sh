@@ -23,7 +23,12 @@ expect 0 'RegCorp      "Tessavo Demo Site"  17/63' sysfile.cfg
 expect 251 'corp-64.cfg:1: line 1 is 64 characters long; RegCorp holds at most 63' corp-64.cfg
 expect 0 '"verdict":"accepted"' --json lf.cfg
 expect 255 'no-such.cfg: cannot open the file' no-such.cfg
-expect 255 '"verdict":"not_opened"' --json no-such.cfg
+expect 255 '"verdict":"not_opened","reason":"no such file"' --json no-such.cfg
+# A file that is there but cannot be opened is the importer's -6 (250), not "nothing to import".
+folder=$(mktemp -d)
+trap 'rm -rf "$folder"' EXIT
+mkdir "$folder/sysfile.cfg"
+expect 250 'cannot open the file (it is a folder); the importer would exit -6' "$folder/sysfile.cfg"
 expect 2 'usage: profile-check' --bogus
 expect 0 'usage: profile-check' --help
 expect 0 'RegUser      "jdoe"' - <"$samples/crlf.cfg"

@@ -184,4 +184,45 @@ void ImportEndToEnd::ExpectProfileStored(const Profile& expected) {
   }
 }
 
+std::string ReadWholeFile(const std::wstring& path) {
+  FILE* file = _wfopen(path.c_str(), L"rb");
+  if (file == nullptr) {
+    return {};
+  }
+  constexpr std::size_t kEnough = std::size_t{64} * 1024;  // every sample is far smaller
+  std::string bytes(kEnough, '\0');
+  bytes.resize(fread(bytes.data(), 1, bytes.size(), file));
+  EXPECT_EQ(fclose(file), 0);
+  return bytes;
+}
+
+CheckerRun RunChecker() {
+  const std::wstring out_path = WorkDirectory() + L"\\check-output.json";
+  SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+  const HANDLE out = CreateFileW(out_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (out == INVALID_HANDLE_VALUE) {
+    ADD_FAILURE() << "cannot create the checker's output file";
+    return {};
+  }
+  const std::wstring checker = ExeDirectory() + L"\\profile-check.exe";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = out;
+  startup.hStdError = out;
+  PROCESS_INFORMATION process{};
+  const bool started = StartInWorkDirectory(checker, L"\"" + checker + L"\" --json sysfile.cfg",
+                                            TRUE, 0, startup, process);
+  CloseHandle(out);
+  if (!started) {
+    return {};
+  }
+  CheckerRun run;
+  run.code = WaitForExitCode(process);
+  run.output = ReadWholeFile(out_path);
+  DeleteFileW(out_path.c_str());
+  return run;
+}
+
 }  // namespace e2e

@@ -58,6 +58,15 @@ bool StartInWorkDirectory(const std::wstring& program, const std::wstring& comma
                           BOOL inherit_handles, DWORD creation_flags, STARTUPINFOW& startup,
                           PROCESS_INFORMATION& process);
 
+std::string ReadWholeFile(const std::wstring& path);
+
+struct CheckerRun {
+  DWORD code = 0xDEADBEEF;
+  std::string output;
+};
+// Runs "profile-check.exe --json" on the hand-off file in the work directory.
+CheckerRun RunChecker();
+
 // A clean work directory and no Tessavo key before every test.
 class ImportEndToEnd : public ::testing::Test {
  protected:

@@ -195,12 +195,14 @@ TEST_P(UnopenedFileTouchesNothing, ExitsWithItsCodeAndKeepsTheFile) {
                     "keeps no pending deletion); the unit tests' fake plays it";
   }
 
+  const CheckerRun checked = RunChecker();
   const DWORD code = RunImporter();
   if (held != INVALID_HANDLE_VALUE) {
     CloseHandle(held);
   }
 
   EXPECT_EQ(code, GetParam().code) << std::hex << code;
+  EXPECT_EQ(checked.code, code) << checked.output;
   EXPECT_EQ(ReadValue(kProfileKeyPath, L"RegCorp"), StringValue(L"before"));
   EXPECT_FALSE(ReadValue(kProfileKeyPath, L"RegUser").has_value());
   EXPECT_EQ(GetFileAttributesW(HandOffPath().c_str()) != INVALID_FILE_ATTRIBUTES, GetParam().kept);
