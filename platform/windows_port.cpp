@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <array>
 #include <bit>
 
 // ntdll.dll's calls, which MinGW's headers do not declare. ntdll.dll, like
@@ -72,14 +73,15 @@ TokenResult WindowsPort::ntOpenProcessToken() {
 
 TokenUser WindowsPort::ntQueryInformationToken(RawToken token) {
   // TOKEN_USER with the SID after it, at its largest.
-  alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE]{};
+  alignas(TOKEN_USER) std::array<BYTE, sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE> buffer{};
   ULONG returned = 0;
   TokenUser user{};
-  if (::NtQueryInformationToken(std::bit_cast<HANDLE>(token), ::TokenUser, buffer, sizeof(buffer),
-                                &returned) != 0) {
+  if (::NtQueryInformationToken(std::bit_cast<HANDLE>(token), ::TokenUser, buffer.data(),
+                                buffer.size(), &returned) != 0) {
     return user;
   }
-  const auto* sid = static_cast<const SID*>(reinterpret_cast<const TOKEN_USER*>(buffer)->User.Sid);
+  const auto* sid =
+      static_cast<const SID*>(reinterpret_cast<const TOKEN_USER*>(buffer.data())->User.Sid);
   const auto* first = reinterpret_cast<const std::uint8_t*>(sid);
   const std::size_t size = offsetof(SID, SubAuthority) + sizeof(DWORD) * sid->SubAuthorityCount;
   std::copy_n(first, std::min(size, user.sid.size()), user.sid.begin());
