@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The documentation against what it documents: every relative link in the
 # README, the changelog and docs/ leads to a file, and to a heading there if
-# it names one; every "$ profile-check ..." line in a code block is followed
+# it names one; every release zip it names has the version CMakeLists.txt
+# gives; every "$ profile-check ..." line in a code block is followed
 # by exactly what the checker prints for it today, run on the sample files.
 #   check-docs.sh PROFILE_CHECK
 set -euo pipefail
@@ -30,6 +31,17 @@ for doc in "${docs[@]}"; do
   done < <(grep -o '\]([^)]*)' "$doc" | sed 's/^](//; s/)$//' | grep -v '^[a-z]*:' || true)
 done
 
+# A zip name with another version than the one being built names a file no
+# release has; the version is CMake's, as scripts/release.sh takes it.
+version=$(sed -n 's/^project(profile-import VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+[ -n "$version" ] || fail "CMakeLists.txt: no version in the project() line"
+while IFS=: read -r doc line zip; do
+  named=${zip#profile-import-}
+  named=${named%-win*}
+  [ "$named" == "$version" ] ||
+    fail "$doc:$line: $zip names version $named; CMakeLists.txt's project() has $version"
+done < <(grep -HnoE 'profile-import-[0-9][0-9.]*-(win-(x64|x86|arm64)|windows-tests)\.zip' "${docs[@]}" || true)
+
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp tests/fuzz/corpus/*.cfg examples/sysfile.cfg "$work/"
@@ -55,4 +67,4 @@ for args in "$work"/*.args; do
 done
 
 [ "$failures" -eq 0 ] || exit 1
-echo "docs: every link resolves, and $(ls "$work"/*.args | wc -l) checker examples print what they show"
+echo "docs: every link resolves, every zip named is $version's, and $(ls "$work"/*.args | wc -l) checker examples print what they show"

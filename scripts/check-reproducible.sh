@@ -28,12 +28,21 @@ done
 (cd "$first/build/release" && sha256sum -c --quiet SHA256SUMS) || failures=$((failures + 1))
 for zip in "$first"/build/release/*-win-*.zip; do
   mkdir "$scratch/unpacked"
+  # As a receiver checks it: GNU sha256sum takes its CR LF lines as they are.
   (cd "$scratch/unpacked" && cmake -E tar xf "$zip" && sha256sum -c --quiet SHA256SUMS) ||
     failures=$((failures + 1))
+  # Notepad before Windows 10 1809 shows LF-only text as one line, and UTF-8
+  # without a byte order mark as ANSI.
+  if grep -qv $'\r$' "$scratch/unpacked/SHA256SUMS" "$scratch/unpacked/README.txt" ||
+    [ "$(head -c 3 "$scratch/unpacked/README.txt")" != $'\xef\xbb\xbf' ]; then
+    echo "$(basename "$zip"): README.txt and SHA256SUMS are not CR LF text with a BOM on README.txt"
+    failures=$((failures + 1))
+  fi
   rm -rf "$scratch/unpacked"
 done
 [ "$failures" -eq 0 ] || exit 1
 rm -rf build/reproducible
+mkdir -p build  # a fresh clone has none yet
 cp -r "$first/build/release" build/reproducible
 echo "reproducible: two builds of $(git rev-parse --short HEAD) give the same bytes"
 (cd "$first/build/release" && cat SHA256SUMS)
