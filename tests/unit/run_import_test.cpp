@@ -39,19 +39,16 @@ constexpr OpenFault kOfflinePlaceholder{362, 0xC000CF01};
 constexpr platform::SidPrefix kLocalSystem = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
 constexpr platform::SidPrefix kLocalService = {1, 1, 0, 0, 0, 0, 0, 5, 19, 0, 0, 0};
 constexpr platform::SidPrefix kNetworkService = {1, 1, 0, 0, 0, 0, 0, 5, 20, 0, 0, 0};
-// A user's scheduled task run "whether the user is logged on or not": session
-// 0, but the user's own token and hive.
-constexpr platform::SidPrefix kUserInSessionZero = testing::kUserSid;
 
 // One row per fault the platform can produce, and every pairing of the key's
 // open and create outcomes.
 struct RunCase {
   std::string name;
   std::set<FailingCall> failing = {};
-  bool key_exists;
-  ImportStatus status;
-  std::size_t values_written;  // a prefix of kAllFour, in order
-  bool file_deleted;
+  bool key_exists = true;
+  ImportStatus status = ImportStatus::ImportOk;
+  std::size_t values_written = 0;  // a prefix of kAllFour, in order
+  bool file_deleted = false;
   std::optional<std::string> file = kValidFile;
   std::optional<std::string> replacement = std::nullopt;  // put in place after the import's read
   std::optional<std::uint32_t> reparse_tag = std::nullopt;
@@ -71,69 +68,21 @@ std::vector<RunCase> Cases() {
       {"AnsiTextNotInCodePage", {MultiByteToWideChar}, true, ProfileRejected, 0, false, kAnsiFile},
       // A file that is there but cannot be opened is a fault to report, unless
       // another run has it.
-      {.name = "FileOpenRefused",
-       .key_exists = true,
-       .status = FileInaccessible,
-       .values_written = 0,
-       .file_deleted = false,
-       .open_fault = kAccessRefused},
-      {.name = "FolderOfThatName",
-       .key_exists = true,
-       .status = FileInaccessible,
-       .values_written = 0,
-       .file_deleted = false,
-       .open_fault = kFolderOfThatName},
-      {.name = "OfflinePlaceholder",
-       .key_exists = true,
-       .status = FileInaccessible,
-       .values_written = 0,
-       .file_deleted = false,
-       .open_fault = kOfflinePlaceholder},
-      {.name = "PathNotFound",
-       .key_exists = true,
-       .status = NoProfileFile,
-       .values_written = 0,
-       .file_deleted = false,
-       .open_fault = kPathNotFound},
-      {.name = "HeldByAnotherRun",
-       .key_exists = true,
-       .status = NoProfileFile,
-       .values_written = 0,
-       .file_deleted = false,
-       .open_fault = kSharingViolation},
-      {.name = "DeletePendingByAnotherRun",
-       .key_exists = true,
-       .status = NoProfileFile,
-       .values_written = 0,
-       .file_deleted = false,
-       .open_fault = kDeletePending},
+      {.name = "FileOpenRefused", .status = FileInaccessible, .open_fault = kAccessRefused},
+      {.name = "FolderOfThatName", .status = FileInaccessible, .open_fault = kFolderOfThatName},
+      {.name = "OfflinePlaceholder", .status = FileInaccessible, .open_fault = kOfflinePlaceholder},
+      {.name = "PathNotFound", .status = NoProfileFile, .open_fault = kPathNotFound},
+      {.name = "HeldByAnotherRun", .status = NoProfileFile, .open_fault = kSharingViolation},
+      {.name = "DeletePendingByAnotherRun", .status = NoProfileFile, .open_fault = kDeletePending},
       // A service account, or one that cannot be told, never opens the file.
-      {.name = "LocalSystem",
-       .key_exists = true,
-       .status = ServiceAccount,
-       .values_written = 0,
-       .file_deleted = false,
-       .token_user = kLocalSystem},
-      {.name = "LocalService",
-       .key_exists = true,
-       .status = ServiceAccount,
-       .values_written = 0,
-       .file_deleted = false,
-       .token_user = kLocalService},
-      {.name = "NetworkService",
-       .key_exists = true,
-       .status = ServiceAccount,
-       .values_written = 0,
-       .file_deleted = false,
-       .token_user = kNetworkService},
+      {.name = "LocalSystem", .status = ServiceAccount, .token_user = kLocalSystem},
+      {.name = "LocalService", .status = ServiceAccount, .token_user = kLocalService},
+      {.name = "NetworkService", .status = ServiceAccount, .token_user = kNetworkService},
       {"TokenOpenFails", {OpenProcessToken}, true, ServiceAccount, 0, false},
       {"TokenQueryFails", {QueryTokenUser}, true, ServiceAccount, 0, false},
-      {.name = "UserInSessionZero",
-       .key_exists = true,
-       .status = ImportOk,
-       .values_written = 4,
-       .file_deleted = true,
-       .token_user = kUserInSessionZero},
+      // A user's scheduled task run "whether the user is logged on or not":
+      // session 0, but the user's own token and hive.
+      {.name = "UserInSessionZero", .values_written = 4, .file_deleted = true},
       {"ReadFails", {ReadFile}, true, ReadFailed, 0, false},
       {"FirstWriteFails", {FirstWrite}, true, WriteFailed, 0, false},
       {"SecondWriteFails", {SecondWrite}, true, WriteFailed, 1, false},
