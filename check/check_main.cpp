@@ -57,8 +57,8 @@ constexpr std::string_view kHelp =
     "Nothing is written: no registry access, no deletion.\n";
 
 constexpr std::string_view kUnknownCodePage =
-    "profile-check: --code-page needs the number of a code page this machine reads, such as\n"
-    "1250 to 1258, 874, 932, 936, 949, 950 or 65001\n";
+    "profile-check: --code-page takes a code page that a Windows machine can have as its ANSI\n"
+    "code page: 874, 1250 to 1258, 932, 936, 949, 950 or 65001\n";
 
 // Reads what the importer's one read would see into a zero-filled buffer, and
 // counts the rest of the file only to say that it is ignored.
@@ -83,7 +83,16 @@ CheckedFile ReadAndParse(std::FILE* stream, std::string label, std::uint32_t cod
 
 constexpr std::uint32_t kLargestCodePage = 65535;  // Windows' code page identifiers are 16-bit
 
-// A code page number this machine can read text in.
+std::string CannotReadCodePage(std::uint32_t code_page) {
+#ifdef _WIN32
+  return "profile-check: this Windows cannot read code page " + std::to_string(code_page) + "\n";
+#else
+  return "profile-check: code page " + std::to_string(code_page) + " is read with Windows' table " +
+         WindowsTablePath(code_page) + ", which this machine lacks (Wine installs it)\n";
+#endif
+}
+
+// The number of a code page that can be a machine's ANSI code page.
 bool ParseCodePage(const std::string& text, std::uint32_t& code_page) {
   std::uint32_t number = 0;
   for (const char digit : text) {
@@ -92,7 +101,7 @@ bool ParseCodePage(const std::string& text, std::uint32_t& code_page) {
     }
     number = number * 10 + static_cast<std::uint32_t>(digit - '0');
   }
-  if (text.empty() || number > kLargestCodePage || !IsKnownCodePage(number)) {
+  if (text.empty() || number > kLargestCodePage || !IsAnsiCodePage(number)) {
     return false;
   }
   code_page = number;
@@ -125,6 +134,10 @@ int Run(std::span<const std::string> args, OpenedFile (*open)(const std::string&
     } else if (arg == "--code-page") {
       if (i + 1 == args.size() || !ParseCodePage(args[++i], code_page)) {
         static_cast<void>(std::fputs(kUnknownCodePage.data(), stderr));
+        return kUsageError;
+      }
+      if (!IsKnownCodePage(code_page)) {
+        static_cast<void>(std::fputs(CannotReadCodePage(code_page).c_str(), stderr));
         return kUsageError;
       }
     } else if ((arg.size() > 1 && arg[0] == '-') || ++paths > 1) {

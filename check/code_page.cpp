@@ -3,17 +3,15 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <iconv.h>
-
 #include <array>
+#include <cstdio>
 #endif
 
 namespace profile_import::check {
-namespace {
-
-constexpr std::uint32_t kUtf8 = 65001;
-
-}  // namespace
+bool IsAnsiCodePage(std::uint32_t number) {
+  return number == 874 || (number >= 1250 && number <= 1258) || number == 932 || number == 936 ||
+         number == 949 || number == 950 || number == kUtf8;
+}
 
 std::string CodePageName(std::uint32_t number) {
   if (number == kUtf8) {
@@ -30,7 +28,7 @@ std::uint32_t MachineCodePage() {
 }
 
 bool IsKnownCodePage(std::uint32_t number) {
-  return IsValidCodePage(number) != FALSE;
+  return IsAnsiCodePage(number) && IsValidCodePage(number) != FALSE;
 }
 
 std::size_t CodePage::multiByteToWideChar(std::span<const std::uint8_t> bytes,
@@ -67,59 +65,8 @@ std::size_t DecodeWindows1252(std::span<const std::uint8_t> bytes, std::span<cha
   return count;
 }
 
-// Converts to UTF-16 LE with the byte order spelled out, so no mark is written.
-iconv_t OpenDecoder(std::uint32_t number) {
-  return iconv_open("UTF-16LE", CodePageName(number).c_str());
-}
-
-const iconv_t kNoDecoder = reinterpret_cast<iconv_t>(-1);  // NOLINT(*-int-to-ptr)
-
-// The units iconv makes of the whole of `bytes`, or 0 when a sequence is
-// invalid, cut short, or does not fit.
-std::size_t Convert(iconv_t decoder, std::span<const std::uint8_t> bytes, std::span<char16_t> out) {
-  std::string input(bytes.begin(), bytes.end());
-  std::string output(out.size() * sizeof(char16_t), '\0');
-  char* in = input.data();
-  char* to = output.data();
-  std::size_t in_left = input.size();
-  std::size_t out_left = output.size();
-  const bool whole = iconv(decoder, &in, &in_left, &to, &out_left) != static_cast<std::size_t>(-1);
-  if (!whole || in_left != 0) {
-    return 0;
-  }
-  const std::size_t units = (output.size() - out_left) / sizeof(char16_t);
-  for (std::size_t i = 0; i < units; ++i) {
-    const auto low = static_cast<unsigned char>(output[2 * i]);
-    const auto high = static_cast<unsigned char>(output[2 * i + 1]);
-    out[i] = static_cast<char16_t>(low | (high << 8U));
-  }
-  return units;
-}
-
-// Windows' tables for its single-byte ANSI code pages give each byte of
-// 0x80..0x9F that the code page leaves unassigned the code point of the same
-// value, as 1252's table does; iconv refuses those bytes. So those code pages
-// are read byte by byte.
-bool IsSingleByte(std::uint32_t number) {
-  return number == 874 || (number >= 1250 && number <= 1258);
-}
-
-std::size_t ConvertSingleBytes(iconv_t decoder, std::span<const std::uint8_t> bytes,
-                               std::span<char16_t> out) {
-  if (out.size() < bytes.size()) {
-    return 0;
-  }
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    const bool unassigned_high = bytes[i] >= 0x80U && bytes[i] <= 0x9FU;
-    if (Convert(decoder, bytes.subspan(i, 1), out.subspan(i, 1)) == 1) {
-      continue;
-    }
-    if (!unassigned_high) {
-      return 0;
-    }
-    out[i] = bytes[i];
-  }
-  return bytes.size();
+bool IsPrivateUse(char16_t unit) {
+  return unit >= 0xE000U && unit <= 0xF8FFU;
 }
 
 }  // namespace
@@ -129,30 +76,114 @@ std::uint32_t MachineCodePage() {
 }
 
 bool IsKnownCodePage(std::uint32_t number) {
-  if (number == kWindows1252) {
-    return true;
-  }
-  const iconv_t decoder = OpenDecoder(number);
-  if (decoder == kNoDecoder) {
+  if (!IsAnsiCodePage(number)) {
     return false;
   }
-  iconv_close(decoder);
-  return true;
+  const CodePage decoder{number};
+  return decoder.Readable();
 }
 
+std::string WindowsTablePath(std::uint32_t number) {
+  return std::string(kWindowsTableFolder) + "/c_" + std::to_string(number) + ".nls";
+}
+
+// The file's layout, in 16-bit words: a header (its size first), then the
+// offset of the Unicode-to-bytes table (not used here) and the 256 units of
+// the single bytes; a flag and, if set, 256 glyph units; a flag and, for a
+// double-byte code page, 256 offsets from that point, one a lead byte, each to
+// the 256 units of its trail bytes.
+CodePage::CodePage(std::uint32_t number) : number_(number) {
+  if (number == kWindows1252 || number == kUtf8) {
+    return;
+  }
+  std::FILE* file = std::fopen(WindowsTablePath(number).c_str(), "rb");
+  if (file == nullptr) {
+    return;
+  }
+  std::array<std::uint8_t, 2> word{};
+  while (std::fread(word.data(), 1, word.size(), file) == word.size()) {
+    table_.push_back(static_cast<std::uint16_t>(word[0] | (word[1] << 8U)));
+  }
+  static_cast<void>(std::fclose(file));
+  constexpr std::size_t kHeaderWords = 13;
+  constexpr std::size_t kUnicodeDefaultAt = 4;
+  constexpr std::size_t kBytesForUnicodeDefaultAt = 6;
+  constexpr std::size_t kUnits = 256;
+  const auto fits = [this](std::size_t at, std::size_t count) {
+    return at + count <= table_.size();
+  };
+  if (!fits(0, kHeaderWords) || table_[0] < kHeaderWords || table_[1] != number) {
+    table_.clear();
+    return;
+  }
+  unicode_default_ = table_[kUnicodeDefaultAt];
+  bytes_for_unicode_default_ = table_[kBytesForUnicodeDefaultAt];
+  single_ = std::size_t{table_[0]} + 1;
+  std::size_t at = single_ + kUnits;
+  if (fits(at, 1) && table_[at++] != 0) {
+    at += kUnits;  // glyphs
+  }
+  if (!fits(at, 1)) {
+    table_.clear();
+    return;
+  }
+  if (table_[at] != 0) {
+    lead_offsets_ = at + 1;
+    for (std::size_t lead = 0; lead < kUnits; ++lead) {
+      if (!fits(lead_offsets_, kUnits) ||
+          !fits(lead_offsets_ + table_[lead_offsets_ + lead], kUnits)) {
+        table_.clear();
+        return;
+      }
+    }
+  }
+}
+
+bool CodePage::Readable() const {
+  return number_ == kWindows1252 || number_ == kUtf8 || !table_.empty();
+}
+
+// MultiByteToWideChar with MB_ERR_INVALID_CHARS over Windows' table: a byte or
+// pair is refused when it gives the code page's default character without
+// being that character's own bytes, a single byte also when it gives a
+// private-use character (the table's stand-in for a byte the code page leaves
+// out), and a lead byte when no trail byte follows. A double-byte character
+// the table maps to the private use area is a user-defined one, and is taken.
 std::size_t CodePage::multiByteToWideChar(std::span<const std::uint8_t> bytes,
                                           std::span<char16_t> out) {
   if (number_ == kWindows1252) {
     return DecodeWindows1252(bytes, out);
   }
-  const iconv_t decoder = OpenDecoder(number_);
-  if (decoder == kNoDecoder) {
+  if (table_.empty()) {
+    // A line reaches this only when it is not UTF-8, so 65001 refuses it.
     return 0;
   }
-  const std::size_t units = IsSingleByte(number_) ? ConvertSingleBytes(decoder, bytes, out)
-                                                  : Convert(decoder, bytes, out);
-  iconv_close(decoder);
-  return units;
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const std::uint8_t byte = bytes[i];
+    const std::uint16_t trails = lead_offsets_ == 0 ? 0 : table_[lead_offsets_ + byte];
+    char16_t unit = 0;
+    if (trails != 0) {
+      if (i + 1 == bytes.size()) {
+        return 0;
+      }
+      const std::uint8_t trail = bytes[++i];
+      unit = table_[lead_offsets_ + trails + trail];
+      if (unit == unicode_default_ && ((byte << 8U) | trail) != bytes_for_unicode_default_) {
+        return 0;
+      }
+    } else {
+      unit = table_[single_ + byte];
+      if ((unit == unicode_default_ && byte != bytes_for_unicode_default_) || IsPrivateUse(unit)) {
+        return 0;
+      }
+    }
+    if (count == out.size()) {
+      return 0;
+    }
+    out[count++] = unit;
+  }
+  return count;
 }
 
 #endif

@@ -3,11 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "support/hand_off_files.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace profile_import::check {
 namespace {
@@ -152,6 +159,102 @@ TEST(Report, AcceptedFileListsValuesLengthsEncodingsAndIgnoredText) {
             "note: the text ends at a NUL byte at offset 36; the 475 bytes read after it are "
             "ignored\n"
             "note: the file is 600 bytes; only the first 512 are read, the other 88 are ignored\n");
+}
+
+// Windows' own table for a code page: Wine's copies on Linux, System32's on Windows.
+std::vector<std::uint16_t> WindowsTableWords(std::uint32_t number) {
+#ifdef _WIN32
+  std::array<char, MAX_PATH> system{};
+  GetSystemDirectoryA(system.data(), static_cast<UINT>(system.size()));
+  const std::string path = std::string(system.data()) + "\\c_" + std::to_string(number) + ".nls";
+#else
+  const std::string path = WindowsTablePath(number);
+#endif
+  std::vector<std::uint16_t> words;
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    return words;
+  }
+  std::array<std::uint8_t, 2> word{};
+  while (std::fread(word.data(), 1, 2, file) == 2) {
+    words.push_back(static_cast<std::uint16_t>(word[0] | (word[1] << 8U)));
+  }
+  static_cast<void>(std::fclose(file));
+  return words;
+}
+
+// Where the lead bytes' offsets start in a table; 0 for a single-byte code page.
+std::size_t LeadOffsets(const std::vector<std::uint16_t>& t) {
+  const std::size_t single = t[0] + 1U;
+  const std::size_t flag = single + 256 + (t[single + 256] != 0 ? 256 : 0) + 1;
+  return t[flag] != 0 ? flag + 1 : 0;
+}
+
+constexpr int kRefused = -1;
+
+// Windows' answer for one character's bytes (a byte, a lone lead byte, or a
+// lead and trail pair), its UTF-16 unit or kRefused, read straight off its
+// table: MB_ERR_INVALID_CHARS
+// refuses the table's default character unless the bytes are its own, a
+// single byte's private-use stand-in, and a lead byte without its trail.
+int WindowsAnswer(const std::vector<std::uint16_t>& t, std::span<const std::uint8_t> bytes) {
+  const std::size_t offsets = LeadOffsets(t);
+  const std::uint16_t trails = offsets != 0 ? t[offsets + bytes[0]] : 0;
+  const bool pair = trails != 0;
+  if (pair && bytes.size() < 2) {
+    return kRefused;
+  }
+  const char16_t unit = pair ? t[offsets + trails + bytes[1]] : t[t[0] + 1U + bytes[0]];
+  const unsigned code = pair ? (bytes[0] << 8U) | bytes[1] : bytes[0];
+  const bool stand_in =
+      (unit == t[4] && code != t[6]) || (!pair && unit >= 0xE000 && unit <= 0xF8FF);
+  return stand_in ? kRefused : int{unit};
+}
+
+// Every byte, every lone lead byte and every lead and trail pair of every ANSI
+// code page but UTF-8: the checker must answer as Windows does.
+TEST(CodePages, EveryCharacterDecodesAsWindowsDecodesIt) {
+  int compared = 0;
+  const auto start = std::chrono::steady_clock::now();
+  for (const std::uint32_t number : {874U, 1250U, 1251U, 1252U, 1253U, 1254U, 1255U, 1256U, 1257U,
+                                     1258U, 932U, 936U, 949U, 950U}) {
+    const std::vector<std::uint16_t> table = WindowsTableWords(number);
+    if (table.size() < 600 || table[1] != number) {
+      GTEST_SKIP() << "no Windows table for code page " << number
+                   << " here (Wine installs them): nothing to compare with";
+    }
+    CodePage decoder{number};
+    const std::size_t offsets = LeadOffsets(table);
+    int mismatches = 0;
+    const auto compare = [&](std::span<const std::uint8_t> bytes) {
+      std::array<char16_t, 2> out{};
+      const std::size_t units = decoder.multiByteToWideChar(bytes, out);
+      const int got = units == 1 ? int{out[0]} : kRefused;
+      const int want = WindowsAnswer(table, bytes);
+      ++compared;
+      if (got != want && ++mismatches <= 5) {
+        ADD_FAILURE() << "code page " << number << ", bytes " << std::hex << int{bytes[0]} << " "
+                      << (bytes.size() > 1 ? int{bytes[1]} : kRefused) << ": Windows gives " << want
+                      << ", the checker " << got << " (-1: refused)";
+      }
+    };
+    for (unsigned first = 1; first < 256; ++first) {
+      const std::array<std::uint8_t, 2> pair = {static_cast<std::uint8_t>(first), 0};
+      compare(std::span(pair).first(1));
+      if (offsets == 0 || table[offsets + first] == 0) {
+        continue;
+      }
+      for (unsigned trail = 0; trail < 256; ++trail) {
+        compare(std::array<std::uint8_t, 2>{pair[0], static_cast<std::uint8_t>(trail)});
+      }
+    }
+    EXPECT_EQ(mismatches, 0) << "code page " << number;
+  }
+  const auto took = std::chrono::steady_clock::now() - start;
+  RecordProperty("characters_compared", compared);
+  RecordProperty(
+      "milliseconds",
+      static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
 }
 
 }  // namespace
