@@ -1,6 +1,7 @@
 // profile-check: tells whoever prepares a hand-off file what the importer
 // would store from it, or why it would refuse it. Reads only; touches no
 // registry and deletes nothing.
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdint>
@@ -78,6 +79,15 @@ CheckedFile ReadAndParse(std::FILE* stream, std::string label, std::uint32_t cod
   CodePage decoder{code_page};
   file.parsed = ParseProfileText(buffer, decoder);
   file.status = StatusFor(file.parsed);
+  const ParsedProfile& parsed = file.parsed;
+  const bool non_ascii_utf8 = std::ranges::any_of(
+      parsed.encodings, [](const auto& encoding) { return encoding == TextEncoding::Utf8; });
+  if (parsed.utf8 && !parsed.had_byte_order_mark && non_ascii_utf8) {
+    const std::span<const std::uint8_t> read_text =
+        std::span(buffer).first(parsed.text_bytes - parsed.ignored_after_line_six);
+    std::array<char16_t, kProfileReadSize> units{};
+    file.utf8_also_in_code_page = decoder.multiByteToWideChar(read_text, units) != 0;
+  }
   return file;
 }
 

@@ -133,6 +133,22 @@ std::vector<std::string> Notes(const CheckedFile& file) {
                     std::to_string(read - parsed.text_bytes - nul_bytes) +
                     " bytes read after it are ignored");
   }
+  const bool ansi = std::ranges::any_of(parsed.encodings, [](const auto& encoding) {
+    return encoding == TextEncoding::AnsiCodePage;
+  });
+  if (ansi) {
+    notes.push_back("stored right only on machines whose ANSI code page is " +
+                    std::to_string(file.code_page) + " (" + CodePageName(file.code_page) +
+                    "): the file is not UTF-8, so each machine reads it in its own");
+  }
+  if (file.utf8_also_in_code_page) {
+    notes.push_back(
+        "without a byte order mark, its text is valid both as UTF-8, which it is read "
+        "as, and as " +
+        CodePageName(file.code_page) +
+        " text; if it was written in that code page, it is stored wrong: write it "
+        "with the UTF-8 byte order mark, or as UTF-16 LE");
+  }
   if (file.file_bytes > kProfileReadSize) {
     notes.push_back("the file is " + std::to_string(file.file_bytes) + " bytes; only the first " +
                     std::to_string(kProfileReadSize) + " are read, the other " +
@@ -161,6 +177,8 @@ std::string RuleName(ProfileTextVerdict verdict) {
       return "not_well_formed_utf16";
     case ProfileTextVerdict::NotInCodePage:
       return "not_in_code_page";
+    case ProfileTextVerdict::NotWellFormedUtf8:
+      return "not_well_formed_utf8";
   }
   return "?";
 }
@@ -205,8 +223,10 @@ std::string Quoted(std::string_view text) {
 std::string JsonText(std::string_view text) {
   std::u16string units(text.size(), u'\0');
   CodePage windows_1252{kWindows1252};
-  const DecodedLine decoded = DecodeLine(
-      {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, units, windows_1252);
+  const std::span<const std::uint8_t> bytes{reinterpret_cast<const std::uint8_t*>(text.data()),
+                                            text.size()};
+  const bool utf8 = DecodeUtf8(bytes, {}).has_value();
+  const DecodedLine decoded = DecodeLine(bytes, units, utf8, windows_1252);
   return "\"" + EscapeForJson(decoded.text.value_or(u"?")) + "\"";
 }
 
@@ -303,8 +323,14 @@ std::string DescribeRefusal(const CheckedFile& file) {
            " holds a lone surrogate, so it is not well-formed UTF-16";
   }
   if (parsed.verdict == ProfileTextVerdict::NotInCodePage) {
-    return at + "line " + std::to_string(parsed.line) + " is neither UTF-8 nor valid " +
-           CodePageName(file.code_page) + " text";
+    return at + "line " + std::to_string(parsed.line) + " is not valid " +
+           CodePageName(file.code_page) +
+           " text (the file is not UTF-8 through line 6, so every line is read in that code page)";
+  }
+  if (parsed.verdict == ProfileTextVerdict::NotWellFormedUtf8) {
+    return at + "line " + std::to_string(parsed.line) +
+           " is not well-formed UTF-8, which every line of a file that starts with the UTF-8 "
+           "byte order mark must be";
   }
   if (parsed.verdict == ProfileTextVerdict::LastLineMayBeCut) {
     return at + "line 6 has no line end within the first " + std::to_string(kProfileReadSize) +

@@ -21,6 +21,9 @@ struct CheckedFile {
   // Why the file was never read: what kept it from opening ("access denied"),
   // or the service account the importer refuses ("SYSTEM (S-1-5-18)").
   std::string unread_because{};
+  // A file without a mark, read as UTF-8, whose non-ASCII text is also text
+  // of the code page: a guess either way.
+  bool utf8_also_in_code_page = false;
 };
 
 // The exit code the importer would give for this file's content.

@@ -80,11 +80,11 @@ TokenUser WindowsPort::ntQueryInformationToken(RawToken token) {
                                 buffer.size(), &returned) != 0) {
     return user;
   }
-  const auto* sid =
-      static_cast<const SID*>(reinterpret_cast<const TOKEN_USER*>(buffer.data())->User.Sid);
-  const auto* first = reinterpret_cast<const std::uint8_t*>(sid);
-  const std::size_t size = offsetof(SID, SubAuthority) + sizeof(DWORD) * sid->SubAuthorityCount;
-  std::copy_n(first, std::min(size, user.sid.size()), user.sid.begin());
+  // The SID lies in the buffer, which has room for the prefix after any SID's
+  // start; a SID shorter than the prefix leaves zeros, never a service's rid.
+  const auto* sid = static_cast<const std::uint8_t*>(
+      reinterpret_cast<const TOKEN_USER*>(buffer.data())->User.Sid);
+  std::copy_n(sid, user.sid.size(), user.sid.begin());
   user.known = true;
   return user;
 }

@@ -21,6 +21,18 @@ constexpr std::size_t kUtf16ReadUnits = (kProfileReadSize - kUtf16LeByteOrderMar
 using Bytes = std::span<const std::uint8_t>;
 using Units = std::span<const char16_t>;
 
+// The index of the first `unit` in `text`, or its size. A plain loop: the
+// library's find is unrolled four times over, which costs the importer more
+// bytes than these few searches of at most 512 units could ever save.
+template <typename Unit>
+std::size_t IndexOf(std::span<const Unit> text, Unit unit) {
+  std::size_t at = 0;
+  while (at < text.size() && text[at] != unit) {
+    ++at;
+  }
+  return at;
+}
+
 template <typename Unit>
 struct Line {
   std::span<const Unit> text;  // without its line end
@@ -31,13 +43,12 @@ struct Line {
 // part of the line end; any other CR is text.
 template <typename Unit>
 Line<Unit> TakeLine(std::span<const Unit>& rest) {
-  const auto lf = std::find(rest.begin(), rest.end(), Unit{kLineFeed});
-  if (lf == rest.end()) {
+  const std::size_t length = IndexOf(rest, Unit{kLineFeed});
+  if (length == rest.size()) {
     const Line<Unit> line{rest, false};
     rest = rest.last(0);
     return line;
   }
-  auto length = static_cast<std::size_t>(lf - rest.begin());
   std::span<const Unit> text = rest.first(length);
   rest = rest.subspan(length + 1);
   if (!text.empty() && text.back() == Unit{kCarriageReturn}) {
@@ -151,10 +162,10 @@ ParsedProfile ParseUtf16Le(ParsedProfile result, Bytes bytes) {
     units[unit] = static_cast<char16_t>(after_mark[low] | (high << 8U));
   }
   const Units read{units.data(), available};
-  const auto nul = std::find(read.begin(), read.end(), char16_t{0});
-  result.ended_at_nul = nul != read.end();
+  const std::size_t nul = IndexOf(read, char16_t{0});
+  result.ended_at_nul = nul != read.size();
   const bool full_read_without_nul = !result.ended_at_nul && bytes.size() == kProfileReadSize;
-  const Units text = read.first(static_cast<std::size_t>(nul - read.begin()));
+  const Units text = read.first(nul);
   result.text_bytes = kUtf16LeByteOrderMark.size() + text.size() * sizeof(char16_t);
   return SplitAndCheck(
       result, text, full_read_without_nul, ProfileTextVerdict::NotWellFormedUtf16,
@@ -180,19 +191,31 @@ ParsedProfile ParseProfileText(Bytes bytes, platform::AnsiCodePage& code_page) {
     result.unread_utf16 = UnreadUtf16::NoByteOrderMark;
   }
 
-  const auto nul = std::find(bytes.begin(), bytes.end(), std::uint8_t{0});
-  result.ended_at_nul = nul != bytes.end();
+  const std::size_t nul = IndexOf(bytes, std::uint8_t{0});
+  result.ended_at_nul = nul != bytes.size();
   const bool full_read_without_nul = !result.ended_at_nul && bytes.size() == kProfileReadSize;
-  Bytes rest = bytes.first(static_cast<std::size_t>(nul - bytes.begin()));
+  Bytes rest = bytes.first(nul);
   result.text_bytes = rest.size();
   if (StartsWith(rest, kUtf8ByteOrderMark)) {
     result.had_byte_order_mark = true;
     rest = rest.subspan(kUtf8ByteOrderMark.size());
   }
+  // One encoding for the whole file, decided by the lines that are read: a
+  // name that happens to be valid UTF-8 must not be read apart from its file.
+  Bytes through_line_six = rest;
+  std::size_t line_ends = 0;
+  for (std::size_t i = 0; i < rest.size(); ++i) {
+    if (rest[i] == kLineFeed && ++line_ends == kProfileLineCount) {
+      through_line_six = rest.first(i + 1);
+      break;
+    }
+  }
+  result.utf8 = result.had_byte_order_mark || DecodeUtf8(through_line_six, {}).has_value();
   return SplitAndCheck(
-      result, rest, full_read_without_nul, ProfileTextVerdict::NotInCodePage,
+      result, rest, full_read_without_nul,
+      result.utf8 ? ProfileTextVerdict::NotWellFormedUtf8 : ProfileTextVerdict::NotInCodePage,
       [&code_page](Bytes line, std::span<char16_t> out, ParsedProfile& parsed, std::size_t index) {
-        const DecodedLine decoded = DecodeLine(line, out, code_page);
+        const DecodedLine decoded = DecodeLine(line, out, parsed.utf8, code_page);
         parsed.encodings[index] = decoded.encoding;
         return decoded.text;
       });

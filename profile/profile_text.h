@@ -24,7 +24,8 @@ enum class ProfileTextVerdict {
   AdminTooLong,
   UserTooLong,
   NotWellFormedUtf16,  // a lone surrogate in a field's line of a UTF-16 LE file
-  NotInCodePage,       // a field's line is neither UTF-8 nor text of the ANSI code page
+  NotInCodePage,  // a field's line of a file not read as UTF-8 is not text of the ANSI code page
+  NotWellFormedUtf8,  // a field's line of a file with the UTF-8 mark is not UTF-8
 };
 
 // A mark or a layout of UTF-16 that the reader does not take, for a hint.
@@ -48,6 +49,7 @@ struct ParsedProfile {
   bool ended_at_nul{};  // the text ended at a NUL (a U+0000 unit in UTF-16), not at the read's end
   bool had_byte_order_mark{};
   bool utf16_le{};  // read as UTF-16 LE, by its byte order mark
+  bool utf8{};      // a byte file read as UTF-8: it has the mark, or is UTF-8 through line 6
   UnreadUtf16 unread_utf16{};
   std::size_t ignored_after_line_six{};  // bytes of text after the LF that ends line 6
   // How each line was decoded; empty for line 4 and for lines not reached.
@@ -56,8 +58,9 @@ struct ParsedProfile {
 
 // Splits the bytes of one read (at most kProfileReadSize are looked at) into a
 // SiteProfile. A read that starts with FF FE is UTF-16 LE and ends at its first
-// U+0000 unit; any other read is bytes, ending at the first NUL, and each of
-// its lines that is neither ASCII nor UTF-8 is read in `code_page`.
+// U+0000 unit; any other read is bytes, ending at the first NUL, in one
+// encoding: UTF-8 if it starts with the UTF-8 mark, or if its text through the
+// end of line 6 is well-formed UTF-8; otherwise `code_page`.
 ParsedProfile ParseProfileText(std::span<const std::uint8_t> bytes,
                                platform::AnsiCodePage& code_page);
 

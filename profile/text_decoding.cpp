@@ -60,7 +60,10 @@ CodePoint NextUtf8(std::span<const std::uint8_t> bytes) {
   return {value, length};
 }
 
+}  // namespace
+
 // Decodes `bytes` into `out` when they are well-formed UTF-8; nothing otherwise.
+// With no `out`, only tells whether they are.
 std::optional<std::size_t> DecodeUtf8(std::span<const std::uint8_t> bytes,
                                       std::span<char16_t> out) {
   std::size_t count = 0;
@@ -70,6 +73,9 @@ std::optional<std::size_t> DecodeUtf8(std::span<const std::uint8_t> bytes,
       return std::nullopt;
     }
     bytes = bytes.subspan(point.length);
+    if (out.empty()) {
+      continue;
+    }
     if (point.value < 0x10000U) {
       out[count++] = static_cast<char16_t>(point.value);
     } else {
@@ -81,15 +87,19 @@ std::optional<std::size_t> DecodeUtf8(std::span<const std::uint8_t> bytes,
   return count;
 }
 
-}  // namespace
-
-DecodedLine DecodeLine(std::span<const std::uint8_t> bytes, std::span<char16_t> out,
+DecodedLine DecodeLine(std::span<const std::uint8_t> bytes, std::span<char16_t> out, bool utf8_file,
                        platform::AnsiCodePage& code_page) {
-  if (const std::optional<std::size_t> units = DecodeUtf8(bytes, out)) {
-    // Every sequence of two bytes or more makes fewer units than it has bytes,
-    // so only an ASCII line keeps its count.
-    const TextEncoding encoding = *units == bytes.size() ? TextEncoding::Ascii : TextEncoding::Utf8;
-    return {std::u16string_view{out.data(), *units}, encoding};
+  const std::optional<std::size_t> utf8_units = DecodeUtf8(bytes, out);
+  // Every sequence of two bytes or more makes fewer units than it has bytes,
+  // so only an ASCII line keeps its count.
+  if (utf8_units && *utf8_units == bytes.size()) {
+    return {std::u16string_view{out.data(), *utf8_units}, TextEncoding::Ascii};
+  }
+  if (utf8_file) {
+    if (!utf8_units) {
+      return {std::nullopt, TextEncoding::Utf8};
+    }
+    return {std::u16string_view{out.data(), *utf8_units}, TextEncoding::Utf8};
   }
   const std::size_t units = code_page.multiByteToWideChar(bytes, out.first(bytes.size()));
   if (units == 0) {

@@ -79,7 +79,8 @@ std::vector<RefusalCase> RefusalCases() {
        "the file looks like UTF-16 without a byte order mark; UTF-8, UTF-16 LE with its byte "
        "order mark (FF FE) and the machine's ANSI code page are read"},
       {"LeadByteAloneInCp932", "c\nd\nb\nskip\na\nu\x82\n",
-       "f.cfg:6: line 6 is neither UTF-8 nor valid CP932 text",
+       "f.cfg:6: line 6 is not valid CP932 text (the file is not UTF-8 through line 6, so every "
+       "line is read in that code page)",
        "a line that is not UTF-8 is read in the importing machine's ANSI code page (CP932 here); "
        "write the file as UTF-8, or UTF-16 LE with its byte order mark, to import it on a "
        "machine of any language",
@@ -151,13 +152,15 @@ TEST(Report, AcceptedFileListsValuesLengthsEncodingsAndIgnoredText) {
   const CheckedFile file{"sysfile.cfg", StatusFor(parsed), bytes.size(), parsed};
   EXPECT_EQ(TextReport(file),
             "sysfile.cfg: accepted; the importer would store\n"
-            "  RegCorp      \"Caf\xC3\xA9\"    4/63   line 1: UTF-8\n"
+            "  RegCorp      \"Caf\xC3\x83\xC2\xA9\"   5/63   line 1: Windows-1252\n"
             "  RegDataBase  \"srv\\\\\xE2\x82\xAC\"  5/31   lines 2 and 3: ASCII + Windows-1252\n"
             "  RegAdmin     \"\"        0/31   line 5: ASCII\n"
             "  RegUser      \"jdoe\"    4/31   line 6: ASCII\n"
             "note: 6 bytes of text after line 6 are ignored\n"
             "note: the text ends at a NUL byte at offset 36; the 475 bytes read after it are "
             "ignored\n"
+            "note: stored right only on machines whose ANSI code page is 1252 (Windows-1252): "
+            "the file is not UTF-8, so each machine reads it in its own\n"
             "note: the file is 600 bytes; only the first 512 are read, the other 88 are ignored\n");
 }
 

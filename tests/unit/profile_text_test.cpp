@@ -82,8 +82,16 @@ std::vector<ParseCase> Cases() {
        Verdict::Accepted, u"M\u00FCller", u"\u20AC\U0001F600", u"a", u"u"},
       {"Windows1252", "Caf\xE9\n\x80\x81\n\x9F\nf\n\x8D\x8F\x90\x9D\nna\xEFve\n", Verdict::Accepted,
        u"Caf\u00E9", u"\u20AC\u0081\u0178", u"\u008D\u008F\u0090\u009D", u"na\u00EFve"},
-      {"EachLineDecodedOnItsOwn", "\xC3\xA9\n\xE9\nx\nf\n\xC3\xA9\xE9\nu\n", Verdict::Accepted,
-       u"\u00E9", u"\u00E9x", u"\u00C3\u00A9\u00E9", u"u"},
+      // One encoding per file: a line that happens to be UTF-8 is read with the rest.
+      {"OneEncodingForTheWholeFile", "\xC3\xA9\n\xE9\nx\nf\n\xC3\xA9\xE9\nu\n", Verdict::Accepted,
+       u"\u00C3\u00A9", u"\u00E9x", u"\u00C3\u00A9\u00E9", u"u"},
+      {"NonUtf8Line4DecidesTheFile", "Caf\xC3\xA9\nd\ne\n\xE9\na\nu\n", Verdict::Accepted,
+       u"Caf\u00C3\u00A9", u"de", u"a", u"u"},
+      {"MarkThenLineNotUtf8Refused", "\xEF\xBB\xBFok\nd\ne\nf\na\nu\xE9\n",
+       Verdict::NotWellFormedUtf8},
+      {"Utf8CutAt512AfterLineSixChangesNothing",
+       "\xC3\xA9\nd\ne\nf\na\nu\n" + Repeat('x', kProfileReadSize - 15) + "\xC3", Verdict::Accepted,
+       u"\u00E9", u"de", u"a", u"u"},
       // Other ANSI code pages, as machines of other languages read the same bytes.
       {"Cp1251Cyrillic", "\xD2\xE5\xF1\nSQL01\\\n\xC3\xCB\nf\n\xE0\xE4\nu\n", Verdict::Accepted,
        u"\u0422\u0435\u0441", u"SQL01\\\u0413\u041B", u"\u0430\u0434", u"u", 1251},
