@@ -34,8 +34,8 @@ command -v osslsigncode >/dev/null || missing+=(osslsigncode)
 command -v zip >/dev/null || missing+=(zip)
 
 # Wine takes a process's ANSI code page from its Unix locale: ru_RU gives
-# 1251, ja_JP 932, el_GR 1253.
-test_locales=(ru_RU ja_JP el_GR)
+# 1251, ja_JP 932, el_GR 1253, he_IL 1255, vi_VN 1258, zh_TW 950.
+test_locales=(ru_RU ja_JP el_GR he_IL vi_VN zh_TW)
 [ -f /usr/share/i18n/locales/ru_RU ] || missing+=(locales)
 locales_made=true
 for name in "${test_locales[@]}"; do

@@ -39,6 +39,11 @@ expect 251 'line 1 is not valid CP932 text' --code-page 932 cp1251.cfg
 expect 2 'profile-check: --code-page takes a code page' --code-page 99999 cp1251.cfg
 # A code page Windows knows, but never a machine's ANSI one.
 expect 2 'profile-check: --code-page takes a code page' --code-page 50220 cp1251.cfg
+# What the importer stores under Hebrew, Vietnamese and Taiwanese Windows (the
+# hand-off table's rows): Windows' own tables, user-defined characters included.
+expect 0 'RegUser      "שלום"' --code-page 1255 - < <(printf 'c\nd\ne\nf\na\n\xf9\xec\xe5\xed\n')
+expect 0 'RegUser      "Đô"' --code-page 1258 - < <(printf 'c\nd\ne\nf\na\n\xd0\xf4\n')
+expect 0 'RegUser      "王' --code-page 950 - < <(printf 'c\nd\ne\nf\na\n\xa4\xfd\xfa\x40\n')
 expect 0 'RegCorp' # no argument: sysfile.cfg in the working directory
 
 [ "$failures" -eq 0 ] && echo "profile-check: all cases pass"

@@ -5,7 +5,8 @@
 # the profile key as that Wine's reg.exe exports them, and the file's fate.
 # A row preceded by LOCALE=... runs the importer in that Unix locale, which
 # gives Wine's process the ANSI code page of a Windows of that language
-# (ru_RU: 1251, ja_JP: 932, el_GR: 1253); the others run in C.UTF-8 (1252).
+# (ru_RU: 1251, ja_JP: 932, el_GR: 1253, he_IL: 1255, vi_VN: 1258, zh_TW: 950);
+# the others run in C.UTF-8 (1252).
 # For the ARM64 importer, which no test suite can be built for, this is its test.
 #   hand_off_table.sh WINE_LOADER IMPORTER_EXE   (WINEPREFIX set, its server up)
 set -uo pipefail
@@ -89,6 +90,17 @@ LOCALE=ja_JP.UTF-8 row cp932-japanese clean 'CP932:ソフト株式会社\nSQL01\
 LOCALE=ja_JP.UTF-8 row cp932-lone-lead-byte clean 'c\nd\ne\nf\na\nu\x82\n' 251 kept none
 LOCALE=el_GR.UTF-8 row cp1253-greek clean 'CP1253:Τεσσάβο Αθήνα\nSQL01\\\nΚΥΡΙΑ\nx\nδιαχειριστής\nχρήστης\n' \
   0 gone 'RegCorp=Τεσσάβο Αθήνα' 'RegDataBase=SQL01\ΚΥΡΙΑ' RegAdmin=διαχειριστής RegUser=χρήστης
+LOCALE=he_IL.UTF-8 row cp1255-hebrew clean 'CP1255:Acme\nSQL01\\\nMAIN\nx\nמנהל\nשלום\n' \
+  0 gone RegCorp=Acme 'RegDataBase=SQL01\MAIN' RegAdmin=מנהל RegUser=שלום
+LOCALE=vi_VN.UTF-8 row cp1258-vietnamese clean 'CP1258:Đông Anh\nSQL01\\\nMAIN\nx\nadmin\nĐô\n' \
+  0 gone 'RegCorp=Đông Anh' 'RegDataBase=SQL01\MAIN' RegAdmin=admin RegUser=Đô
+# 王 (A4 FD) and the first user-defined character of Big5 (FA 40), which Windows maps to U+E000.
+LOCALE=zh_TW.UTF-8 row cp950-user-defined clean 'Acme\nSQL01\\\nMAIN\nx\nadmin\n\xa4\xfd\xfa\x40\n' \
+  0 gone RegCorp=Acme 'RegDataBase=SQL01\MAIN' RegAdmin=admin $'RegUser=\xe7\x8e\x8b\xee\x80\x80'
+# A line that is UTF-8 beside one that is not: one encoding for the
+# file, so both are read in the machine's code page.
+row one-encoding-per-file clean 'Caf\xc3\xa9\nSQL01\\\nMAIN\nx\nadmin\n\xe9\n' \
+  0 gone 'RegCorp=CafÃ©' 'RegDataBase=SQL01\MAIN' RegAdmin=admin RegUser=é
 "$wine" reg delete "$key" /f >/dev/null 2>&1
 echo "$failures failed; $(($(date +%s) - start)) s"
 [ "$failures" -eq 0 ]
