@@ -208,7 +208,7 @@ int WindowsAnswer(const std::vector<std::uint16_t>& t, std::span<const std::uint
     return kRefused;
   }
   const char16_t unit = pair ? t[offsets + trails + bytes[1]] : t[t[0] + 1U + bytes[0]];
-  const unsigned code = pair ? (bytes[0] << 8U) | bytes[1] : bytes[0];
+  const unsigned code = pair ? (unsigned{bytes[0]} << 8U) | bytes[1] : unsigned{bytes[0]};
   const bool stand_in =
       (unit == t[4] && code != t[6]) || (!pair && unit >= 0xE000 && unit <= 0xF8FF);
   return stand_in ? kRefused : int{unit};
