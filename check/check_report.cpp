@@ -236,10 +236,10 @@ std::string JsonText(std::string_view text) {
 std::string Hint(const CheckedFile& file) {
   const ParsedProfile& parsed = file.parsed;
   if (parsed.verdict == ProfileTextVerdict::NotInCodePage) {
-    return "a line that is not UTF-8 is read in the importing machine's ANSI code page (" +
+    return "a file that is not UTF-8 is read in the importing machine's ANSI code page (" +
            CodePageName(file.code_page) +
-           " here); write the file as UTF-8, or UTF-16 LE with its byte order mark, to import "
-           "it on a machine of any language";
+           " here); write the whole file as UTF-8 with its byte order mark, or as UTF-16 LE with "
+           "its mark, to import it on a machine of any language";
   }
   if (parsed.verdict == ProfileTextVerdict::Accepted || parsed.unread_utf16 == UnreadUtf16::None) {
     return {};

@@ -86,19 +86,32 @@ std::vector<std::size_t> LineFeeds(std::string_view bytes, Layout layout, std::s
   return found;
 }
 
+// Whether the reader took a byte file as UTF-8 rather than in the code page.
+bool ReadAsUtf8(const std::string& bytes) {
+  testing::FakePort port;
+  return ParseProfileText({reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                           std::min(bytes.size(), kProfileReadSize)},
+                          port)
+      .utf8;
+}
+
 // A line's text as a field, found by placing its bytes where Admin is read in
-// a file of the same layout.
-std::u16string AsAdmin(std::string_view line, Layout layout) {
+// a file of the same layout and encoding: a byte file read as UTF-8 gets the
+// UTF-8 mark, one read in the code page a line 4 that is not UTF-8.
+std::u16string AsAdmin(std::string_view line, Layout layout, bool utf8) {
   const auto encode = [layout](std::string_view ascii) {
-    std::string out = layout.unit == 2 ? "\xFF\xFE" : "";
+    std::string out;
     for (const char c : ascii) {
       out += c;
       out += layout.unit == 2 ? std::string(1, '\0') : "";
     }
     return out;
   };
+  const bool bytes = layout.unit == 1;
+  const std::string mark = bytes ? (utf8 ? "\xEF\xBB\xBF" : "") : "\xFF\xFE";
+  const std::string line4 = bytes && !utf8 ? "\xFF" : "";
   const std::string file =
-      encode("x\n\n\n\n") + std::string(line) + encode("\n\n").substr(layout.start);
+      mark + encode("x\n\n\n") + line4 + encode("\n") + std::string(line) + encode("\n\n");
   const ProfileFileResult probe = ReadThroughPort(file);
   Check(probe.outcome == ProfileFileResult::Read, "a line that fits DataBase fits Admin");
   return std::u16string(probe.profile.Admin.View());
@@ -111,8 +124,9 @@ void CheckDataBaseJoinsLinesTwoAndThree(const std::string& bytes, const SiteProf
   Check(lf.size() == 3, "an accepted text has its line ends");
   const std::string_view text = padded;
   const std::size_t u = layout.unit;
-  const std::u16string joined = AsAdmin(text.substr(lf[0] + u, lf[1] - lf[0] - u), layout) +
-                                AsAdmin(text.substr(lf[1] + u, lf[2] - lf[1] - u), layout);
+  const bool utf8 = layout.unit == 1 && ReadAsUtf8(bytes);
+  const std::u16string joined = AsAdmin(text.substr(lf[0] + u, lf[1] - lf[0] - u), layout, utf8) +
+                                AsAdmin(text.substr(lf[1] + u, lf[2] - lf[1] - u), layout, utf8);
   Check(profile.DataBase.View() == joined, "DataBase is line 2 followed by line 3");
 }
 

@@ -81,9 +81,9 @@ std::vector<RefusalCase> RefusalCases() {
       {"LeadByteAloneInCp932", "c\nd\nb\nskip\na\nu\x82\n",
        "f.cfg:6: line 6 is not valid CP932 text (the file is not UTF-8 through line 6, so every "
        "line is read in that code page)",
-       "a line that is not UTF-8 is read in the importing machine's ANSI code page (CP932 here); "
-       "write the file as UTF-8, or UTF-16 LE with its byte order mark, to import it on a "
-       "machine of any language",
+       "a file that is not UTF-8 is read in the importing machine's ANSI code page (CP932 here); "
+       "write the whole file as UTF-8 with its byte order mark, or as UTF-16 LE with its mark, "
+       "to import it on a machine of any language",
        932},
   };
 }
