@@ -4,10 +4,16 @@
 // order is drawn afresh from a printed seed (a fixed order biases whoever
 // follows the slowest program). Two floors: a PE that only exits, and the
 // same PE with the importer's manifest, which Windows reads at every start.
-// The batch file runs in rounds of its own,
-// after the others, so that cmd.exe and its six processes precede none of
-// them. Then, in this process, the importer's four value writes with and
-// without the flush that follows them. Every time goes to a JSON file.
+// The importer also runs in an empty folder, as at every logon after the
+// first, where it finds no hand-off file and exits -1. The batch file runs in
+// rounds of its own, after the others, so that cmd.exe and its six processes
+// precede none of them. Then, in this process, the importer's four value
+// writes with and without the flush that follows them. Every time goes to a
+// JSON file.
+// It rewrites HKCU\Software\Tessavo hundreds of times, so it runs only when
+// the kit's guard (or bench/run.sh, in a prefix of its own) says the key is
+// looked after. From a network drive it times local copies of its programs,
+// so that no start is opened over the network.
 #include <windows.h>
 
 #include <algorithm>
@@ -36,6 +42,9 @@ constexpr int kDefaultRounds = 200;
 constexpr int kWarmupRounds = 5;
 constexpr std::uint32_t kMostRounds = 100000;
 constexpr int kUsageError = 2;
+constexpr int kNotGuarded = 2;
+// The importer's -1 (NoProfileFile): no hand-off file where it started.
+constexpr DWORD kNoProfileFile = 0xFFFFFFFF;
 
 struct Options {
   int rounds = kDefaultRounds;
@@ -54,6 +63,8 @@ struct Program {
   std::wstring command_line;
   bool consumes_hand_off;  // the importer and the batch delete the file
   std::vector<double> ms;
+  DWORD expected_code = 0;
+  std::wstring folder;  // where it starts, if not beside the hand-off file in the work folder
 };
 
 struct Series {
@@ -161,9 +172,10 @@ bool UnderWine() {
   return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
 }
 
-// Starts one program in the work folder and waits for it; the time covers
-// CreateProcessW to the end of the wait.
+// Starts one program in its folder (the work folder unless it has its own)
+// and waits for it; the time covers CreateProcessW to the end of the wait.
 void TimeRun(Program& program, const std::wstring& work, int round) {
+  const std::wstring& folder = program.folder.empty() ? work : program.folder;
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process{};
@@ -178,7 +190,7 @@ void TimeRun(Program& program, const std::wstring& work, int round) {
     std::wstring command_line = program.command_line;
     QueryPerformanceCounter(&start);
     started = CreateProcessW(program.application.c_str(), command_line.data(), nullptr, nullptr,
-                             FALSE, 0, nullptr, work.c_str(), &startup, &process);
+                             FALSE, 0, nullptr, folder.c_str(), &startup, &process);
     if (started == FALSE && (GetLastError() != ERROR_INTERNAL_ERROR || !UnderWine())) {
       break;
     }
@@ -199,7 +211,7 @@ void TimeRun(Program& program, const std::wstring& work, int round) {
   GetExitCodeProcess(process.hProcess, &code);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
-  if (code != 0) {
+  if (code != program.expected_code) {
     ReportFailure(program.name, round,
                   "exit code " + std::to_string(code) + " (" +
                       std::to_string(static_cast<std::int32_t>(code)) + ")");
@@ -220,6 +232,10 @@ void TimeRounds(std::vector<Program*> programs, const Options& options, std::mt1
   for (int round = -kWarmupRounds; round < options.rounds; ++round) {
     std::shuffle(programs.begin(), programs.end(), random);
     for (Program* program : programs) {
+      if (!program->folder.empty()) {
+        TimeRun(*program, work, round);  // started elsewhere: no hand-off file for it
+        continue;
+      }
       // Per run, not per round: a round holds one importer per architecture.
       const std::size_t text = program->consumes_hand_off ? (stored ^= 1) : stored;
       if (!WriteWholeFile(work + L"\\sysfile.cfg", texts.at(text))) {
@@ -395,6 +411,66 @@ bool ParseOptions(std::span<wchar_t*> args, Options& options) {
   return args.size() % 2 == 0;
 }
 
+// Set by the kit's guard once it has backed up HKCU\Software\Tessavo, and by
+// bench/run.sh, whose Wine prefix is the benchmark's own.
+bool KeyGuarded() {
+  std::array<wchar_t, 2> value{};
+  return GetEnvironmentVariableW(L"PROFILE_IMPORT_KEY_GUARD", value.data(),
+                                 static_cast<DWORD>(value.size())) != 0;
+}
+
+// From a network drive every start would read its program over the network,
+// which is not what a program installed on the machine pays.
+bool OnNetworkDrive(const std::wstring& folder) {
+  if (folder.starts_with(L"\\\\")) {
+    return true;
+  }
+  std::array<wchar_t, MAX_PATH> root{};
+  return GetVolumePathNameW(folder.c_str(), root.data(), MAX_PATH) != FALSE &&
+         GetDriveTypeW(root.data()) == DRIVE_REMOTE;
+}
+
+// Copies each program timed from below the benchmark's folder to the same
+// path below the local one, another architecture's folder by its name alone
+// (..\arm64 as arm64), and times the copy. Whatever it made goes into made,
+// in order, so that it can be removed; false after saying why.
+bool TimeLocalCopies(const std::vector<Program*>& programs, const std::wstring& own,
+                     const std::wstring& local, std::vector<std::wstring>& made) {
+  if (CreateDirectoryW(local.c_str(), nullptr) != FALSE) {
+    made.push_back(local);
+  }
+  const std::wstring below = local + L"\\";
+  for (Program* program : programs) {
+    std::wstring relative = program->application.substr(own.size() + 1);
+    while (relative.starts_with(L"..\\")) {
+      relative.erase(0, 3);
+    }
+    const std::wstring copy = below + relative;
+    for (std::size_t at = relative.find(L'\\'); at != std::wstring::npos;
+         at = relative.find(L'\\', at + 1)) {
+      const std::wstring folder = below + relative.substr(0, at);
+      if (CreateDirectoryW(folder.c_str(), nullptr) != FALSE) {
+        made.push_back(folder);
+      }
+    }
+    // The importer is timed twice, with and without a hand-off file: one copy.
+    if (std::find(made.begin(), made.end(), copy) == made.end()) {
+      if (CopyFileW(program->application.c_str(), copy.c_str(), FALSE) == FALSE) {
+        const DWORD error = GetLastError();
+        Print("bench-startup: cannot copy " + Narrow(program->application) + " to " + Narrow(copy) +
+              ": error " + std::to_string(error) + ", " + Narrow(Win32ErrorText(error)) + "\n");
+        return false;
+      }
+      made.push_back(copy);
+      // A read-only file on the share must still be deletable here.
+      SetFileAttributesW(copy.c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    program->application = copy;
+    program->command_line = L"\"" + copy + L"\"";
+  }
+  return true;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -407,6 +483,13 @@ int wmain(int argc, wchar_t** argv) {
         "  importer against its minimal PE; default 200 rounds, bench.json, and\n"
         "  bench-work beside the benchmark\n");
     return kUsageError;
+  }
+  if (!KeyGuarded()) {
+    Print(
+        "bench-startup: refusing to run: it rewrites HKCU\\Software\\Tessavo hundreds of times; "
+        "run run-bench.cmd [ROUNDS] [--seed N] instead, which backs the key up first and puts it "
+        "back afterwards\n");
+    return kNotGuarded;
   }
   if (!options.seeded) {
     LARGE_INTEGER now{};
@@ -426,24 +509,45 @@ int wmain(int argc, wchar_t** argv) {
     work.resize(GetFullPathNameW(options.work.c_str(), MAX_PATH, work.data(), nullptr));
   }
   CreateDirectoryW(work.c_str(), nullptr);
+  const std::wstring no_file = work + L"\\no-file";
+  CreateDirectoryW(no_file.c_str(), nullptr);
+  std::vector<std::wstring> made;  // the local copies and their folders
+  const auto remove_work_files = [&] {
+    for (auto path = made.rbegin(); path != made.rend(); ++path) {
+      if (DeleteFileW(path->c_str()) == FALSE) {
+        RemoveDirectoryW(path->c_str());
+      }
+    }
+    RemoveDirectoryW(no_file.c_str());
+    DeleteFileW((work + L"\\sysfile.cfg").c_str());
+    DeleteFileW((work + L"\\import.bat").c_str());
+    RemoveDirectoryW(work.c_str());
+  };
   std::array<wchar_t, MAX_PATH> system{};
   GetSystemDirectoryW(system.data(), MAX_PATH);
   if (!WriteWholeFile(work + L"\\import.bat", kImportBatch)) {
     Print("bench-startup: cannot write " + Narrow(work) + "\\import.bat\n");
+    remove_work_files();
     return 1;
   }
   auto own_program = [&own](const std::string& name, const wchar_t* file) {
     const std::wstring path = own + L"\\" + file;
-    return Program{name, path, L"\"" + path + L"\"", false, {}};
+    return Program{name, path, L"\"" + path + L"\"", false, {}, 0, {}};
   };
   Program importer = own_program("importer", L"profile-import.exe");
   importer.consumes_hand_off = true;
+  // What every logon after the first pays: the same importer, where there is
+  // no hand-off file.
+  Program importer_nofile = own_program("importer_nofile", L"profile-import.exe");
+  importer_nofile.expected_code = kNoProfileFile;
+  importer_nofile.folder = no_file;
   Program minimal = own_program("minimal", L"bench-minimal-pe.exe");
   Program manifest_floor = own_program("manifest_floor", L"bench-manifest-pe.exe");
   Program empty = own_program("empty", L"bench-empty-gui.exe");
   // /d: no AutoRun command of the user's or the machine's runs first.
   Program batch{
-      "batch", std::wstring(system.data()) + L"\\cmd.exe", L"cmd.exe /d /c import.bat", true, {}};
+      "batch", std::wstring(system.data()) + L"\\cmd.exe", L"cmd.exe /d /c import.bat", true, {}, 0,
+      {}};
   // Per other architecture, its importer and its own start-up limit.
   std::vector<Program> others;
   for (const std::wstring& folder : options.architectures) {
@@ -452,20 +556,28 @@ int wmain(int argc, wchar_t** argv) {
     others.back().consumes_hand_off = true;
     others.push_back(own_program("minimal_" + arch, (folder + L"\\bench-minimal-pe.exe").c_str()));
   }
-  std::vector<Program*> timed = {&importer, &minimal, &manifest_floor, &empty};
+  std::vector<Program*> timed = {&importer, &importer_nofile, &minimal, &manifest_floor, &empty};
   std::transform(others.begin(), others.end(), std::back_inserter(timed),
                  [](Program& other) { return &other; });
+  if (OnNetworkDrive(own)) {
+    const std::wstring local = work + L"\\programs";
+    if (!TimeLocalCopies(timed, own, local, made)) {
+      remove_work_files();
+      return 1;
+    }
+    Print("bench-startup: the kit is on a network drive; timing copies in " + Narrow(local) + "\n");
+  }
   TimeRounds(timed, options, random, work);
   TimeRounds({&batch}, options, random, work);
   Series writes{"writes", {}};
   Series flushed{"writes_flush", {}};
   TimeFlush(writes, flushed, options, random);
-  DeleteFileW((work + L"\\sysfile.cfg").c_str());
-  DeleteFileW((work + L"\\import.bat").c_str());
-  RemoveDirectoryW(work.c_str());
+  remove_work_files();
 
   Print("                             median ms   p10 ms   p90 ms    runs\n");
-  Print(Row("profile-import.exe", importer.ms) + Row("minimal PE (start-up limit)", minimal.ms) +
+  Print(Row("profile-import.exe", importer.ms) +
+        Row("profile-import.exe, no file", importer_nofile.ms) +
+        Row("minimal PE (start-up limit)", minimal.ms) +
         Row("minimal PE + its manifest", manifest_floor.ms) +
         Row("empty C-runtime program", empty.ms) + Row("cmd /d /c import.bat", batch.ms) +
         Row("4 value writes", writes.ms) + Row("4 value writes + flush", flushed.ms));
@@ -474,6 +586,8 @@ int wmain(int argc, wchar_t** argv) {
     Print(ArchitectureReport(others[i], others[i + 1], others_json));
   }
   const double ratio_minimal = Median(importer.ms) / Median(minimal.ms);
+  const std::string nofile_manifest_floor =
+      "nofile/manifest-floor=" + Fixed(Median(importer_nofile.ms) / Median(manifest_floor.ms), 2);
   const std::string importer_manifest_floor =
       "importer/manifest-floor=" + Fixed(Median(importer.ms) / Median(manifest_floor.ms), 2);
   const std::string manifest_floor_minimal =
@@ -495,8 +609,8 @@ int wmain(int argc, wchar_t** argv) {
   }
   json += "\"writes\":" + JsonArray(writes.ms) + ",\"writes_flush\":" + JsonArray(flushed.ms) +
           "},\"importer_minimal_by_architecture\":{" + others_json + "},\"manifest_floor\":\"" +
-          importer_manifest_floor + " " + manifest_floor_minimal + "\",\"summary\":\"" + summary +
-          "\"}\n";
+          nofile_manifest_floor + " " + importer_manifest_floor + " " + manifest_floor_minimal +
+          "\",\"summary\":\"" + summary + "\"}\n";
   FILE* out = _wfopen(options.json.c_str(), L"wb");
   if (out == nullptr || std::fwrite(json.data(), 1, json.size(), out) != json.size() ||
       std::fclose(out) != 0) {
@@ -509,6 +623,7 @@ int wmain(int argc, wchar_t** argv) {
     Print("bench-startup: " + std::to_string(failures) + " run(s) went wrong (see above)\n");
   }
   // The manifest's share on lines of their own, so that the last line keeps its form.
-  Print(importer_manifest_floor + "\n" + manifest_floor_minimal + "\n" + summary + "\n");
+  Print(nofile_manifest_floor + "\n" + importer_manifest_floor + "\n" + manifest_floor_minimal +
+        "\n" + summary + "\n");
   return failures == 0 ? 0 : 1;
 }

@@ -16,7 +16,8 @@
 #       importer; each with its architecture's minimal PE
 #   build/release/SHA256SUMS  the executables (beside it: x64, x86\, arm64\) and the zips
 # With SIGN_PFX set (and SIGN_PASSWORD_FILE, SIGN_TIMESTAMP_URL if needed) the
-# executables are signed first, so the sums and the zips are of the signed files.
+# executables are signed first, so the sums and the zips are of the signed files,
+# and every other program in the kit before it is zipped.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -70,6 +71,13 @@ cp "${tree[x86]}/started-by-explorer.exe" "$package/$kit/"
 cp "$out/arm64/profile-import.exe" "${tree[arm64]}/bench-minimal-pe.exe" "$package/$kit/arm64/"
 cp "${tree[x64]}"/samples/*.cfg "$package/$kit/samples/"
 cp "${tree[x64]}"/samples/*.cfg "$package/$kit/x86/samples/"
+# The kit's other programs signed alike, so that app control and SmartScreen
+# treat the importer and the floors it is timed against the same way.
+if [ -n "${SIGN_PFX:-}" ]; then
+  mapfile -d '' unsigned < <(find "$package/$kit" -name '*.exe' ! -name profile-import.exe \
+    ! -name profile-check.exe -print0 | LC_ALL=C sort -z)
+  scripts/sign.sh "${sign[@]}" "${unsigned[@]}"
+fi
 # The administrator's README in each zip, made from the same pages as the
 # repository's, for Notepad: the version, then the README up to its list of
 # pages, then the pages an administrator needs. A link to a section carried
