@@ -4,6 +4,7 @@
 
 add_executable(e2e_tests
   e2e/check_agreement_e2e_test.cpp
+  e2e/e2e_main.cpp
   e2e/e2e_support.cpp
   e2e/import_e2e_test.cpp
   e2e/robustness_e2e_test.cpp
@@ -11,16 +12,20 @@ add_executable(e2e_tests
 target_compile_definitions(e2e_tests PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
 target_include_directories(e2e_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(e2e_tests PRIVATE check_report profile_core project_warnings
-  GTest::gtest_main advapi32)
-target_link_options(e2e_tests PRIVATE -static)
+  GTest::gtest advapi32)
+target_link_options(e2e_tests PRIVATE -municode -static)
 add_dependencies(e2e_tests profile-import profile-check)
 
-# The test kit's commands ask it whether a double-click in Explorer started them.
-add_executable(started-by-explorer kit/started_by_explorer.cpp)
-target_compile_definitions(started-by-explorer PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
-target_link_options(started-by-explorer PRIVATE -municode -static -s)
-target_link_libraries(started-by-explorer PRIVATE project_warnings)
+# The test kit's runner: the suites and the benchmark, with the profile key
+# backed up around them. Shipped for x64 and x86.
+add_executable(kit-runner kit/kit_runner.cpp kit/key_guard.cpp)
+target_compile_definitions(kit-runner PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
+target_link_options(kit-runner PRIVATE -municode -static -s)
+target_link_libraries(kit-runner PRIVATE project_warnings advapi32 shell32)
 
+# The end-to-end suite runs only where the key is backed up or throwaway, as
+# in this build's own Wine prefix.
+set(key_guard PROFILE_IMPORT_KEY_GUARD=ctest)
 
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   # The 32-bit suites run whole, one Wine start each: the x64 build already
@@ -29,7 +34,7 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   add_test(NAME x86.e2e_tests COMMAND e2e_tests)
   set_tests_properties(x86.unit_tests PROPERTIES
     FIXTURES_REQUIRED wine LABELS "${WINE_LOADER_LABELS}")
-  set_tests_properties(x86.e2e_tests PROPERTIES
+  set_tests_properties(x86.e2e_tests PROPERTIES ENVIRONMENT ${key_guard}
     FIXTURES_REQUIRED wine RESOURCE_LOCK profile_key_and_workdir LABELS "${WINE_LOADER_LABELS}")
   return()
 endif()
@@ -47,7 +52,7 @@ gtest_discover_tests(e2e_tests
   NO_PRETTY_VALUES
   DISCOVERY_TIMEOUT 300
   TEST_PREFIX "e2e."
-  PROPERTIES FIXTURES_REQUIRED wine RESOURCE_LOCK profile_key_and_workdir)
+  PROPERTIES ENVIRONMENT ${key_guard} FIXTURES_REQUIRED wine RESOURCE_LOCK profile_key_and_workdir)
 
 # On a machine of another ANSI code page the checker and the importer still
 # agree: Wine gives a process the code page of its Unix locale (ru_RU: 1251).
@@ -55,6 +60,6 @@ add_test(NAME e2e.checker_agrees_in_code_page_1251
   COMMAND e2e_tests
     --gtest_filter=Files/CheckerAgreesWithImporter.SameExitCodeAndSameTexts/sample_cp1251)
 set_tests_properties(e2e.checker_agrees_in_code_page_1251 PROPERTIES
-  ENVIRONMENT LC_ALL=ru_RU.UTF-8
+  ENVIRONMENT "LC_ALL=ru_RU.UTF-8;${key_guard}"
   PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] 1 test\\."
   FIXTURES_REQUIRED wine RESOURCE_LOCK profile_key_and_workdir)

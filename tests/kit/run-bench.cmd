@@ -1,46 +1,26 @@
 @echo off
-rem Measures what a run of profile-import costs on this machine:
-rem bench-startup.exe times it against the start-up limit, an empty program
-rem and the batch file it replaces, and the flush of the profile key.
-rem   run-bench.cmd [ROUNDS]    200 rounds by default, about a minute
-rem The importer and the batch file rewrite HKCU\Software\Tessavo; kit-guard.cmd
-rem backs it up first and puts it back afterwards, as for the tests.
-setlocal EnableExtensions
-set "kit=%~dp0"
-set "rounds=%~1"
-if "%rounds%"=="" set "rounds=200"
-set "code=2"
-rem Results and work files of this machine and user's own, as run-tests.cmd's.
-set "run=%COMPUTERNAME%-%USERNAME%"
-set "results=results\%run%"
-set "work=bench-work-%run%"
-pushd "%kit%"
-if errorlevel 1 goto :no_folder
-call kit-guard.cmd begin run-bench
-if errorlevel 1 goto :finish
+rem Runs the profile-import start-up benchmark on this machine and reports:
+rem   run-bench.cmd [ROUNDS] [--seed N]    200 rounds by default, about a minute
+rem kit-runner.exe does the work, HKCU\Software\Tessavo's backup and restore
+rem included. This file finds it by its full path and hands it the arguments
+rem in a variable, never on a command line, so nothing in them is run; with
+rem delayed expansion off, so a ! in the folder's path stays.
+setlocal EnableExtensions DisableDelayedExpansion
+set "runner=%~dp0kit-runner.exe"
+if /i not "%PROCESSOR_ARCHITECTURE%"=="AMD64" if /i not "%PROCESSOR_ARCHITEW6432%"=="AMD64" set "runner=%~dp0x86\kit-runner.exe"
+rem Unquoted, so that a quoted "&" stays inside its quotes.
+set KIT_ARGS=%*
+rem Tells the runner whether a double-click started this, so it waits for a key.
+setlocal EnableDelayedExpansion
+set "KIT_CMDCMDLINE=!CMDCMDLINE!"
+setlocal DisableDelayedExpansion
+if not exist "%runner%" goto :missing
+"%runner%" bench
+exit /b %ERRORLEVEL%
 
-if not exist "%results%\" mkdir "%results%"
-rem Every importer the machine runs, each against its own architecture's
-rem minimal PE; the x86 benchmark where x64 programs may not run.
-set "machine=%PROCESSOR_ARCHITECTURE%"
-if defined PROCESSOR_ARCHITEW6432 set "machine=%PROCESSOR_ARCHITEW6432%"
-set "bench=.\bench-startup.exe --arch x86"
-if /i not "%machine%"=="AMD64" set "bench=.\x86\bench-startup.exe"
-if /i "%machine%"=="ARM64" set "bench=.\x86\bench-startup.exe --arch ..\arm64"
-echo run-bench: timing %rounds% rounds on %machine%; the report follows when they are done
-%bench% --rounds %rounds% --work "%work%" --json "%results%\bench.json" >"%results%\bench.txt" 2>&1
-set "code=%ERRORLEVEL%"
-if exist "%work%\" rd /s /q "%work%"
-call kit-guard.cmd end run-bench
-if errorlevel 1 set "code=2"
-echo Results: "%kit%%results%\bench.json", "%kit%%results%\bench.txt"
-rem The report last, so that its last line, the one to quote, ends the output.
-type "%results%\bench.txt"
-goto :finish
-
-:no_folder
-echo run-bench: cannot change to the kit folder "%kit%"
-:finish
-popd
-call "%kit%kit-guard.cmd" pause
-exit /b %code%
+rem Started from inside the zip, Explorer unpacks this file alone.
+:missing
+echo run-bench: "%runner%" is not there. Extract All first: right-click the zip, Extract All, then run run-bench.cmd in the folder it makes.
+setlocal EnableDelayedExpansion
+if not defined CI if /i not "!KIT_CMDCMDLINE:/c=!"=="!KIT_CMDCMDLINE!" pause
+exit /b 2

@@ -1,0 +1,22 @@
+// The end-to-end suite deletes HKCU\Software\Tessavo in every test, so it
+// runs only when something that backs the key up started it: the kit's
+// runner, or CTest in a throwaway Wine prefix. Listing the tests touches
+// nothing. A wide main, so arguments outside the ANSI code page survive.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+int wmain(int argc, wchar_t** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  if (!GTEST_FLAG_GET(list_tests) &&
+      GetEnvironmentVariableW(L"PROFILE_IMPORT_KEY_GUARD", nullptr, 0) == 0) {
+    std::fputs(
+        "e2e_tests: refusing to run: every test deletes HKCU\\Software\\Tessavo; run "
+        "run-tests.cmd instead, which backs the key up first and puts it back afterwards\n",
+        stderr);
+    return 2;
+  }
+  return RUN_ALL_TESTS();
+}
