@@ -11,8 +11,8 @@
 #   build/release/profile-import-<version>-windows-tests.zip  the test kit: one
 #       folder with the x64 executables, the Windows test suites and the samples
 #       they read, the benchmark and its programs, run-tests.cmd, run-bench.cmd
-#       (both through kit-guard.cmd) and README.txt; x86\ with the x86
-#       executables, suites, samples and benchmark; arm64\ with the ARM64
+#       (both through kit-runner.exe) and README.txt; x86\ with the x86
+#       executables, suites, samples, benchmark and runner; arm64\ with the ARM64
 #       importer; each with its architecture's minimal PE
 #   build/release/SHA256SUMS  the executables (beside it: x64, x86\, arm64\) and the zips
 # With SIGN_PFX set (and SIGN_PASSWORD_FILE, SIGN_TIMESTAMP_URL if needed) the
@@ -37,13 +37,10 @@ declare -A tree=([x64]=build/release-tree [x86]=build/release-tree-x86 [arm64]=b
 declare -A folder=([x64]="" [x86]=x86/ [arm64]=arm64/)
 executables=(profile-import.exe profile-check.exe)
 # The kit's own programs: the suites, the benchmark and the programs it times
-# beside the importer, and the check its commands make before they close.
+# beside the importer, and the runner that guards the key around them; the
+# x86 ones serve 32-bit Windows and Windows on ARM.
 kit_programs=(unit_tests.exe e2e_tests.exe bench-startup.exe bench-minimal-pe.exe
-  bench-manifest-pe.exe bench-empty-gui.exe)
-# The x86 benchmark serves 32-bit Windows and Windows on ARM; the x86 check
-# runs on every Windows.
-x86_kit_programs=(unit_tests.exe e2e_tests.exe bench-startup.exe bench-minimal-pe.exe
-  bench-manifest-pe.exe bench-empty-gui.exe)
+  bench-manifest-pe.exe bench-empty-gui.exe kit-runner.exe)
 rm -rf "$package" "$out"
 mkdir -p "$out/x86" "$out/arm64" "$package/$kit/samples" "$package/$kit/x86/samples" "$package/$kit/arm64"
 for arch in x64 x86; do
@@ -66,8 +63,7 @@ cp "$out/x86/profile-check.exe" "$out/arm64/"
 # The kit tests the very files shipped, signed or not.
 cp "${executables[@]/#/$out/}" "${kit_programs[@]/#/${tree[x64]}/}" tests/kit/*.cmd \
   tests/kit/README.txt "$package/$kit/"
-cp "${executables[@]/#/$out/x86/}" "${x86_kit_programs[@]/#/${tree[x86]}/}" "$package/$kit/x86/"
-cp "${tree[x86]}/started-by-explorer.exe" "$package/$kit/"
+cp "${executables[@]/#/$out/x86/}" "${kit_programs[@]/#/${tree[x86]}/}" "$package/$kit/x86/"
 cp "$out/arm64/profile-import.exe" "${tree[arm64]}/bench-minimal-pe.exe" "$package/$kit/arm64/"
 cp "${tree[x64]}"/samples/*.cfg "$package/$kit/samples/"
 cp "${tree[x64]}"/samples/*.cfg "$package/$kit/x86/samples/"
