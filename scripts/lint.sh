@@ -33,7 +33,7 @@ printf '%s\n' "${windows[@]}" | xargs -P 2 -n 1 "${tidy[@]}" -p build/windows "$
 cppcheck --quiet --error-exitcode=1 --std=c++20 --language=c++ --inline-suppr --library=googletest --library=windows \
   --enable=warning,style,performance,portability --suppress=missingIncludeSystem \
   --suppress='unusedStructMember:tests/*' \
-  -I . -I tests app platform profile store check tests/unit tests/support tests/fuzz tests/e2e \
+  -I . -I tests app platform profile store check tests/unit tests/support tests/fuzz tests/e2e tests/kit \
   bench
 
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror

@@ -25,6 +25,24 @@ Key::~Key() {
   }
 }
 
+std::wstring TimeText(const SYSTEMTIME& time, std::wstring_view date_separator,
+                      std::wstring_view middle, std::wstring_view time_separator) {
+  auto two = [](WORD value) {
+    return std::wstring(value < 10 ? L"0" : L"") + std::to_wstring(value);
+  };
+  std::wstring text = std::to_wstring(time.wYear);
+  text.append(date_separator).append(two(time.wMonth)).append(date_separator);
+  text.append(two(time.wDay)).append(middle).append(two(time.wHour)).append(time_separator);
+  return text.append(two(time.wMinute)).append(time_separator).append(two(time.wSecond));
+}
+
+std::wstring UtcStamp(std::wstring_view date_separator, std::wstring_view middle,
+                      std::wstring_view time_separator) {
+  SYSTEMTIME now{};
+  GetSystemTime(&now);
+  return TimeText(now, date_separator, middle, time_separator);
+}
+
 void PrintLine(std::wstring_view line) {
   const std::wstring text = std::wstring(line) + L"\r\n";
   const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
@@ -66,16 +84,11 @@ std::wstring Hkcu(const std::wstring& path) {
 }
 
 std::wstring Stamp(const SYSTEMTIME& time) {
-  std::array<wchar_t, 32> text{};
-  std::swprintf(text.data(), text.size(), L"%04u-%02u-%02u %02u:%02u:%02u UTC", time.wYear,
-                time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond);
-  return text.data();
+  return TimeText(time, L"-", L" ", L":") + L" UTC";
 }
 
 std::wstring Now() {
-  SYSTEMTIME now{};
-  GetSystemTime(&now);
-  return Stamp(now);
+  return UtcStamp(L"-", L" ", L":") + L" UTC";
 }
 
 LSTATUS OpenKey(HKEY parent, const std::wstring& path, REGSAM access, Key& key) {
@@ -102,15 +115,31 @@ std::wstring ReadText(HKEY key, const wchar_t* name) {
   return text.data();
 }
 
-std::wstring LastWritten(HKEY key) {
-  FILETIME written{};
-  SYSTEMTIME time{};
-  if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                       nullptr, nullptr, &written) != ERROR_SUCCESS ||
-      FileTimeToSystemTime(&written, &time) == FALSE) {
-    return L"unknown";
+// When anything in the tree was last written: a key's own time does not
+// change when a value of a subkey does.
+FILETIME NewestWrite(HKEY key) {
+  FILETIME newest{};
+  DWORD subkeys = 0;
+  RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
+                   nullptr, nullptr, &newest);
+  for (DWORD i = 0; i < subkeys; ++i) {
+    std::array<wchar_t, 256> name{};
+    auto size = static_cast<DWORD>(name.size());
+    Key sub;
+    if (RegEnumKeyExW(key, i, name.data(), &size, nullptr, nullptr, nullptr, nullptr) ==
+            ERROR_SUCCESS &&
+        RegOpenKeyExW(key, name.data(), 0, KEY_READ, sub.out()) == ERROR_SUCCESS) {
+      const FILETIME written = NewestWrite(sub.get());
+      newest = CompareFileTime(&written, &newest) > 0 ? written : newest;
+    }
   }
-  return Stamp(time);
+  return newest;
+}
+
+std::wstring LastWritten(HKEY key) {
+  const FILETIME written = NewestWrite(key);
+  SYSTEMTIME time{};
+  return FileTimeToSystemTime(&written, &time) != FALSE ? Stamp(time) : L"unknown";
 }
 
 struct Value {
@@ -191,11 +220,12 @@ std::wstring FirstDifference(HKEY a, HKEY b, const std::wstring& where) {
     Key sub_b;
     const LSTATUS open_a = OpenKey(a, name, KEY_READ, sub_a);
     const LSTATUS open_b = OpenKey(b, name, KEY_READ, sub_b);
+    std::wstring path = where;
+    path.append(L"\\").append(name);
     if (open_a != ERROR_SUCCESS || open_b != ERROR_SUCCESS) {
-      return where + L"\\" + name + L" cannot be opened: " +
-             ErrorText(open_a != ERROR_SUCCESS ? open_a : open_b);
+      return path + L" cannot be opened: " + ErrorText(open_a != ERROR_SUCCESS ? open_a : open_b);
     }
-    std::wstring difference = FirstDifference(sub_a.get(), sub_b.get(), where + L"\\" + name);
+    std::wstring difference = FirstDifference(sub_a.get(), sub_b.get(), path);
     if (!difference.empty()) {
       return difference;
     }

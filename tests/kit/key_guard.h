@@ -59,6 +59,11 @@ class KeyGuard {
   HANDLE lock_ = nullptr;  // held until the process ends: a crash or logoff frees it
 };
 
+// A time as digits with the separators given, e.g. 2026-12-09 21:50:00.
+std::wstring TimeText(const SYSTEMTIME& time, std::wstring_view date_separator,
+                      std::wstring_view middle, std::wstring_view time_separator);
+std::wstring UtcStamp(std::wstring_view date_separator, std::wstring_view middle,
+                      std::wstring_view time_separator);
 // Writes a line to the console (or, redirected, as UTF-8).
 void PrintLine(std::wstring_view line);
 std::wstring ErrorText(DWORD error);

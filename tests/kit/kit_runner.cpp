@@ -77,16 +77,14 @@ std::wstring Machine() {
   return emulated.empty() ? Environment(L"PROCESSOR_ARCHITECTURE") : emulated;
 }
 
-// Machine, domain (or the machine again, for a local account), user and time:
-// a local and a domain user of one name, or two clones of one VM, never meet.
+// Machine, domain (or the machine again, for a local account), user, time and
+// process: a local and a domain user of one name, two clones of one VM, or two
+// runs started within one second never share a folder.
 std::wstring RunName() {
-  SYSTEMTIME now{};
-  GetSystemTime(&now);
-  std::array<wchar_t, 24> stamp{};
-  std::swprintf(stamp.data(), stamp.size(), L"%04u%02u%02uT%02u%02u%02uZ", now.wYear, now.wMonth,
-                now.wDay, now.wHour, now.wMinute, now.wSecond);
+  const std::wstring stamp =
+      kit::UtcStamp(L"", L"T", L"") + L"Z-" + std::to_wstring(GetCurrentProcessId());
   return Environment(L"COMPUTERNAME") + L"-" + Environment(L"USERDOMAIN") + L"-" +
-         Environment(L"USERNAME") + L"-" + stamp.data();
+         Environment(L"USERNAME") + L"-" + stamp;
 }
 
 bool MakeFolder(const std::wstring& path) {
@@ -96,17 +94,19 @@ bool MakeFolder(const std::wstring& path) {
 void RemoveTree(const std::wstring& path) {
   WIN32_FIND_DATAW found{};
   const HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
-  for (BOOL more = search != INVALID_HANDLE_VALUE; more != FALSE;
-       more = FindNextFileW(search, &found)) {
+  for (bool more = search != INVALID_HANDLE_VALUE; more;
+       more = FindNextFileW(search, &found) != FALSE) {
     const std::wstring name = static_cast<const wchar_t*>(found.cFileName);
     if (name == L"." || name == L"..") {
       continue;
     }
+    std::wstring entry = path;
+    entry.append(L"\\").append(name);
     if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-      RemoveTree(path + L"\\" + name);
+      RemoveTree(entry);
     } else {
-      SetFileAttributesW((path + L"\\" + name).c_str(), FILE_ATTRIBUTE_NORMAL);
-      DeleteFileW((path + L"\\" + name).c_str());
+      SetFileAttributesW(entry.c_str(), FILE_ATTRIBUTE_NORMAL);
+      DeleteFileW(entry.c_str());
     }
   }
   if (search != INVALID_HANDLE_VALUE) {
@@ -167,9 +167,11 @@ std::wstring CodeText(DWORD code) {
   if (code < 0x10000) {
     return std::to_wstring(code);
   }
-  std::array<wchar_t, 16> hex{};
-  std::swprintf(hex.data(), hex.size(), L"0x%08lX", static_cast<unsigned long>(code));
-  return std::wstring(hex.data()) + L" (" + std::to_wstring(static_cast<std::int32_t>(code)) + L")";
+  std::wstring hex = L"0x";
+  for (int shift = 28; shift >= 0; shift -= 4) {
+    hex += L"0123456789ABCDEF"[(code >> shift) & 0xF];
+  }
+  return hex + L" (" + std::to_wstring(static_cast<std::int32_t>(code)) + L")";
 }
 
 struct Started {
@@ -222,7 +224,9 @@ struct Counts {
 
 long Attribute(std::string_view tag, std::string_view name) {
   const std::size_t at = tag.find(" " + std::string(name) + "=\"");
-  return at == std::string_view::npos ? 0 : std::atol(tag.data() + at + name.size() + 3);
+  return at == std::string_view::npos
+             ? 0
+             : std::strtol(tag.substr(at + name.size() + 3).data(), nullptr, 10);
 }
 
 void Replace(std::string& text, std::string_view from, std::string_view to) {
@@ -257,7 +261,7 @@ class TestRun {
     }
     kit::PrintLine(suite.description);
     SetEnvironmentVariableW(L"PROFILE_IMPORT_UNDER_TEST",
-                            *suite.importer ? suite.importer : nullptr);
+                            std::wstring_view(suite.importer).empty() ? nullptr : suite.importer);
     const std::string xml_name = std::string(suite.result) + ".xml";
     const std::wstring xml = work_ + L"\\" + Wide(xml_name);
     DeleteFileW(xml.c_str());
@@ -498,12 +502,14 @@ int RunBench(const std::wstring& kit_folder, const std::wstring& work, const std
 // The command line's arguments, then those the command file passed in
 // KIT_ARGS, split as a command line is.
 std::vector<std::wstring> Arguments(int argc, wchar_t** argv) {
-  std::vector<std::wstring> args(argv, argv + argc);
+  const std::span<wchar_t*> given(argv, static_cast<std::size_t>(argc));
+  std::vector<std::wstring> args(given.begin(), given.end());
   const std::wstring passed = Environment(L"KIT_ARGS");
   int count = 0;
   wchar_t** split = passed.empty() ? nullptr : CommandLineToArgvW((L"x " + passed).c_str(), &count);
   if (split != nullptr) {
-    args.insert(args.end(), split + 1, split + count);
+    const std::span<wchar_t*> more(split, static_cast<std::size_t>(count));
+    args.insert(args.end(), more.begin() + 1, more.end());
     LocalFree(static_cast<void*>(split));
   }
   return args;

@@ -1,17 +1,22 @@
 #!/usr/bin/env bash
-# Unpacks the Windows test kit into a fresh folder with a space in its name
-# inside a Wine prefix, puts a sentinel under HKCU\Software\Tessavo, and runs
+# Unpacks the Windows test kit into a fresh folder with a space and a caret in
+# its name inside a Wine prefix, puts a key of tricky values under
+# HKCU\Software\Tessavo (quotes, backslashes, %PATH%, !, non-ASCII, empty,
+# the default value, every value type, a nested subkey with a space) that must
+# come back byte for byte after every run, and runs
+#   the suites and the benchmark started directly: both refuse;
 #   run-tests.cmd in full: exit 0, every listed test counted, the XML written,
-#   the sentinel back;
+#   while run-bench.cmd by the same user refuses at once;
+#   run-tests.cmd with a filter that matches no test: a failure;
 #   run-bench.cmd for a few rounds with the key absent: exit 0, the report's
-#   last line, the JSON file, the key absent again;
-#   run-tests.cmd with the kit's do-nothing PE as profile-import.exe, a few
-#   end-to-end cases and the backup of an "interrupted" run left: a non-zero
-#   exit, failures counted, the interrupted run's backup restored first, the
-#   sentinel back;
-#   two users sharing the kit folder (the second prefix is the second user's
-#   registry): the first interrupted after its backup, the second's run must
-#   leave its own key as it was, and the first's backup restore the first's.
+#   last four lines, the JSON file, the key absent again;
+#   run-tests.cmd killed in the middle of a suite, then a newer value stored
+#   by "a later logon", then a second user (a second prefix is the second
+#   user's registry) running the kit from the same folder, untouched by the
+#   first's pending backup;
+#   run-tests.cmd with the kit's do-nothing PE as profile-import.exe: a
+#   non-zero exit, failures counted, the killed run's backup restored after
+#   the newer key was kept aside.
 # Where the 32-bit Wine cannot start (a kernel without 32-bit support), the
 # kit's x86 leg fails at its first start of each x86 program: it is reported
 # as not run, a run that failed for that alone counts as exit 0, and every
@@ -24,13 +29,16 @@ mkdir -p "$3"
 second_prefix=$(realpath "$3")
 source "$(dirname "$0")/../../scripts/wine-env.sh"
 key='HKCU\Software\Tessavo'
-work="$WINEPREFIX/drive_c/kit test"
+kit_key='HKCU\Software\profile-import-kit'
+work="$WINEPREFIX/drive_c/kit test^"
 failures=0
 fail() {
   echo "FAIL: $*"
   failures=$((failures + 1))
 }
 x86_refusal=$(wine32_refusal) || [ $? -eq 1 ]
+# Only the kit's runner may say the key is guarded.
+unset PROFILE_IMPORT_KEY_GUARD CI
 
 rm -rf "$work"
 mkdir -p "$work"
@@ -42,40 +50,62 @@ WINEPREFIX=$second_prefix "$wineserver" -p
 [ -e "$second_prefix/system.reg" ] || WINEPREFIX=$second_prefix "$wine64" wineboot -i >/dev/null 2>&1
 trap '"$wineserver" -k; WINEPREFIX=$second_prefix "$wineserver" -k' EXIT
 
+{
+  printf '\xff\xfe'
+  iconv -f UTF-8 -t UTF-16LE <<'REG'
+Windows Registry Editor Version 5.00
+
+[HKEY_CURRENT_USER\Software\Tessavo]
+@="the default value"
+"Quotes"="say \"hi\" & <go>"
+"Backslashes"="C:\\path\\to\\"
+"Percent and bang"="%PATH%;!x!;^"
+"Non-ASCII"="Müller, Ωμέγα, мир, 日本"
+"Empty"=""
+"Expand"=hex(2):25,00,54,00,45,00,4d,00,50,00,25,00,5c,00,78,00,00,00
+"Multi"=hex(7):61,00,00,00,62,00,20,00,63,00,00,00,00,00
+"Binary"=hex:00,ff,10,0d,0a
+"Qword"=hex(b):01,02,03,04,05,06,07,08
+"Dword"=dword:00000007
+
+[HKEY_CURRENT_USER\Software\Tessavo\Mirandel]
+"RegCorp"="a real profile"
+
+[HKEY_CURRENT_USER\Software\Tessavo\Kit Sentinel\Deeper key]
+@=hex(2):25,00,54,00,45,00,4d,00,50,00,25,00,00,00
+REG
+} >"$work/tricky.reg"
 "$wine64" reg delete "$key" /f >/dev/null 2>&1 || true
-"$wine64" reg add "$key" /v Sentinel /t REG_SZ /d "set before the kit ran" /f >/dev/null
-"$wine64" reg add "$key\\Mirandel" /v RegCorp /t REG_SZ /d "a real profile" /f >/dev/null
-"$wine64" reg add "$key\\Kit Sentinel" /v Count /t REG_DWORD /d 7 /f >/dev/null
-"$wine64" reg add "$key\\Kit Sentinel\\Deeper" /ve /t REG_EXPAND_SZ /d '%TEMP%\x' /f >/dev/null
+"$wine64" reg delete "$kit_key" /f >/dev/null 2>&1 || true
+"$wine64" reg import "$("$wine64" winepath -w "$work/tricky.reg")" >/dev/null 2>&1
 "$wine64" reg export "$key" "$work/before.reg" /y >/dev/null
 expected="$work/before.reg"
-# Where kit-guard.cmd keeps the backup of the prefix's user; none is left from before.
-user_state() {
-  state=$("$wine64" winepath -u "$("$wine64" cmd /c 'echo %LOCALAPPDATA%' | tr -d '\r')")/profile-import-kit
-  rm -rf "$state"
+# Sets $code and $summary from one command's run whose output is in $log.
+check_run() {
+  local name=$1
+  [ -z "$x86_refusal" ] || x86_leg_only_failed_to_start "$name"
+  summary=$(tr -d '\r' <"$log" | grep -E '^[0-9]+ passed, [0-9]+ failed, [0-9]+ skipped, [0-9]+ incomplete$' || true)
+  echo "$name: exit $code: ${summary:-$(tr -d '\r' <"$log" | tail -1)}"
+  rm -f "$work/after.reg"
+  "$wine64" reg export "$key" "$work/after.reg" /y >/dev/null 2>&1 || true
+  # Absent before and after, or the same export.
+  { [ ! -e "$expected" ] && [ ! -e "$work/after.reg" ]; } || cmp -s "$expected" "$work/after.reg" ||
+    fail "$name: $key is not as it was before the run"
+  ! "$wine64" reg query "$kit_key\\Backup" >/dev/null 2>&1 || fail "$name: the backup was left behind"
 }
-user_state
-# Runs one of the kit's commands; sets $code and $summary, keeps the output in $log.
+# Runs one of the kit's commands (or a program of the kit) and checks it.
 run_kit() {
   local name=$1
   log="$work/$name.log"
   shift
   set +e
-  (cd "$kit" && "$wine64" cmd /c "$@") >"$log" 2>&1 </dev/null
+  (cd "$kit" && "$wine64" "$@") >"$log" 2>&1 </dev/null
   code=$?
   set -e
-  # The kit's Explorer check is an x86 program too: where it cannot start,
-  # cmd's complaint about it, after the report, is left out.
-  [ -z "$x86_refusal" ] || sed -i '/started-by-explorer\.exe/d' "$log"
-  summary=$(tr -d '\r' <"$log" | grep -E '^[0-9]+ passed, [0-9]+ failed, [0-9]+ skipped$' || true)
-  echo "$*: exit $code: ${summary:-$(tr -d '\r' <"$log" | tail -1)}"
-  [ -z "$x86_refusal" ] || x86_leg_only_failed_to_start "$name"
-  rm -f "$work/after.reg"
-  "$wine64" reg export "$key" "$work/after.reg" /y >/dev/null 2>&1 || true
-  # Absent before and after, or the same export.
-  { [ ! -e "$expected" ] && [ ! -e "$work/after.reg" ]; } || cmp -s "$expected" "$work/after.reg" ||
-    fail "$key is not as it was before the run"
-  [ ! -e "$state/tessavo-backup.reg" ] || fail "the backup was left behind"
+  check_run "$name"
+}
+newest_results() {
+  ls -td "$kit"/results/*/ 2>/dev/null | head -1
 }
 
 # Where the x86 leg cannot start, a run's exit 1 is taken for 0 if it came
@@ -84,31 +114,39 @@ run_kit() {
 # case of the x64 suite on the x86 importer could not start it (Wine's error
 # 1359); the benchmark's failures are all x86 programs not starting.
 x86_leg_only_failed_to_start() {
-  local results=("$kit"/results/*/) failed suite others
-  [ "$code" -eq 1 ] || return 0
+  local results failed suite others
+  [ "$code" -eq 1 ] && ! grep -q 'no test ran' "$log" || return 0
+  results=$(newest_results)
   if [ "$1" = bench ]; then
-    failed=$(grep -o '"failures":[0-9]*' "${results[0]}bench.json" | cut -d: -f2) || return 0
+    failed=$(grep -o '"failures":[0-9]*' "${results}bench.json" | cut -d: -f2) || return 0
     [ "$failed" -gt 0 ] && [ "$failed" -eq "$(tr -d '\r' <"$log" |
       grep -cE '^bench-startup: [a-z]+_x86, [^:]+: could not start .*\\x86\\[a-z-]+\.exe: error 1359,')" ] ||
       return 0
   else
     for suite in x86-unit_tests x86-e2e_tests; do
-      [ ! -e "${results[0]}$suite.xml" ] || return 0
+      [ ! -e "${results}$suite.xml" ] || return 0
     done
-    others=$(tr -d '\r' <"$log" | grep -E '^run-tests: .* ended with exit code' |
-      grep -vE '^run-tests: x86-(unit|e2e)_tests ended' || true)
+    others=$(tr -d '\r' <"$log" | grep -E '^run-tests: .* (ended with exit code|could not start)' |
+      grep -vE '^run-tests: x86-(unit|e2e)_tests (ended|could not start)' || true)
     [ -z "$others" ] || return 0
     for suite in unit_tests e2e_tests; do
-      grep -q '<testsuites [^>]*failures="0"' "${results[0]}$suite.xml" || return 0
+      grep -q '<testsuites [^>]*failures="0"' "${results}$suite.xml" || return 0
     done
     awk '/<testcase /{failed = 0; start = 0} /<failure /{failed = 1}
       /<failure [^>]*could not start [^>]*\\x86\\profile-import\.exe \(attempt 3\): error 1359 /{start = 1}
       /<\/testcase>/{if (failed && !start) bad = 1} END{exit bad}' \
-      "${results[0]}x86-importer-x64-e2e_tests.xml" || return 0
+      "${results}x86-importer-x64-e2e_tests.xml" || return 0
   fi
   echo "$1: not run: the kit's x86 leg; the 32-bit Wine cannot start on this kernel: $x86_refusal"
   code=0
 }
+
+# Started by hand, the programs that rewrite the key refuse and touch nothing.
+for program in e2e_tests.exe bench-startup.exe; do
+  run_kit "direct-$program" "$program"
+  [ "$code" -eq 2 ] && grep -q "refusing to run: .* instead" "$log" ||
+    fail "$program started directly did not refuse (exit $code)"
+done
 
 # An x64 machine runs both architectures' suites, and the x64 end-to-end
 # suite once more against the x86 importer.
@@ -121,57 +159,92 @@ for run in "$wine64 unit_tests" "$wine64 e2e_tests" "${x86_suites[@]/#/$wine32 x
   listed=$((listed + n))
 done
 
-run_kit full run-tests.cmd
+# The full run; once it has backed the key up, the same user's benchmark
+# must refuse at once.
+log="$work/full.log"
+(cd "$kit" && exec "$wine64" cmd /c run-tests.cmd) >"$log" 2>&1 </dev/null &
+full=$!
+for _ in $(seq 300); do
+  grep -q 'backed up' "$log" && break
+  sleep 0.2
+done
+(cd "$kit" && "$wine64" cmd /c run-bench.cmd 2) >"$work/twice.log" 2>&1 </dev/null && twice=0 || twice=$?
+[ "$twice" -eq 2 ] && grep -q 'another kit run of this user is under way' "$work/twice.log" ||
+  fail "a second run by the same user did not refuse (exit $twice)"
+set +e
+wait "$full"
+code=$?
+set -e
+check_run full
 [ "$code" -eq 0 ] || fail "the full run exited with $code"
 read -r passed _ failed _ skipped _ <<<"$summary"
 [ $((passed + failed + skipped)) -eq "$listed" ] || fail "the summary does not count the $listed listed tests"
 for xml in unit_tests e2e_tests "${x86_suites[@]/#/x86-}" x86-importer-x64-e2e_tests; do
-  grep -qs '<testsuites tests=' "$kit"/results/*/"$xml.xml" || fail "no results/*/$xml.xml"
+  grep -qs '<testsuites tests=' "$(newest_results)$xml.xml" || fail "no results/*/$xml.xml"
 done
+grep -qs '<testsuite name="x86-importer-x64-e2e_tests\.' "$(newest_results)x86-importer-x64-e2e_tests.xml" ||
+  fail "the second end-to-end run's JUnit suites are not named apart"
+[ -n "$x86_refusal" ] || tr -d '\r' <"$log" | tail -1 | grep -qx 'run-tests: PASSED' ||
+  fail "the full run does not end with PASSED"
+
+run_kit no-test cmd /c run-tests.cmd --gtest_filter=NoSuchTest.*
+[ "$code" -eq 1 ] && grep -q 'no test ran' "$log" || fail "a filter matching no test did not fail (exit $code)"
 
 # The benchmark runs where the key does not exist, as on most machines: it must be absent again.
 "$wine64" reg delete "$key" /f >/dev/null
 expected="$work/absent.reg"
-run_kit bench run-bench.cmd 3
+run_kit bench cmd /c run-bench.cmd 3 --seed 7
 expected="$work/before.reg"
 [ "$code" -eq 0 ] || fail "run-bench.cmd exited with $code"
-tr -d '\r' <"$log" | tail -2 | head -1 | grep -qE '^manifest-floor/minimal=[0-9]+\.[0-9]{2}$' ||
-  fail "run-bench.cmd does not report the manifest floor before its summary line"
+tr -d '\r' <"$log" | tail -4 | head -3 | tr '\n' ' ' |
+  grep -qE '^nofile/manifest-floor=[0-9]+\.[0-9]{2} importer/manifest-floor=[0-9]+\.[0-9]{2} manifest-floor/minimal=[0-9]+\.[0-9]{2} $' ||
+  fail "run-bench.cmd does not report the no-file run and the manifest floor before its summary line"
 tr -d '\r' <"$log" | tail -1 | grep -qE '^importer/minimal=[0-9]+\.[0-9]{2} importer/empty=[0-9]+\.[0-9]{2} batch/importer=[0-9]+\.[0-9] flush_ms=-?[0-9]+\.[0-9]{2}$' ||
   fail "run-bench.cmd does not end with the benchmark's summary line"
-grep -qs '"times_ms":{"importer":\[[0-9]' "$kit"/results/*/bench.json || fail "no results/*/bench.json"
+grep -qs '"times_ms":{"importer":\[[0-9]' "$(newest_results)bench.json" || fail "no results/*/bench.json"
+"$wine64" reg import "$("$wine64" winepath -w "$work/tricky.reg")" >/dev/null 2>&1
 
-cp "$kit/profile-import.exe" "$work/profile-import.exe"
-cp "$kit/bench-minimal-pe.exe" "$kit/profile-import.exe"
-mkdir -p "$state"
-cp "$work/before.reg" "$state/tessavo-backup.reg"
-"$wine64" reg add "$key" /v LeftByAnInterruptedRun /t REG_SZ /d x /f >/dev/null
-"$wine64" reg delete "$key\\Kit Sentinel" /f >/dev/null 2>&1 || true
-run_kit broken run-tests.cmd '--gtest_filter=ImportEndToEnd.CreatesMissingKeyAndParent:ImportEndToEnd.NoFileCreatesNothing:*ImportsAcceptedFile*'
-[ "$code" -ne 0 ] || fail "the run with a broken importer exited 0"
-[[ "$summary" =~ ^[0-9]+\ passed,\ [1-9][0-9]*\ failed ]] || fail "the run with a broken importer counts no failure"
-grep -q 'interrupted run' "$log" || fail "the interrupted run's backup was not said to be restored"
+# Killed in the middle of the end-to-end suite, as by a crash or a logoff;
+# then a later logon stores a newer profile.
+log="$work/killed.log"
+(cd "$kit" && exec "$wine64" cmd /c run-tests.cmd) >"$log" 2>&1 </dev/null &
+killed=$!
+for _ in $(seq 600); do
+  grep -q 'end-to-end tests' "$log" && break
+  sleep 0.1
+done
+sleep 1
+pkill -9 -f 'kit-runner\.exe' || fail "no runner to kill"
+pkill -9 -f 'e2e_tests\.exe' || true
+wait "$killed" || true
+"$wine64" reg query "$kit_key\\Backup" >/dev/null 2>&1 || fail "the killed run left no backup"
+"$wine64" reg add "$key\\Mirandel" /v RegCorp /t REG_SZ /d "stored by a later logon" /f >/dev/null
 
-# The first user's run stops after its backup, having changed the key; the
-# second user, with a registry of their own, runs the kit from the same folder.
-cp "$work/profile-import.exe" "$kit/profile-import.exe"
-(cd "$kit" && "$wine64" cmd /c kit-guard.cmd begin run-tests) >"$work/first.log" 2>&1 </dev/null
-"$wine64" reg add "$key" /v LeftByTheFirstUser /t REG_SZ /d x /f >/dev/null
-first_state=$state
+# The second user, with a registry of their own, runs the kit from the same
+# folder meanwhile: nothing of the first's is theirs.
 export WINEPREFIX=$second_prefix
-user_state
 "$wine64" reg delete "$key" /f >/dev/null 2>&1 || true
 "$wine64" reg add "$key" /v Sentinel /t REG_SZ /d "the second user's own" /f >/dev/null
 "$wine64" reg export "$key" "$work/second.reg" /y >/dev/null
 expected="$work/second.reg"
-run_kit second run-tests.cmd --gtest_filter=ImportEndToEnd.NoFileCreatesNothing
+run_kit second cmd /c run-tests.cmd --gtest_filter=ImportEndToEnd.NoFileCreatesNothing
 [ "$code" -eq 0 ] || fail "the second user's run exited with $code"
-! grep -q 'interrupted run' "$log" || fail "the second user's run took the first's backup for its own"
+! grep -q 'found the backup of a run that did not finish' "$log" || fail "the second user's run found a backup of the first's"
 export WINEPREFIX=$(realpath "$2")
-state=$first_state
 expected="$work/before.reg"
-run_kit first-again run-tests.cmd --gtest_filter=ImportEndToEnd.NoFileCreatesNothing
-grep -q 'interrupted run' "$log" || fail "the first user's next run did not restore from their backup"
+
+# The first user's next run keeps the newer key aside, restores the backup
+# before anything else, and still restores it after a run that fails.
+cp "$kit/profile-import.exe" "$work/profile-import.exe"
+cp "$kit/bench-minimal-pe.exe" "$kit/profile-import.exe"
+run_kit broken cmd /c run-tests.cmd '--gtest_filter=ImportEndToEnd.CreatesMissingKeyAndParent:ImportEndToEnd.NoFileCreatesNothing:*ImportsAcceptedFile*'
+cp "$work/profile-import.exe" "$kit/profile-import.exe"
+[ "$code" -eq 1 ] || fail "the run with a broken importer exited with $code, not 1"
+[[ "$summary" =~ ^[0-9]+\ passed,\ [1-9][0-9]*\ failed ]] || fail "the run with a broken importer counts no failure"
+grep -q 'found the backup of a run that did not finish' "$log" || fail "the killed run's backup was not said to be restored"
+"$wine64" reg query "$kit_key" /s 2>/dev/null | tr -d '\r' | grep -q 'stored by a later logon' ||
+  fail "the newer key was not kept aside before the backup was restored"
+"$wine64" reg delete "$kit_key" /f >/dev/null 2>&1 || true
 
 if [ "$failures" -ne 0 ]; then
   for log in "$work"/*.log; do
@@ -180,4 +253,4 @@ if [ "$failures" -ne 0 ]; then
   done
   exit 1
 fi
-echo "the test kit runs, reports and restores $key"
+echo "the test kit runs, reports, refuses when it must, and restores $key byte for byte"
