@@ -477,18 +477,16 @@ int RunBench(const std::wstring& kit_folder, const std::wstring& work, const std
           ? Started{false, GetLastError()}
           : RunProgram(bench,
                        arguments + others + L" --work " + Quoted(work + L"\\bench") + L" --json " +
-                           Quoted(work + L"\\bench.json"),
+                           Quoted(results + L"\\bench.json"),
                        work, output);
   if (output != INVALID_HANDLE_VALUE) {
     CloseHandle(output);
   }
   const bool restored = guard.End() == kit::GuardStatus::kReady;
   const std::string text = ReadFileBytes(report);
-  const bool kept = WriteFileBytes(results + L"\\bench.txt", text) &&
-                    CopyFileW((work + L"\\bench.json").c_str(), (results + L"\\bench.json").c_str(),
-                              FALSE) != FALSE;
+  const bool kept = WriteFileBytes(results + L"\\bench.txt", text);
   kit::PrintLine(L"Results: \"" + results + L"\\bench.json\", \"" + results + L"\\bench.txt\"" +
-                 (kept ? L"" : L" (not all could be written)"));
+                 (kept ? L"" : L" (bench.txt could not be written)"));
   if (!run.ok) {
     kit::PrintLine(L"run-bench: cannot start " + bench + L": " + kit::ErrorText(run.code));
   }
