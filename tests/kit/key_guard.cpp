@@ -289,7 +289,7 @@ std::wstring UserSid() {
   if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) == FALSE) {
     return {};
   }
-  std::array<BYTE, 256> buffer{};
+  alignas(TOKEN_USER) std::array<BYTE, 256> buffer{};
   DWORD size = 0;
   const BOOL read = GetTokenInformation(token, TokenUser, buffer.data(),
                                         static_cast<DWORD>(buffer.size()), &size);

@@ -77,18 +77,49 @@ std::wstring Machine() {
   return emulated.empty() ? Environment(L"PROCESSOR_ARCHITECTURE") : emulated;
 }
 
-// Machine, domain (or the machine again, for a local account), user, time and
-// process: a local and a domain user of one name, two clones of one VM, or two
-// runs started within one second never share a folder.
-std::wstring RunName() {
-  const std::wstring stamp =
-      kit::UtcStamp(L"", L"T", L"") + L"Z-" + std::to_wstring(GetCurrentProcessId());
+// The time and the process: two runs started within one second differ.
+std::wstring RunStamp() {
+  return kit::UtcStamp(L"", L"T", L"") + L"Z-" + std::to_wstring(GetCurrentProcessId());
+}
+
+// Machine, domain (or the machine again, for a local account) and user: a
+// local and a domain user of one name, or two clones of one VM, never meet.
+std::wstring RunName(const std::wstring& stamp) {
   return Environment(L"COMPUTERNAME") + L"-" + Environment(L"USERDOMAIN") + L"-" +
          Environment(L"USERNAME") + L"-" + stamp;
 }
 
 bool MakeFolder(const std::wstring& path) {
   return CreateDirectoryW(path.c_str(), nullptr) != FALSE || GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+// gtest joins its XML's name to the working folder, which it reads by a
+// narrow path in the ANSI code page; %TEMP% holds the user's name, which may
+// be in a script that code page cannot spell.
+bool SpelledInAnsi(const std::wstring& path) {
+  BOOL lossy = FALSE;
+  return GetACP() == CP_UTF8 || (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, path.c_str(), -1,
+                                                     nullptr, 0, nullptr, &lossy) > 0 &&
+                                 lossy == FALSE);
+}
+
+// Local and of this run alone: in %TEMP%, by its short name if need be, else
+// in %ProgramData%. Empty if none can be made.
+std::wstring WorkFolder(const std::wstring& stamp) {
+  std::array<wchar_t, MAX_PATH + 1> path{};
+  GetTempPathW(static_cast<DWORD>(path.size()), path.data());
+  std::wstring work = std::wstring(path.data()) + L"profile-import-kit-" + stamp;
+  if (MakeFolder(work) && SpelledInAnsi(work)) {
+    return work;
+  }
+  const DWORD length =
+      GetShortPathNameW(work.c_str(), path.data(), static_cast<DWORD>(path.size()));
+  if (length > 0 && length < path.size() && SpelledInAnsi(path.data())) {
+    return path.data();
+  }
+  RemoveDirectoryW(work.c_str());
+  work = Environment(L"ProgramData") + L"\\profile-import-kit-" + stamp;
+  return MakeFolder(work) ? work : std::wstring();
 }
 
 void RemoveTree(const std::wstring& path) {
@@ -531,11 +562,10 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring name = tests ? L"run-tests" : L"run-bench";
   SetConsoleCtrlHandler(OnControl, TRUE);
   const std::wstring kit_folder = KitFolder();
-  const std::wstring run_name = RunName();
-  // Local and of this run alone: the suites' work files and their XML.
-  std::array<wchar_t, MAX_PATH + 1> temp{};
-  GetTempPathW(static_cast<DWORD>(temp.size()), temp.data());
-  const std::wstring work = std::wstring(temp.data()) + L"profile-import-kit-" + run_name;
+  const std::wstring stamp = RunStamp();
+  const std::wstring run_name = RunName(stamp);
+  // The suites' work files and their XML.
+  const std::wstring work = WorkFolder(stamp);
   // Results beside the kit when its folder can be written, else the user's own.
   std::wstring results = kit_folder + L"\\results";
   if (!MakeFolder(results) || !MakeFolder(results + L"\\" + run_name)) {
@@ -545,9 +575,9 @@ int wmain(int argc, wchar_t** argv) {
     MakeFolder(results);
   }
   results += L"\\" + run_name;
-  if (!MakeFolder(work) || !MakeFolder(results)) {
-    kit::PrintLine(name + L": cannot create \"" + work + L"\" or \"" + results +
-                   L"\"; nothing was run");
+  if (work.empty() || !MakeFolder(results)) {
+    kit::PrintLine(name + L": cannot create a work folder in %TEMP% or %ProgramData%, or \"" +
+                   results + L"\"; nothing was run");
     return Finish(kRefused);
   }
   kit::KeyGuard guard(name);
