@@ -159,15 +159,21 @@ for run in "$wine64 unit_tests" "$wine64 e2e_tests" "${x86_suites[@]/#/$wine32 x
   listed=$((listed + n))
 done
 
+# Starts run-tests.cmd in full in the background, logging to $log, and
+# returns once its output shows the pattern; $! is its process.
+start_full_run() {
+  log="$work/$1.log"
+  (cd "$kit" && exec "$wine64" cmd /c run-tests.cmd) >"$log" 2>&1 </dev/null &
+  for _ in $(seq 600); do
+    grep -q "$2" "$log" && return
+    sleep 0.1
+  done
+}
+
 # The full run; once it has backed the key up, the same user's benchmark
 # must refuse at once.
-log="$work/full.log"
-(cd "$kit" && exec "$wine64" cmd /c run-tests.cmd) >"$log" 2>&1 </dev/null &
+start_full_run full 'backed up'
 full=$!
-for _ in $(seq 300); do
-  grep -q 'backed up' "$log" && break
-  sleep 0.2
-done
 (cd "$kit" && "$wine64" cmd /c run-bench.cmd 2) >"$work/twice.log" 2>&1 </dev/null && twice=0 || twice=$?
 [ "$twice" -eq 2 ] && grep -q 'another kit run of this user is under way' "$work/twice.log" ||
   fail "a second run by the same user did not refuse (exit $twice)"
@@ -206,13 +212,8 @@ grep -qs '"times_ms":{"importer":\[[0-9]' "$(newest_results)bench.json" || fail 
 
 # Killed in the middle of the end-to-end suite, as by a crash or a logoff;
 # then a later logon stores a newer profile.
-log="$work/killed.log"
-(cd "$kit" && exec "$wine64" cmd /c run-tests.cmd) >"$log" 2>&1 </dev/null &
+start_full_run killed 'end-to-end tests'
 killed=$!
-for _ in $(seq 600); do
-  grep -q 'end-to-end tests' "$log" && break
-  sleep 0.1
-done
 sleep 1
 pkill -9 -f 'kit-runner\.exe' || fail "no runner to kill"
 pkill -9 -f 'e2e_tests\.exe' || true
