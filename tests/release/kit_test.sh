@@ -196,6 +196,10 @@ grep -qs '<testsuite name="x86-importer-x64-e2e_tests\.' "$(newest_results)x86-i
 run_kit no-test cmd /c run-tests.cmd --gtest_filter=NoSuchTest.*
 [ "$code" -eq 1 ] && grep -q 'no test ran' "$log" || fail "a filter matching no test did not fail (exit $code)"
 
+# Arguments are text: a quoted & runs nothing, and what is not accepted is refused.
+run_kit injected cmd /c 'run-bench.cmd "2&echo INJECTED"'
+[ "$code" -eq 2 ] && ! tr -d '\r' <"$log" | grep -qx INJECTED || fail "run-bench.cmd ran what its argument held (exit $code)"
+
 # The benchmark runs where the key does not exist, as on most machines: it must be absent again.
 "$wine64" reg delete "$key" /f >/dev/null
 expected="$work/absent.reg"
