@@ -361,6 +361,7 @@ GuardStatus KeyGuard::Begin() {
     const std::wstring side = std::wstring(kKitKey) + L"\\Key as found " + Now();
     const std::wstring problem = TakeSnapshot(side);
     if (!problem.empty()) {
+      DeleteTree(side);
       Say(L"refusing to run: found the backup of a run that did not finish, but " + problem);
       return GuardStatus::kRefused;
     }

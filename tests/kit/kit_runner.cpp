@@ -323,13 +323,14 @@ class TestRun {
     Replace(report, "name=\"AllTests\"", "name=\"" + std::string(suite.result) + "\"");
     Replace(report, "<testsuite name=\"", "<testsuite name=\"" + prefix);
     Replace(report, " classname=\"", " classname=\"" + prefix);
-    if (reported && !WriteFileBytes(results_ + L"\\" + Wide(xml_name), report)) {
+    const bool written = reported && WriteFileBytes(results_ + L"\\" + Wide(xml_name), report);
+    if (reported && !written) {
       kit::PrintLine(L"run-tests: cannot write " + results_ + L"\\" + Wide(xml_name));
-      ++counts_.incomplete;
-    }
-    if (!reported || (run.code != 0 && failed == 0)) {
+    } else if (!reported || (run.code != 0 && failed == 0)) {
       kit::PrintLine(L"run-tests: " + Wide(suite.result) + L" ended with exit code " +
                      CodeText(run.code) + L" without reporting its results");
+    }
+    if (!written || (run.code != 0 && failed == 0)) {
       ++counts_.incomplete;
     }
   }
