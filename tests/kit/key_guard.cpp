@@ -105,14 +105,14 @@ bool DeleteTree(const std::wstring& path) {
   return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
 }
 
-std::wstring ReadText(HKEY key, const wchar_t* name) {
-  std::array<wchar_t, 64> text{};
-  auto size = static_cast<DWORD>(sizeof(text));
-  if (RegGetValueW(key, nullptr, name, RRF_RT_REG_SZ, nullptr, text.data(), &size) !=
-      ERROR_SUCCESS) {
-    return {};
-  }
-  return text.data();
+// A short text value; the status says whether it could be read.
+LSTATUS ReadText(HKEY key, const wchar_t* name, std::wstring& text) {
+  std::array<wchar_t, 64> buffer{};
+  auto size = static_cast<DWORD>(sizeof(buffer));
+  const LSTATUS status =
+      RegGetValueW(key, nullptr, name, RRF_RT_REG_SZ, nullptr, buffer.data(), &size);
+  text = status == ERROR_SUCCESS ? buffer.data() : L"";
+  return status;
 }
 
 // When anything in the tree was last written: a key's own time does not
@@ -233,6 +233,31 @@ std::wstring FirstDifference(HKEY a, HKEY b, const std::wstring& where) {
   return {};
 }
 
+// The first key of the tree the user may not write or delete, or empty: the
+// tests could delete such a tree only in part, and the restore could not
+// put it back.
+std::wstring FirstLockedKey(const std::wstring& path) {
+  Key key;
+  const LSTATUS status =
+      OpenKey(HKEY_CURRENT_USER, path, KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY | DELETE, key);
+  if (status == ERROR_FILE_NOT_FOUND) {
+    return {};
+  }
+  Listing listing;
+  const LSTATUS listed = status == ERROR_SUCCESS ? List(key.get(), listing) : status;
+  if (listed != ERROR_SUCCESS) {
+    return Hkcu(path) + L" (" + ErrorText(listed) + L")";
+  }
+  for (const std::wstring& name : listing.subkeys) {
+    std::wstring sub = path;
+    std::wstring locked = FirstLockedKey(sub.append(L"\\").append(name));
+    if (!locked.empty()) {
+      return locked;
+    }
+  }
+  return {};
+}
+
 // Copies the guarded key (or that it does not exist) into path, checks the
 // copy, and only then marks it complete: a snapshot without its time was cut
 // short and holds nothing to restore.
@@ -306,6 +331,10 @@ std::wstring UserSid() {
 
 }  // namespace
 
+std::wstring CurrentUserSid() {
+  return UserSid();
+}
+
 void KeyGuard::Say(std::wstring_view line) const {
   PrintLine(name_ + L": " + std::wstring(line));
 }
@@ -341,14 +370,28 @@ GuardStatus KeyGuard::Begin() {
     Say(L"refusing to run: cannot take this user's kit lock: " + ErrorText(GetLastError()));
     return GuardStatus::kRefused;
   }
+  const std::wstring locked = FirstLockedKey(kGuardedKey);
+  if (!locked.empty()) {
+    Say(L"refusing to run: " + locked + L" cannot be opened to write and delete; nothing was " +
+        L"changed. The tests would delete the key only in part.");
+    return GuardStatus::kRefused;
+  }
   Key backup;
   const LSTATUS status = OpenKey(HKEY_CURRENT_USER, kBackupKey, KEY_READ, backup);
   if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
     Say(L"refusing to run: cannot read " + Hkcu(kBackupKey) + L": " + ErrorText(status));
     return GuardStatus::kRefused;
   }
-  const std::wstring taken = status == ERROR_SUCCESS ? ReadText(backup.get(), kTakenValue) : L"";
+  std::wstring taken;
+  const LSTATUS marked =
+      status == ERROR_SUCCESS ? ReadText(backup.get(), kTakenValue, taken) : ERROR_FILE_NOT_FOUND;
   backup = Key();
+  // Only a backup without its time was cut short before anything ran.
+  if (marked != ERROR_SUCCESS && marked != ERROR_FILE_NOT_FOUND) {
+    Say(L"refusing to run: the time of the backup in " + Hkcu(kBackupKey) + L" cannot be read: " +
+        ErrorText(marked) + L"; it is left as it is");
+    return GuardStatus::kRefused;
+  }
   if (!taken.empty()) {
     // The key may have changed since (a real import, a vendor program): it is
     // kept aside before the backup replaces it.
@@ -387,14 +430,18 @@ GuardStatus KeyGuard::Begin() {
 
 GuardStatus KeyGuard::Restore() {
   Key backup;
-  LSTATUS status = OpenKey(HKEY_CURRENT_USER, kBackupKey, KEY_READ, backup);
-  const std::wstring taken = status == ERROR_SUCCESS ? ReadText(backup.get(), kTakenValue) : L"";
+  LSTATUS status = OpenKey(HKEY_CURRENT_USER, kBackupKey, KEY_ALL_ACCESS, backup);
+  std::wstring taken;
   DWORD existed = 0;
   auto size = static_cast<DWORD>(sizeof(existed));
-  if (taken.empty() || RegGetValueW(backup.get(), nullptr, kExistedValue, RRF_RT_REG_DWORD, nullptr,
-                                    &existed, &size) != ERROR_SUCCESS) {
+  Key copy;
+  // Everything the restore needs is opened before the key is deleted.
+  if (status != ERROR_SUCCESS || ReadText(backup.get(), kTakenValue, taken) != ERROR_SUCCESS ||
+      RegGetValueW(backup.get(), nullptr, kExistedValue, RRF_RT_REG_DWORD, nullptr, &existed,
+                   &size) != ERROR_SUCCESS ||
+      (existed != 0 && OpenKey(backup.get(), kCopyName, KEY_READ, copy) != ERROR_SUCCESS)) {
     Say(L"cannot restore " + Hkcu(kGuardedKey) + L": its backup in " + Hkcu(kBackupKey) +
-        L" cannot be read");
+        L" cannot be read; the key is left as it is");
     return GuardStatus::kNotRestored;
   }
   std::wstring problem;
@@ -402,12 +449,8 @@ GuardStatus KeyGuard::Restore() {
   if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
     problem = L"it cannot be deleted: " + ErrorText(status);
   } else if (existed != 0) {
-    Key copy;
     Key restored;
-    status = OpenKey(backup.get(), kCopyName, KEY_READ, copy);
-    if (status == ERROR_SUCCESS) {
-      status = CreateKey(HKEY_CURRENT_USER, kGuardedKey, restored);
-    }
+    status = CreateKey(HKEY_CURRENT_USER, kGuardedKey, restored);
     if (status == ERROR_SUCCESS) {
       status = RegCopyTreeW(copy.get(), nullptr, restored.get());
     }
@@ -426,8 +469,12 @@ GuardStatus KeyGuard::Restore() {
     SayHowToFinish(taken);
     return GuardStatus::kNotRestored;
   }
+  copy = Key();
+  // Its time goes first: a backup cut short while being deleted is then one
+  // that holds nothing to restore, never one that restores a part.
+  status = RegDeleteValueW(backup.get(), kTakenValue);
   backup = Key();
-  if (!DeleteTree(kBackupKey)) {
+  if (status != ERROR_SUCCESS || !DeleteTree(kBackupKey)) {
     // Left there, it would be restored over a later key by the next run.
     Say(L"restored, but its backup cannot be deleted; delete it by hand: reg delete \"" +
         Hkcu(kBackupKey) + L"\" /f");
@@ -439,11 +486,19 @@ GuardStatus KeyGuard::Restore() {
 }
 
 GuardStatus KeyGuard::End() {
-  const GuardStatus status = Restore();
-  if (status == GuardStatus::kReady) {
-    Say(L"restored " + Hkcu(kGuardedKey) +
-        L" exactly as it was before the run (compared value by value)");
+  // The console's close handler and the run may both get here: one restores,
+  // the other waits for it.
+  AcquireSRWLockExclusive(&ending_);
+  if (!ended_) {
+    ended_ = true;
+    end_status_ = Restore();
+    if (end_status_ == GuardStatus::kReady) {
+      Say(L"restored " + Hkcu(kGuardedKey) +
+          L" as it was before the run: its values and subkeys, compared value by value");
+    }
   }
+  const GuardStatus status = end_status_;
+  ReleaseSRWLockExclusive(&ending_);
   return status;
 }
 

@@ -56,6 +56,9 @@ class KeyGuard {
   void SayHowToFinish(const std::wstring& taken) const;
 
   std::wstring name_;
+  SRWLOCK ending_ = SRWLOCK_INIT;
+  bool ended_ = false;
+  GuardStatus end_status_ = GuardStatus::kReady;
   HANDLE lock_ = nullptr;  // held until the process ends: a crash or logoff frees it
 };
 
@@ -64,6 +67,8 @@ std::wstring TimeText(const SYSTEMTIME& time, std::wstring_view date_separator,
                       std::wstring_view middle, std::wstring_view time_separator);
 std::wstring UtcStamp(std::wstring_view date_separator, std::wstring_view middle,
                       std::wstring_view time_separator);
+// The user's SID as text; empty for a service account or one it cannot tell.
+std::wstring CurrentUserSid();
 // Writes a line to the console (or, redirected, as UTF-8).
 void PrintLine(std::wstring_view line);
 std::wstring ErrorText(DWORD error);

@@ -10,9 +10,11 @@
 #include <windows.h>
 // After windows.h, whose types they use.
 #include <conio.h>
+#include <sddl.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdlib>
@@ -32,19 +34,48 @@ constexpr int kRefused = 2;
 constexpr int kNotRestored = 3;
 
 constexpr std::wstring_view kGtestPrefix = L"--gtest_";
-constexpr std::wstring_view kGtestOutput = L"--gtest_output";
+// The runner names the XML; a listing or a flag file runs no test.
+constexpr std::array<std::wstring_view, 3> kGtestRefused = {
+    L"--gtest_output", L"--gtest_list_tests", L"--gtest_flagfile"};
 constexpr std::uint32_t kMostRounds = 100000;
 
 volatile LONG interrupted = 0;
+kit::KeyGuard* guard_to_end = nullptr;
+HANDLE running = nullptr;  // the suite or benchmark under way
 
 // Ctrl+C reaches every program in the console: the suite under way ends, and
-// this one stays to put the key back.
+// this one stays to put the key back. Closing the window leaves a few
+// seconds, enough to end the suite and put the key back at once.
 BOOL WINAPI OnControl(DWORD event) {
+  InterlockedExchange(&interrupted, 1);
   if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
-    InterlockedExchange(&interrupted, 1);
     return TRUE;
   }
+  if (running != nullptr) {
+    TerminateProcess(running, STATUS_CONTROL_C_EXIT);
+  }
+  if (guard_to_end != nullptr) {
+    guard_to_end->End();
+  }
   return FALSE;
+}
+
+// The suites and the benchmark die with this program, however it ends: a
+// suite left running would go on rewriting the key after its restore.
+void EndChildrenWithThisProgram() {
+  const HANDLE job = CreateJobObjectW(nullptr, nullptr);
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (job == nullptr ||
+      SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits)) ==
+          FALSE ||
+      AssignProcessToJobObject(job, GetCurrentProcess()) == FALSE) {
+    // Windows 7 nests no jobs: started inside one, the run goes on without.
+    kit::PrintLine(L"kit-runner: cannot put the suites in a job of their own: " +
+                   kit::ErrorText(GetLastError()) +
+                   L"; if this window is ended, end the suites in it too");
+  }
+  // The handle stays open until the process ends, which closes the job.
 }
 
 std::wstring Environment(const wchar_t* name) {
@@ -118,8 +149,18 @@ std::wstring WorkFolder(const std::wstring& stamp) {
     return path.data();
   }
   RemoveDirectoryW(work.c_str());
+  // Others may write in %ProgramData%: the folder is made new, for this user
+  // and SYSTEM alone, so no one else can put a file in it first.
   work = Environment(L"ProgramData") + L"\\profile-import-kit-" + stamp;
-  return MakeFolder(work) ? work : std::wstring();
+  const std::wstring sddl = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;" + kit::CurrentUserSid() + L")";
+  SECURITY_ATTRIBUTES attributes{sizeof(attributes), nullptr, FALSE};
+  if (ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          sddl.c_str(), SDDL_REVISION_1, &attributes.lpSecurityDescriptor, nullptr) == FALSE) {
+    return {};
+  }
+  const BOOL made = CreateDirectoryW(work.c_str(), &attributes);
+  LocalFree(attributes.lpSecurityDescriptor);
+  return made != FALSE ? work : std::wstring();
 }
 
 void RemoveTree(const std::wstring& path) {
@@ -238,7 +279,9 @@ Started RunProgram(const std::wstring& program, const std::wstring& arguments,
       return {false, error};
     }
   }
+  InterlockedExchangePointer(&running, process.hProcess);
   WaitForSingleObject(process.hProcess, INFINITE);
+  InterlockedExchangePointer(&running, nullptr);
   DWORD code = 0;
   GetExitCodeProcess(process.hProcess, &code);
   CloseHandle(process.hThread);
@@ -399,7 +442,9 @@ bool BenchArguments(std::span<const std::wstring> args, std::wstring& out) {
 bool TestArguments(std::span<const std::wstring> args, std::wstring& out) {
   for (const std::wstring& arg : args) {
     const std::wstring_view text = arg;
-    if (!text.starts_with(kGtestPrefix) || text.starts_with(kGtestOutput)) {
+    if (!text.starts_with(kGtestPrefix) ||
+        std::any_of(kGtestRefused.begin(), kGtestRefused.end(),
+                    [&text](std::wstring_view refused) { return text.starts_with(refused); })) {
       kit::PrintLine(L"run-tests: not accepted: " + Quoted(text) +
                      L". Only --gtest_ options go on to the suites, for example "
                      L"run-tests.cmd --gtest_filter=ImportEndToEnd.*");
@@ -505,12 +550,12 @@ int RunBench(const std::wstring& kit_folder, const std::wstring& work, const std
   kit::PrintLine(L"run-bench: timing on " + machine +
                  L"; the report follows when the rounds are done");
   const Started run =
-      output == INVALID_HANDLE_VALUE
-          ? Started{false, GetLastError()}
-          : RunProgram(bench,
-                       arguments + others + L" --work " + Quoted(work + L"\\bench") + L" --json " +
-                           Quoted(results + L"\\bench.json"),
-                       work, output);
+      output == INVALID_HANDLE_VALUE ? Started{false, GetLastError()}
+      : interrupted != 0             ? Started{false, ERROR_CANCELLED}
+                                     : RunProgram(bench,
+                                                  arguments + others + L" --work " + Quoted(work + L"\\bench") +
+                                                      L" --json " + Quoted(results + L"\\bench.json"),
+                                                  work, output);
   if (output != INVALID_HANDLE_VALUE) {
     CloseHandle(output);
   }
@@ -519,14 +564,23 @@ int RunBench(const std::wstring& kit_folder, const std::wstring& work, const std
   const bool kept = WriteFileBytes(results + L"\\bench.txt", text);
   kit::PrintLine(L"Results: \"" + results + L"\\bench.json\", \"" + results + L"\\bench.txt\"" +
                  (kept ? L"" : L" (bench.txt could not be written)"));
-  if (!run.ok) {
+  if (!run.ok && interrupted == 0) {
     kit::PrintLine(L"run-bench: cannot start " + bench + L": " + kit::ErrorText(run.code));
   }
-  // The report last, so that its last line, the one to quote, ends the output.
+  // The report last, so that its last line, the one to quote, ends the output
+  // of a run that passed; a failure says so after it.
   DWORD written = 0;
   WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written,
             nullptr);
-  return !restored ? kNotRestored : run.ok && run.code == 0 ? kPassed : kFailed;
+  const int code = !restored ? kNotRestored : run.ok && run.code == 0 ? kPassed : kFailed;
+  if (code != kPassed) {
+    kit::PrintLine(L"run-bench: FAILED; " +
+                   std::wstring(!restored ? L"HKCU\\Software\\Tessavo was not put back (see above)"
+                                : interrupted != 0 ? L"interrupted"
+                                : !run.ok          ? L"the benchmark did not start"
+                                                   : L"a run went wrong (see the report)"));
+  }
+  return code;
 }
 
 // The command line's arguments, then those the command file passed in
@@ -562,6 +616,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   const std::wstring name = tests ? L"run-tests" : L"run-bench";
   SetConsoleCtrlHandler(OnControl, TRUE);
+  EndChildrenWithThisProgram();
   const std::wstring kit_folder = KitFolder();
   const std::wstring stamp = RunStamp();
   const std::wstring run_name = RunName(stamp);
@@ -581,13 +636,15 @@ int wmain(int argc, wchar_t** argv) {
                    results + L"\"; nothing was run");
     return Finish(kRefused);
   }
-  kit::KeyGuard guard(name);
+  // Static: the console's close handler may use it until the process ends.
+  static kit::KeyGuard guard(name);
   const kit::GuardStatus begun = guard.Begin();
   if (begun != kit::GuardStatus::kReady) {
     RemoveTree(work);
     RemoveDirectoryW(results.c_str());
     return Finish(begun == kit::GuardStatus::kRefused ? kRefused : kNotRestored);
   }
+  guard_to_end = &guard;
   SetEnvironmentVariableW(kit::kGuardVariable, L"kit-runner");
   const int code = tests ? RunTests(kit_folder, work, results, arguments, guard)
                          : RunBench(kit_folder, work, results, arguments, guard);

@@ -16,7 +16,12 @@ set "KIT_CMDCMDLINE=!CMDCMDLINE!"
 setlocal DisableDelayedExpansion
 if not exist "%runner%" goto :missing
 "%runner%" bench
-exit /b %ERRORLEVEL%
+set "code=%ERRORLEVEL%"
+rem Only the runner's own codes go on; anything else means it did not start
+rem (app control, antivirus) or did not end as it should.
+for %%c in (0 1 2 3) do if "%code%"=="%%c" exit /b %%c
+echo run-bench: kit-runner.exe did not start or ended abnormally (code %code%); run run-bench.cmd again: it restores HKCU\Software\Tessavo first if need be
+exit /b 1
 
 rem Started from inside the zip, Explorer unpacks this file alone.
 :missing
