@@ -32,6 +32,8 @@ command -v git >/dev/null || missing+=(git)
 command -v openssl >/dev/null || missing+=(openssl)
 command -v osslsigncode >/dev/null || missing+=(osslsigncode)
 command -v zip >/dev/null || missing+=(zip)
+# The kit test ends a run mid-suite as a crash would, and looks for what is left.
+command -v pkill >/dev/null || missing+=(procps)
 
 # Wine takes a process's ANSI code page from its Unix locale: ru_RU gives
 # 1251, ja_JP 932, el_GR 1253, he_IL 1255, vi_VN 1258, zh_TW 950.
