@@ -13,7 +13,7 @@ enum class ImportStatus : std::int32_t {
   ReadFailed = -4,        // the file opened but could not be read; file kept
   ProfileRejected = -5,   // the text is not a valid profile; registry untouched, file kept
   FileInaccessible = -6,  // the file is there but cannot be opened; nothing touched, file kept
-  ServiceAccount = -7,    // runs as a service account, or one it cannot tell; file never opened
+  NoUserHive = -7,        // not a person's account, or its hive is not loaded; file never opened
 };
 
 }  // namespace profile_import

@@ -8,11 +8,12 @@
 
 namespace profile_import {
 ImportStatus RunImport(platform::Port& port) {
-  // A service account's hive is its own, which no user ever sees: importing
-  // there would consume the user's file for nothing. Checked before the file
-  // is opened, so it stays for the user's own run.
-  if (FindRunningAccount(port) != RunningAccount::User) {
-    return ImportStatus::ServiceAccount;
+  // A service's hive, or HKEY_USERS\.DEFAULT standing in for a profile not
+  // loaded, is one no user ever sees: importing there would consume the
+  // user's file for nothing. Checked before the file is opened, so it stays
+  // for the user's own run.
+  if (FindRunningAccount(port).kind != AccountKind::User) {
+    return ImportStatus::NoUserHive;
   }
   // The file is closed again before the registry is touched.
   const ProfileFileResult file = ReadProfileFile(port);

@@ -1,48 +1,86 @@
 #pragma once
 
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <string_view>
+
 #include "platform/port.h"
 #include "platform/unique_handle.h"
 
 namespace profile_import {
 
-// Whose account the process runs as, as far as the import cares.
-enum class RunningAccount {
-  User,            // any account but the three below: its hive is a person's
-  LocalSystem,     // S-1-5-18
-  LocalService,    // S-1-5-19
-  NetworkService,  // S-1-5-20
-  Unknown,         // the token could not be read
+// Whose account the process runs as, and whether HKEY_CURRENT_USER is that
+// account's own hive, as far as the import cares.
+enum class AccountKind {
+  User,           // a person's account (S-1-5-21-..., S-1-12-1-...), its hive loaded
+  HiveNotLoaded,  // a person's account whose hive is not loaded: HKCU is HKEY_USERS\.DEFAULT
+  NotAPerson,     // SYSTEM, a service, an application pool: a hive no user sees
+  Unknown,        // the token could not be read
 };
 
+// The SID's text is left unfilled until known: zero-filling it costs the
+// importer's x64 build more than its size budget leaves.
+// NOLINTNEXTLINE(cppcoreguidelines-pro-type-member-init)
+struct RunningAccount {
+  AccountKind kind{AccountKind::Unknown};
+  std::size_t sid_length{};
+  // The SID's text, S-1-5-21-..., and a NUL; not filled when unknown.
+  std::array<char16_t, platform::kSidTextCapacity + 1> sid;
+
+  [[nodiscard]] std::u16string_view SidText() const { return {sid.data(), sid_length}; }
+};
+
+// A person's account has a hive that is the person's own: local and domain
+// accounts are S-1-5-21-..., Microsoft Entra accounts S-1-12-1-.... Every
+// other identity's hive (a service's, an application pool's) no user sees.
 // Inline, like every small step of the importer that needs no table: each
 // function of its own costs the x64 build an unwind entry.
+inline AccountKind KindOfSid(const platform::Sid& sid) {
+  // Revision, count and the big-endian authority as one little-endian word,
+  // then the first sub-authority: a few compares in place of a loop.
+  std::uint64_t head = 0;
+  std::uint32_t first = 0;
+  std::memcpy(&head, sid.data(), sizeof(head));
+  std::memcpy(&first, sid.data() + sizeof(head), sizeof(first));
+  const std::uint64_t without_count = head & ~std::uint64_t{0xFF00};
+  constexpr std::uint64_t kNtAuthority = 0x0500000000000001;     // S-1-5-...
+  constexpr std::uint64_t kEntraAuthority = 0x0C00000000000001;  // S-1-12-...
+  const bool person = (without_count == kNtAuthority && first == 21) ||
+                      (without_count == kEntraAuthority && first == 1);
+  return person ? AccountKind::User : AccountKind::NotAPerson;
+}
+
+// A process started with a user's token but without the user's profile sees
+// HKEY_USERS\.DEFAULT as HKEY_CURRENT_USER; the user's own hive, while it is
+// loaded, is HKEY_USERS\<SID>.
 inline RunningAccount FindRunningAccount(platform::Port& port) {
+  // Not zero-filled: only the length's worth is ever read.
+  RunningAccount account;  // NOLINT(cppcoreguidelines-pro-type-member-init)
   const platform::UniqueToken token{port, port.ntOpenProcessToken().token};
   if (!token) {
-    return RunningAccount::Unknown;
+    return account;
   }
   const platform::TokenUser user = port.ntQueryInformationToken(token.get());
   if (!user.known) {
-    return RunningAccount::Unknown;
+    return account;
   }
-  // S-1-5-<rid>: revision 1, one sub-authority, NT Authority (5), then the rid.
-  constexpr std::size_t kRidAt = 8;
-  constexpr platform::SidPrefix kNtAuthorityRidZero = {1, 1, 0, 0, 0, 0, 0, 5, 0, 0, 0, 0};
-  platform::SidPrefix without_rid = user.sid;
-  without_rid[kRidAt] = 0;
-  if (without_rid != kNtAuthorityRidZero) {
-    return RunningAccount::User;
+  account.sid_length = port.rtlConvertSidToUnicodeString(
+      user.sid, std::span{account.sid}.first<platform::kSidTextCapacity>());
+  if (account.sid_length == 0) {
+    return account;
   }
-  switch (user.sid[kRidAt]) {
-    case 18:
-      return RunningAccount::LocalSystem;
-    case 19:
-      return RunningAccount::LocalService;
-    case 20:
-      return RunningAccount::NetworkService;
-    default:
-      return RunningAccount::User;
+  account.sid[account.sid_length] = u'\0';
+  account.kind = KindOfSid(user.sid);
+  if (account.kind == AccountKind::User) {
+    const platform::UniqueKey hive{port, port.regOpenUserHive(account.sid.data()).key};
+    if (!hive) {
+      account.kind = AccountKind::HiveNotLoaded;
+    }
   }
+  return account;
 }
 
 }  // namespace profile_import

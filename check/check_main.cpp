@@ -51,9 +51,9 @@ constexpr std::string_view kHelp =
     "Refused: fewer than 5 line ends, a line over its limit, a line not valid in the code\n"
     "page, a lone surrogate (UTF-16), or line 6 cut at byte 512.\n"
     "Exit: the importer's code: 0 accepted, -5 refused, -1 no file (or another run has it),\n"
-    "-6 there but cannot be opened, -4 cannot read, -7 runs as a service account (Windows:\n"
-    "SYSTEM, LOCAL SERVICE, NETWORK SERVICE); 2 bad usage. On Windows the file is opened\n"
-    "as the importer opens it, without sharing.\n"
+    "-6 there but cannot be opened, -4 cannot read, -7 not a person's account, or its profile\n"
+    "not loaded (Windows: SYSTEM, a service, runas /noprofile); 2 bad usage. On Windows the\n"
+    "file is opened as the importer opens it, without sharing.\n"
     "--json prints one JSON object (values, lengths, encodings, or the reason).\n"
     "Nothing is written: no registry access, no deletion.\n";
 
@@ -125,8 +125,8 @@ struct OpenedFile {
   std::string why{};
 };
 
-// `refused_account` names the service account this runs as, or gives nothing
-// for a user's own.
+// `refused_account` says why the importer would refuse this account or its
+// hive, or gives nothing for a user's own, loaded.
 int Run(std::span<const std::string> args, OpenedFile (*open)(const std::string&),
         std::string (*refused_account)()) {
   bool json = false;
@@ -161,7 +161,7 @@ int Run(std::span<const std::string> args, OpenedFile (*open)(const std::string&
   const bool from_stdin = path == "-";
   const std::string label = from_stdin ? "<stdin>" : path;
   // The importer looks at its account before the file, and so does its check.
-  CheckedFile file{label, ImportStatus::ServiceAccount, 0, {}, code_page, refused_account()};
+  CheckedFile file{label, ImportStatus::NoUserHive, 0, {}, code_page, refused_account()};
   if (file.unread_because.empty()) {
     OpenedFile opened = from_stdin ? OpenedFile{stdin} : open(path);
     if (opened.stream == nullptr) {
@@ -236,8 +236,8 @@ OpenedFile OpenLikeTheImporter(const std::string& path) {
   const platform::FileResult opened =
       port.createFile(reinterpret_cast<const char16_t*>(wide.c_str()));
   if (opened.file == platform::kInvalidFile) {
-    const bool nothing_to_import = profile_import::OpenFailure(port, opened.error) ==
-                                   profile_import::ProfileFileResult::NotOpened;
+    const bool nothing_to_import =
+        profile_import::OpenFailure(opened) == profile_import::ProfileFileResult::NotOpened;
     return {nullptr,
             nothing_to_import ? ImportStatus::NoProfileFile : ImportStatus::FileInaccessible,
             WhyNotOpened(opened.error, nothing_to_import, wide)};
@@ -251,21 +251,35 @@ OpenedFile OpenLikeTheImporter(const std::string& path) {
   return {_fdopen(descriptor, "rb"), ImportStatus::ReadFailed, ""};
 }
 
+constexpr std::array<std::pair<std::string_view, std::string_view>, 3> kServiceAccounts = {{
+    {"S-1-5-18", "SYSTEM"},
+    {"S-1-5-19", "LOCAL SERVICE"},
+    {"S-1-5-20", "NETWORK SERVICE"},
+}};
+
 std::string RefusedAccount() {
   platform::WindowsPort port;
-  switch (profile_import::FindRunningAccount(port)) {
-    case profile_import::RunningAccount::User:
+  const profile_import::RunningAccount account = profile_import::FindRunningAccount(port);
+  const std::u16string_view sid = account.SidText();
+  const std::string sid_text(sid.begin(), sid.end());  // a SID's text is ASCII
+  switch (account.kind) {
+    case profile_import::AccountKind::User:
       return "";
-    case profile_import::RunningAccount::LocalSystem:
-      return "SYSTEM (S-1-5-18)";
-    case profile_import::RunningAccount::LocalService:
-      return "LOCAL SERVICE (S-1-5-19)";
-    case profile_import::RunningAccount::NetworkService:
-      return "NETWORK SERVICE (S-1-5-20)";
-    case profile_import::RunningAccount::Unknown:
+    case profile_import::AccountKind::HiveNotLoaded:
+      return "this runs as " + sid_text +
+             ", whose profile is not loaded: HKEY_CURRENT_USER is HKEY_USERS\\.DEFAULT";
+    case profile_import::AccountKind::NotAPerson:
+      for (const auto& [service, name] : kServiceAccounts) {
+        if (sid_text == service) {
+          return "this runs as " + std::string(name) + " (" + sid_text + "), a service account";
+        }
+      }
+      return "this runs as " + sid_text +
+             ", not a person's account (a virtual service account, an application pool, ...)";
+    case profile_import::AccountKind::Unknown:
       break;
   }
-  return "an account whose token cannot be read";
+  return "this runs as an account whose token cannot be read";
 }
 
 }  // namespace

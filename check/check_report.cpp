@@ -356,10 +356,10 @@ std::string TextReport(const CheckedFile& file) {
     case ImportStatus::FileInaccessible:
       return file.label + ": cannot open the file (" + file.unread_because +
              "); the importer would exit -6 and keep it\n";
-    case ImportStatus::ServiceAccount:
-      return file.label + ": not read: this runs as " + file.unread_because +
-             ", a service account; the importer would exit -7 without opening the file, which " +
-             "it leaves for the user's own run\n";
+    case ImportStatus::NoUserHive:
+      return file.label + ": not read: " + file.unread_because +
+             "; the importer would exit -7 without opening the file, which it leaves for the " +
+             "user's own run\n";
     case ImportStatus::ReadFailed:
       return file.label + ": cannot read the file\n";
     default:
@@ -399,7 +399,8 @@ std::string JsonReport(const CheckedFile& file) {
     case ImportStatus::FileInaccessible:
       return out + ",\"verdict\":\"not_opened\",\"reason\":" + JsonText(file.unread_because) +
              "}\n";
-    case ImportStatus::ServiceAccount:
+    // The verdict keeps the name that scripts already test for.
+    case ImportStatus::NoUserHive:
       return out + ",\"verdict\":\"service_account\",\"account\":" + JsonText(file.unread_because) +
              "}\n";
     case ImportStatus::ReadFailed:

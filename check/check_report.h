@@ -19,7 +19,8 @@ struct CheckedFile {
   ParsedProfile parsed;
   std::uint32_t code_page = kWindows1252;  // what lines neither ASCII nor UTF-8 were read with
   // Why the file was never read: what kept it from opening ("access denied"),
-  // or the service account the importer refuses ("SYSTEM (S-1-5-18)").
+  // or why the importer refuses the account or its hive ("this runs as SYSTEM
+  // (S-1-5-18), a service account").
   std::string unread_because{};
   // A file without a mark, read as UTF-8, whose non-ASCII text is also text
   // of the code page: a guess either way.

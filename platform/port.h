@@ -34,8 +34,11 @@ inline constexpr NtStatus kStatusSuccess = 0;
 // Windows reports it as ERROR_ACCESS_DENIED, like a refusal.
 inline constexpr NtStatus kStatusDeletePending = 0xC0000056;
 
+// A failed open carries both codes, read at the failure: some errors need
+// the NT status behind them to be told apart.
 struct FileResult {
   PlatformError error{};  // GetLastError's code when the open failed
+  NtStatus status{};      // RtlGetLastNtStatus's, likewise
   RawFile file{kInvalidFile};
 };
 
@@ -52,13 +55,16 @@ struct TokenResult {
   RawToken token{kNoToken};
 };
 
-// The first bytes of a SID: revision, sub-authority count, the six-byte
-// authority and the first sub-authority, little-endian. Enough to tell the
-// well-known one-part SIDs of the service accounts.
-using SidPrefix = std::array<std::uint8_t, 12>;
+// A SID as Windows lays it out: revision, sub-authority count, the six-byte
+// big-endian authority, then the sub-authorities, little-endian; at most
+// SECURITY_MAX_SID_SIZE bytes, zero-filled after its end.
+using Sid = std::array<std::uint8_t, 68>;
+// The longest SID's text: "S-1-", a 48-bit authority, 15 sub-authorities.
+inline constexpr std::size_t kSidTextCapacity = 4 + 15 + 15 * 11;
+
 struct TokenUser {
   bool known{};  // false when the query failed
-  SidPrefix sid{};
+  Sid sid{};
 };
 
 // What GetFileInformationByHandleEx(FileAttributeTagInfo) says of an open file.
@@ -90,13 +96,14 @@ class Port : public AnsiCodePage {
   // NtQueryInformationToken with TokenUser: whose account the process runs as.
   virtual TokenUser ntQueryInformationToken(RawToken token) = 0;
   virtual void ntClose(RawToken token) = 0;
+  // RtlConvertSidToUnicodeString into the caller's buffer (no allocation):
+  // the SID's text, S-1-5-21-...; its length in code units, 0 on failure.
+  virtual std::size_t rtlConvertSidToUnicodeString(const Sid& sid,
+                                                   std::span<char16_t, kSidTextCapacity> out) = 0;
 
-  // CreateFileW: GENERIC_READ, no sharing, OPEN_EXISTING. kInvalidFile and
-  // GetLastError's code on failure.
+  // CreateFileW: GENERIC_READ, no sharing, OPEN_EXISTING. kInvalidFile,
+  // GetLastError's code and RtlGetLastNtStatus's on failure.
   virtual FileResult createFile(const char16_t* name) = 0;
-  // RtlGetLastNtStatus: the NT status behind the last failed call's error,
-  // which some errors need to be told apart. Valid straight after that call.
-  virtual NtStatus rtlGetLastNtStatus() = 0;
   // ReadFile: one read of up to buffer.size() bytes. The byte count is not reported.
   virtual bool readFile(RawFile file, std::span<std::uint8_t> buffer) = 0;
   virtual void closeHandle(RawFile file) = 0;
@@ -112,6 +119,9 @@ class Port : public AnsiCodePage {
   // handle is closed. Not reported: a file left unmarked simply stays.
   virtual void setFileDispositionInfo(RawFile file) = 0;
 
+  // RegOpenKeyExW under HKEY_USERS for KEY_QUERY_VALUE: the hive of the
+  // user whose SID's text is given, there only while it is loaded.
+  virtual KeyResult regOpenUserHive(const char16_t* sid) = 0;
   // RegOpenKeyExW / RegCreateKeyExW under HKEY_CURRENT_USER with KEY_ALL_ACCESS.
   virtual KeyResult regOpenKeyEx(const char16_t* path) = 0;
   virtual KeyResult regCreateKeyEx(const char16_t* path) = 0;

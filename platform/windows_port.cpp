@@ -15,6 +15,15 @@ DECLSPEC_IMPORT LONG NTAPI NtQueryInformationToken(HANDLE token, TOKEN_INFORMATI
                                                    PVOID information, ULONG length,
                                                    PULONG returned);
 DECLSPEC_IMPORT LONG NTAPI NtClose(HANDLE handle);
+// UNICODE_STRING, declared here with the calls: <winternl.h> would declare
+// them again without their import attribute.
+struct CountedString {
+  USHORT Length;
+  USHORT MaximumLength;
+  PWSTR Buffer;
+};
+DECLSPEC_IMPORT LONG NTAPI RtlConvertSidToUnicodeString(CountedString* text, PVOID sid,
+                                                        BOOLEAN allocate);
 DECLSPEC_IMPORT LONG NTAPI RtlGetLastNtStatus();
 }
 
@@ -28,6 +37,7 @@ static_assert(IsReparseTagNameSurrogate(IO_REPARSE_TAG_SYMLINK) == kReparseTagNa
               IsReparseTagNameSurrogate(IO_REPARSE_TAG_MOUNT_POINT) == kReparseTagNameSurrogate);
 static_assert(sizeof(HANDLE) == sizeof(RawFile) && sizeof(HKEY) == sizeof(RawKey) &&
               sizeof(HANDLE) == sizeof(RawToken));
+static_assert(SECURITY_MAX_SID_SIZE == std::tuple_size_v<Sid>);
 static_assert(ERROR_FILE_NOT_FOUND == kErrorFileNotFound &&
               ERROR_PATH_NOT_FOUND == kErrorPathNotFound &&
               ERROR_ACCESS_DENIED == kErrorAccessDenied &&
@@ -57,9 +67,11 @@ KeyResult Key(LSTATUS error, HKEY key) {
 FileResult OpenUnshared(const char16_t* name, DWORD access, DWORD flags) {
   const HANDLE file = ::CreateFileW(Wide(name), access, 0, nullptr, OPEN_EXISTING, flags, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    return {static_cast<PlatformError>(::GetLastError()), kInvalidFile};
+    // Both read here, before any other call can replace them.
+    return {static_cast<PlatformError>(::GetLastError()),
+            static_cast<NtStatus>(::RtlGetLastNtStatus()), kInvalidFile};
   }
-  return {kSuccess, std::bit_cast<RawFile>(file)};
+  return {kSuccess, kStatusSuccess, std::bit_cast<RawFile>(file)};
 }
 
 }  // namespace
@@ -80,10 +92,13 @@ TokenUser WindowsPort::ntQueryInformationToken(RawToken token) {
                                 buffer.size(), &returned) != 0) {
     return user;
   }
-  // The SID lies in the buffer, which has room for the prefix after any SID's
-  // start; a SID shorter than the prefix leaves zeros, never a service's rid.
+  // The SID follows the TOKEN_USER, so the buffer holds its largest size;
+  // anywhere else it is not taken, rather than read past the buffer.
   const auto* sid = static_cast<const std::uint8_t*>(
       reinterpret_cast<const TOKEN_USER*>(buffer.data())->User.Sid);
+  if (sid != buffer.data() + sizeof(TOKEN_USER)) {
+    return user;
+  }
   std::copy_n(sid, user.sid.size(), user.sid.begin());
   user.known = true;
   return user;
@@ -93,14 +108,21 @@ void WindowsPort::ntClose(RawToken token) {
   ::NtClose(std::bit_cast<HANDLE>(token));
 }
 
+std::size_t WindowsPort::rtlConvertSidToUnicodeString(const Sid& sid,
+                                                      std::span<char16_t, kSidTextCapacity> out) {
+  CountedString text{};
+  text.Buffer = reinterpret_cast<PWSTR>(out.data());
+  text.MaximumLength = static_cast<USHORT>(out.size() * sizeof(wchar_t));
+  // FALSE: into the buffer given, never one the call would allocate.
+  const LONG status =
+      ::RtlConvertSidToUnicodeString(&text, const_cast<std::uint8_t*>(sid.data()), FALSE);
+  return status == 0 ? text.Length / sizeof(wchar_t) : 0;
+}
+
 // No sharing: while this run holds the file, no other process can open,
 // replace or rename it.
 FileResult WindowsPort::createFile(const char16_t* name) {
   return OpenUnshared(name, GENERIC_READ, FILE_ATTRIBUTE_NORMAL);
-}
-
-NtStatus WindowsPort::rtlGetLastNtStatus() {
-  return static_cast<NtStatus>(::RtlGetLastNtStatus());
 }
 
 RawFile WindowsPort::createFileForDeletion(const char16_t* name) {
@@ -147,6 +169,12 @@ std::size_t WindowsPort::multiByteToWideChar(std::span<const std::uint8_t> bytes
       static_cast<int>(bytes.size()), reinterpret_cast<wchar_t*>(out.data()),
       static_cast<int>(out.size()));
   return units > 0 ? static_cast<std::size_t>(units) : 0;
+}
+
+KeyResult WindowsPort::regOpenUserHive(const char16_t* sid) {
+  HKEY key = nullptr;
+  const LSTATUS error = ::RegOpenKeyExW(HKEY_USERS, Wide(sid), 0, KEY_QUERY_VALUE, &key);
+  return Key(error, key);
 }
 
 KeyResult WindowsPort::regOpenKeyEx(const char16_t* path) {

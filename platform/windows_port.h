@@ -12,8 +12,9 @@ class WindowsPort final : public Port {
   TokenResult ntOpenProcessToken() override;
   TokenUser ntQueryInformationToken(RawToken token) override;
   void ntClose(RawToken token) override;
+  std::size_t rtlConvertSidToUnicodeString(const Sid& sid,
+                                           std::span<char16_t, kSidTextCapacity> out) override;
   FileResult createFile(const char16_t* name) override;
-  NtStatus rtlGetLastNtStatus() override;
   bool readFile(RawFile file, std::span<std::uint8_t> buffer) override;
   void closeHandle(RawFile file) override;
   RawFile createFileForDeletion(const char16_t* name) override;
@@ -22,6 +23,7 @@ class WindowsPort final : public Port {
   void setFileDispositionInfo(RawFile file) override;
   std::size_t multiByteToWideChar(std::span<const std::uint8_t> bytes,
                                   std::span<char16_t> out) override;
+  KeyResult regOpenUserHive(const char16_t* sid) override;
   KeyResult regOpenKeyEx(const char16_t* path) override;
   KeyResult regCreateKeyEx(const char16_t* path) override;
   PlatformError regSetValueEx(RawKey key, const char16_t* name, std::uint32_t type,

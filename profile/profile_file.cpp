@@ -25,7 +25,7 @@ ProfileFileResult ReadProfileFile(platform::Port& port) {
   ProfileFileResult result{};
   const platform::FileResult opened = port.createFile(kProfileFileName);
   if (opened.file == platform::kInvalidFile) {
-    result.outcome = OpenFailure(port, opened.error);
+    result.outcome = OpenFailure(opened);
     return result;
   }
   platform::UniqueFile file{port, opened.file};

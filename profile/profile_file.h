@@ -31,22 +31,21 @@ struct ProfileFileResult {
 // Opens the file without sharing, reads it once, closes it, and parses it.
 ProfileFileResult ReadProfileFile(platform::Port& port);
 
-// What a failed open of the file means, from CreateFileW's error; called
-// straight after the open, whose NT status it may read. Only "no file" and
+// What a failed open of the file means, from CreateFileW's error and NT
+// status. Only "no file" and
 // "another run has it" mean there is nothing to do: any other failure leaves
 // a profile behind that someone has to see to. A second run meets the first
 // one's file while it is held (a sharing violation) or while its deletion is
 // pending, which Windows reports as access denied.
-inline ProfileFileResult::Outcome OpenFailure(platform::Port& port, platform::PlatformError error) {
-  switch (error) {
+inline ProfileFileResult::Outcome OpenFailure(const platform::FileResult& failed) {
+  switch (failed.error) {
     case platform::kErrorFileNotFound:
     case platform::kErrorPathNotFound:
     case platform::kErrorSharingViolation:
       return ProfileFileResult::NotOpened;
     case platform::kErrorAccessDenied:
-      return port.rtlGetLastNtStatus() == platform::kStatusDeletePending
-                 ? ProfileFileResult::NotOpened
-                 : ProfileFileResult::Inaccessible;
+      return failed.status == platform::kStatusDeletePending ? ProfileFileResult::NotOpened
+                                                             : ProfileFileResult::Inaccessible;
     default:
       return ProfileFileResult::Inaccessible;
   }

@@ -1,10 +1,12 @@
 # Checks the release executable as shipped: built for MACHINE (x86_64, x86 or
 # ARM64), GUI subsystem, kernel32.dll and ntdll.dll as its only DLLs and exactly
-# the functions of the import lists (IMPORTS_DEF, comma-separated), ASLR (64-bit on 64-bit builds) and DEP, within the size
-# budget, and carrying its version and its manifest, which names the
-# build's architecture (MANIFEST_ARCHITECTURE).
+# the functions of the import lists (IMPORTS_DEF, comma-separated), ASLR (64-bit
+# on 64-bit builds), DEP and Terminal Server aware, within the size budget, and
+# carrying its version and its manifest, which names the build's architecture
+# (MANIFEST_ARCHITECTURE). Every other program the release ships (SHIPPED,
+# comma-separated) must be Terminal Server aware too.
 # Run as: cmake -DEXE=... -DOBJDUMP=... -DMAX_BYTES=... -DVERSION=... -DIMPORTS_DEF=...
-#   -DMACHINE=... -DMANIFEST_ARCHITECTURE=... -P
+#   -DMACHINE=... -DMANIFEST_ARCHITECTURE=... [-DSHIPPED=...] -P
 cmake_minimum_required(VERSION 3.25)
 foreach(var EXE OBJDUMP MAX_BYTES VERSION IMPORTS_DEF MACHINE MANIFEST_ARCHITECTURE)
   if(NOT DEFINED ${var})
@@ -41,13 +43,35 @@ if(NOT headers MATCHES "Subsystem[ \t]+00000002[ \t]+\\(Windows GUI\\)")
   list(APPEND failures "subsystem is not Windows GUI")
 endif()
 
-string(REGEX MATCH "DllCharacteristics[ \t]+([0-9a-fA-F]+)" _ "${headers}")
-math(EXPR characteristics "0x${CMAKE_MATCH_1}")
+# Without it a Remote Desktop host runs the program as a legacy one, with its
+# per-user folders, INI files and registry remapped.
+set(ts_aware 0x8000)  # IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE
+function(dll_characteristics exe out)
+  execute_process(COMMAND "${OBJDUMP}" -p "${exe}" OUTPUT_VARIABLE pe RESULT_VARIABLE status)
+  string(REGEX MATCH "DllCharacteristics[ \t]+([0-9a-fA-F]+)" _ "${pe}")
+  if(NOT status EQUAL 0 OR CMAKE_MATCH_1 STREQUAL "")
+    message(FATAL_ERROR "${OBJDUMP} -p failed on ${exe}")
+  endif()
+  math(EXPR value "0x${CMAKE_MATCH_1}")
+  set(${out} ${value} PARENT_SCOPE)
+endfunction()
+string(REPLACE "," ";" shipped "${SHIPPED}")
+foreach(program IN LISTS shipped)
+  dll_characteristics("${program}" flags)
+  math(EXPR set "${flags} & ${ts_aware}")
+  math(EXPR shown "${flags}" OUTPUT_FORMAT HEXADECIMAL)
+  message(STATUS "${program}: DllCharacteristics ${shown}")
+  if(set EQUAL 0)
+    list(APPEND failures "${program} is not Terminal Server aware")
+  endif()
+endforeach()
+
+dll_characteristics("${EXE}" characteristics)
 set(high_entropy "HIGH_ENTROPY_VA;0x20")
 if(MACHINE STREQUAL "x86")
   set(high_entropy "")  # a 32-bit address space has no high entropy to give
 endif()
-foreach(flag "DYNAMIC_BASE;0x40" "NX_COMPAT;0x100" "${high_entropy}")
+foreach(flag "DYNAMIC_BASE;0x40" "NX_COMPAT;0x100" "TERMINAL_SERVER_AWARE;${ts_aware}" "${high_entropy}")
   if(flag STREQUAL "")
     continue()
   endif()
@@ -120,7 +144,8 @@ endforeach()
 
 list(LENGTH functions function_count)
 string(JOIN ", " function_names ${functions})
-message(STATUS "${EXE}: ${MACHINE}, ${size} bytes, imports ${dlls}: ${function_count} functions: ${function_names}")
+math(EXPR shown "${characteristics}" OUTPUT_FORMAT HEXADECIMAL)
+message(STATUS "${EXE}: ${MACHINE}, ${size} bytes, DllCharacteristics ${shown}, imports ${dlls}: ${function_count} functions: ${function_names}")
 if(failures)
   string(JOIN "\n  " report ${failures})
   message(FATAL_ERROR "release check failed:\n  ${report}")

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <string>
 #include <utility>
 
 namespace profile_import::testing {
@@ -69,22 +70,46 @@ void FakePort::ntClose(platform::RawToken token) {
   }
 }
 
+std::size_t FakePort::rtlConvertSidToUnicodeString(
+    const platform::Sid& sid, std::span<char16_t, platform::kSidTextCapacity> out) {
+  calls.emplace_back("RtlConvertSidToUnicodeString");
+  if (Fails(FailingCall::ConvertSid) || sid[0] != 1) {
+    return 0;
+  }
+  std::uint64_t authority = 0;
+  for (std::size_t at = 2; at < 8; ++at) {
+    authority = authority << 8 | sid[at];
+  }
+  std::string text = "S-1-" + std::to_string(authority);
+  for (std::size_t i = 0; i < sid[1]; ++i) {
+    std::uint32_t sub = 0;
+    std::memcpy(&sub, &sid[8 + 4 * i], sizeof(sub));
+    text += "-" + std::to_string(sub);
+  }
+  std::copy(text.begin(), text.end(), out.begin());
+  return text.size();
+}
+
+platform::KeyResult FakePort::regOpenUserHive(const char16_t* sid) {
+  calls.emplace_back("RegOpenKeyExW(HKEY_USERS)");
+  hive_opened = sid;
+  if (Fails(FailingCall::OpenUserHive)) {
+    return {kFileNotFound, platform::kNoKey};
+  }
+  const std::uintptr_t handle = NextHandle();
+  open_keys_.insert(handle);
+  return {platform::kSuccess, platform::RawKey{handle}};
+}
+
 platform::FileResult FakePort::createFile(const char16_t* /*name*/) {
   calls.emplace_back("CreateFileW");
   if (!file) {
-    last_status_ = kStatusObjectNameNotFound;
-    return {kFileNotFound, platform::kInvalidFile};
+    return {kFileNotFound, kStatusObjectNameNotFound, platform::kInvalidFile};
   }
   if (open_error != platform::kSuccess) {
-    last_status_ = open_status;
-    return {open_error, platform::kInvalidFile};
+    return {open_error, open_status, platform::kInvalidFile};
   }
-  return {platform::kSuccess, OpenFile(false)};
-}
-
-platform::NtStatus FakePort::rtlGetLastNtStatus() {
-  calls.emplace_back("RtlGetLastNtStatus");
-  return last_status_;
+  return {platform::kSuccess, platform::kStatusSuccess, OpenFile(false)};
 }
 
 platform::RawFile FakePort::createFileForDeletion(const char16_t* /*name*/) {

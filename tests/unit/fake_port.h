@@ -12,13 +12,16 @@
 
 namespace profile_import::testing {
 
-// S-1-5-21-...: the start of an ordinary user's SID.
-inline constexpr platform::SidPrefix kUserSid = {1, 5, 0, 0, 0, 0, 0, 5, 21, 0, 0, 0};
+// S-1-5-21-1-2-3-1001: a local or domain user's SID.
+inline constexpr platform::Sid kUserSid = {1, 5, 0, 0, 0, 0, 0, 5, 21, 0, 0,    0, 1, 0,
+                                           0, 0, 2, 0, 0, 0, 3, 0, 0,  0, 0xE9, 3, 0, 0};
 
 // A Windows call a FakePort can be told to fail.
 enum class FailingCall {
   OpenProcessToken,
   QueryTokenUser,
+  OpenUserHive,  // the user's hive is not loaded: HKEY_CURRENT_USER is HKEY_USERS\.DEFAULT
+  ConvertSid,
   ReadFile,  // the import's read
   RegOpenKey,
   RegCreateKey,
@@ -54,7 +57,8 @@ class FakePort final : public platform::Port {
   // though the file is there.
   platform::PlatformError open_error = platform::kSuccess;
   platform::NtStatus open_status = platform::kStatusSuccess;
-  platform::SidPrefix token_user = kUserSid;
+  platform::Sid token_user = kUserSid;
+  std::u16string hive_opened;  // the SID's text the hive was opened by, under HKEY_USERS
   // Put in place of the file once the import has closed it, as another process might.
   std::optional<std::string> replacement;
   // Set when "sysfile.cfg" is a reparse point with this tag; the import's
@@ -81,8 +85,10 @@ class FakePort final : public platform::Port {
   platform::TokenResult ntOpenProcessToken() override;
   platform::TokenUser ntQueryInformationToken(platform::RawToken token) override;
   void ntClose(platform::RawToken token) override;
+  // Windows' text of the SID, S-1-5-21-...
+  std::size_t rtlConvertSidToUnicodeString(
+      const platform::Sid& sid, std::span<char16_t, platform::kSidTextCapacity> out) override;
   platform::FileResult createFile(const char16_t* name) override;
-  platform::NtStatus rtlGetLastNtStatus() override;
   bool readFile(platform::RawFile file, std::span<std::uint8_t> buffer) override;
   void closeHandle(platform::RawFile file) override;
   platform::RawFile createFileForDeletion(const char16_t* name) override;
@@ -92,6 +98,7 @@ class FakePort final : public platform::Port {
   // A single-byte code page in which every byte is the code point of its value.
   std::size_t multiByteToWideChar(std::span<const std::uint8_t> bytes,
                                   std::span<char16_t> out) override;
+  platform::KeyResult regOpenUserHive(const char16_t* sid) override;
   platform::KeyResult regOpenKeyEx(const char16_t* path) override;
   platform::KeyResult regCreateKeyEx(const char16_t* path) override;
   platform::PlatformError regSetValueEx(platform::RawKey key, const char16_t* name,
@@ -115,7 +122,6 @@ class FakePort final : public platform::Port {
   std::size_t reads_attempted_ = 0;
   std::set<std::uintptr_t> open_keys_;
   std::set<std::uintptr_t> open_tokens_;
-  platform::NtStatus last_status_ = platform::kStatusSuccess;
   std::size_t writes_attempted_ = 0;
 };
 

@@ -35,10 +35,17 @@ constexpr OpenFault kFolderOfThatName{5, 0xC00000BA};  // STATUS_FILE_IS_A_DIREC
 // A cloud-only placeholder while its provider cannot fetch it.
 constexpr OpenFault kOfflinePlaceholder{362, 0xC000CF01};
 
-// Token users: the service accounts' well-known SIDs, and users' S-1-5-21-...
-constexpr platform::SidPrefix kLocalSystem = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
-constexpr platform::SidPrefix kLocalService = {1, 1, 0, 0, 0, 0, 0, 5, 19, 0, 0, 0};
-constexpr platform::SidPrefix kNetworkService = {1, 1, 0, 0, 0, 0, 0, 5, 20, 0, 0, 0};
+// Token users: the service accounts' well-known SIDs, other identities with
+// hives of their own, and people: local and domain (S-1-5-21-...), Entra (S-1-12-1-...).
+constexpr platform::Sid kLocalSystem = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
+constexpr platform::Sid kLocalService = {1, 1, 0, 0, 0, 0, 0, 5, 19, 0, 0, 0};
+constexpr platform::Sid kNetworkService = {1, 1, 0, 0, 0, 0, 0, 5, 20, 0, 0, 0};
+constexpr platform::Sid kVirtualService = {1, 6,  0, 0, 0, 0, 0,
+                                           5, 80, 0, 0, 0, 1};                // NT SERVICE\...
+constexpr platform::Sid kAppPool = {1, 6, 0, 0, 0, 0, 0, 5, 82, 0, 0, 0, 1};  // IIS APPPOOL\...
+constexpr platform::Sid kWindowManager = {1, 2, 0, 0, 0, 0, 0, 5, 90, 0, 0, 0, 0, 0, 0, 0};
+constexpr platform::Sid kEntraUser = {1, 5, 0, 0, 0, 0, 0, 12, 1, 0, 0, 0, 7, 0, 0, 0};
+constexpr platform::Sid kNotASid = {2, 1, 0, 0, 0, 0, 0, 5, 21, 0, 0, 0};  // revision 2
 
 // One row per fault the platform can produce, and every pairing of the key's
 // open and create outcomes.
@@ -53,7 +60,7 @@ struct RunCase {
   std::optional<std::string> replacement = std::nullopt;  // put in place after the import's read
   std::optional<std::uint32_t> reparse_tag = std::nullopt;
   OpenFault open_fault = {platform::kSuccess, platform::kStatusSuccess};
-  platform::SidPrefix token_user = testing::kUserSid;
+  platform::Sid token_user = testing::kUserSid;
 };
 
 std::vector<RunCase> Cases() {
@@ -74,12 +81,19 @@ std::vector<RunCase> Cases() {
       {.name = "PathNotFound", .status = NoProfileFile, .open_fault = kPathNotFound},
       {.name = "HeldByAnotherRun", .status = NoProfileFile, .open_fault = kSharingViolation},
       {.name = "DeletePendingByAnotherRun", .status = NoProfileFile, .open_fault = kDeletePending},
-      // A service account, or one that cannot be told, never opens the file.
-      {.name = "LocalSystem", .status = ServiceAccount, .token_user = kLocalSystem},
-      {.name = "LocalService", .status = ServiceAccount, .token_user = kLocalService},
-      {.name = "NetworkService", .status = ServiceAccount, .token_user = kNetworkService},
-      {"TokenOpenFails", {OpenProcessToken}, true, ServiceAccount, 0, false},
-      {"TokenQueryFails", {QueryTokenUser}, true, ServiceAccount, 0, false},
+      // Only a person's account with its own hive loaded opens the file.
+      {.name = "LocalSystem", .status = NoUserHive, .token_user = kLocalSystem},
+      {.name = "LocalService", .status = NoUserHive, .token_user = kLocalService},
+      {.name = "NetworkService", .status = NoUserHive, .token_user = kNetworkService},
+      {.name = "VirtualServiceAccount", .status = NoUserHive, .token_user = kVirtualService},
+      {.name = "AppPoolAccount", .status = NoUserHive, .token_user = kAppPool},
+      {.name = "WindowManagerAccount", .status = NoUserHive, .token_user = kWindowManager},
+      {.name = "NotASid", .status = NoUserHive, .token_user = kNotASid},
+      {"TokenOpenFails", {OpenProcessToken}, true, NoUserHive, 0, false},
+      {"TokenQueryFails", {QueryTokenUser}, true, NoUserHive, 0, false},
+      {"UserHiveNotLoaded", {OpenUserHive}, true, NoUserHive, 0, false},
+      {"SidTextFails", {ConvertSid}, true, NoUserHive, 0, false},
+      {.name = "EntraUser", .values_written = 4, .file_deleted = true, .token_user = kEntraUser},
       // A user's scheduled task run "whether the user is logged on or not":
       // session 0, but the user's own token and hive.
       {.name = "UserInSessionZero", .values_written = 4, .file_deleted = true},
@@ -136,7 +150,7 @@ TEST_P(RunImportTest, OutcomeWritesDeletionAndHandles) {
 
   EXPECT_EQ(RunImport(port), c.status);
   EXPECT_EQ(std::count(port.calls.begin(), port.calls.end(), "CreateFileW") != 0,
-            c.status != ImportStatus::ServiceAccount)
+            c.status != ImportStatus::NoUserHive)
       << "the file is opened unless the account is refused";
   EXPECT_EQ(port.file.has_value(), c.file.has_value() && !c.file_deleted) << "the file was lost";
   EXPECT_EQ(port.written, std::vector<std::u16string>(
@@ -163,13 +177,28 @@ TEST(RunImportOrder, FlushAfterTheWritesThenCloseThenTheDeletion) {
 
   ASSERT_EQ(RunImport(port), ImportStatus::ImportOk);
 
-  EXPECT_EQ(port.calls,
-            (std::vector<std::string>{"NtOpenProcessToken", "NtQueryInformationToken", "NtClose",
-                                      "CreateFileW", "ReadFile", "CloseHandle", "RegOpenKeyExW",
-                                      "RegSetValueExW", "RegSetValueExW", "RegSetValueExW",
-                                      "RegSetValueExW", "RegFlushKey", "RegCloseKey",
-                                      "CreateFileW(DELETE)", "GetFileInformationByHandleEx",
-                                      "ReadFile", "SetFileInformationByHandle", "CloseHandle"}));
+  EXPECT_EQ(port.hive_opened, u"S-1-5-21-1-2-3-1001");
+  EXPECT_EQ(port.calls, (std::vector<std::string>{"NtOpenProcessToken",
+                                                  "NtQueryInformationToken",
+                                                  "RtlConvertSidToUnicodeString",
+                                                  "RegOpenKeyExW(HKEY_USERS)",
+                                                  "RegCloseKey",
+                                                  "NtClose",
+                                                  "CreateFileW",
+                                                  "ReadFile",
+                                                  "CloseHandle",
+                                                  "RegOpenKeyExW",
+                                                  "RegSetValueExW",
+                                                  "RegSetValueExW",
+                                                  "RegSetValueExW",
+                                                  "RegSetValueExW",
+                                                  "RegFlushKey",
+                                                  "RegCloseKey",
+                                                  "CreateFileW(DELETE)",
+                                                  "GetFileInformationByHandleEx",
+                                                  "ReadFile",
+                                                  "SetFileInformationByHandle",
+                                                  "CloseHandle"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, RunImportTest, ::testing::ValuesIn(Cases()),
