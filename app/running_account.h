@@ -14,11 +14,12 @@ namespace profile_import {
 
 // Whose account the process runs as, and whether HKEY_CURRENT_USER is that
 // account's own hive, as far as the import cares.
+// Unknown first: a record not yet filled in, zero, says nothing it has not found.
 enum class AccountKind {
+  Unknown,        // the token could not be read
   User,           // a person's account (S-1-5-21-..., S-1-12-1-...), its hive loaded
   HiveNotLoaded,  // a person's account whose hive is not loaded: HKCU is HKEY_USERS\.DEFAULT
   NotAPerson,     // SYSTEM, a service, an application pool: a hive no user sees
-  Unknown,        // the token could not be read
 };
 
 // The SID's text is left unfilled until known: zero-filling it costs the

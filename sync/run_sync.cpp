@@ -1,0 +1,514 @@
+#include "sync/run_sync.h"
+
+#include <cstring>
+#include <span>
+#include <string_view>
+#include <utility>
+
+#include "platform/unique_handle.h"
+#include "sync/text_builder.h"
+#include "store/profile_key.h"
+#include "sync/iso_time.h"
+
+namespace profile_import::sync {
+namespace {
+
+using platform::PlatformError;
+using platform::SyncPort;
+using platform::UniqueFile;
+using platform::UniqueKey;
+
+// A master is never read in the machine's own ANSI code page: on a share read
+// by machines of several languages it would store different text on each.
+// This one takes no byte, and the parse says the file was not UTF-8.
+// NOLINTNEXTLINE(cppcoreguidelines-virtual-class-destructor): never deleted through the base
+class NoAnsiCodePage final : public platform::AnsiCodePage {
+ public:
+  std::size_t multiByteToWideChar(std::span<const std::uint8_t> /*bytes*/,
+                                  std::span<char16_t> /*out*/) override {
+    return 0;
+  }
+};
+
+// How the failed open of one master's place reads.
+enum class OpenClass { Absent, PathMissing, Unreachable, Refused, Locked, Unopenable };
+
+struct OpenError {
+  PlatformError error;
+  OpenClass kind;
+};
+
+// The open's errors that say something of the place, not of the file.
+constexpr OpenError kOpenErrors[] = {
+    {2, OpenClass::Absent},          // ERROR_FILE_NOT_FOUND: the folder answers, no file
+    {3, OpenClass::PathMissing},     // ERROR_PATH_NOT_FOUND: the folder, or the server
+    {32, OpenClass::Locked},         // ERROR_SHARING_VIOLATION
+    {33, OpenClass::Locked},         // ERROR_LOCK_VIOLATION
+    {21, OpenClass::Unreachable},    // ERROR_NOT_READY
+    {51, OpenClass::Unreachable},    // ERROR_REM_NOT_LIST
+    {53, OpenClass::Unreachable},    // ERROR_BAD_NETPATH
+    {54, OpenClass::Unreachable},    // ERROR_NETWORK_BUSY
+    {58, OpenClass::Unreachable},    // ERROR_BAD_NET_RESP
+    {59, OpenClass::Unreachable},    // ERROR_UNEXP_NET_ERR
+    {64, OpenClass::Unreachable},    // ERROR_NETNAME_DELETED
+    {67, OpenClass::Unreachable},    // ERROR_BAD_NET_NAME: the share, not there now
+    {121, OpenClass::Unreachable},   // ERROR_SEM_TIMEOUT
+    {1203, OpenClass::Unreachable},  // ERROR_NO_NET_OR_BAD_PATH
+    {1222, OpenClass::Unreachable},  // ERROR_NO_NETWORK
+    {1231, OpenClass::Unreachable},  // ERROR_NETWORK_UNREACHABLE
+    {1232, OpenClass::Unreachable},  // ERROR_HOST_UNREACHABLE
+    {1236, OpenClass::Unreachable},  // ERROR_CONNECTION_ABORTED
+    {1311, OpenClass::Unreachable},  // ERROR_NO_LOGON_SERVERS
+    {1460, OpenClass::Unreachable},  // ERROR_TIMEOUT
+    {2250, OpenClass::Unreachable},  // ERROR_NOT_CONNECTED: a mapped drive not connected
+    {1219, OpenClass::Refused},      // ERROR_SESSION_CREDENTIAL_CONFLICT
+    {1225, OpenClass::Refused},      // ERROR_CONNECTION_REFUSED
+    {1244, OpenClass::Refused},      // ERROR_NOT_AUTHENTICATED
+    {1265, OpenClass::Refused},      // ERROR_DOWNGRADE_DETECTED
+    {1326, OpenClass::Refused},      // ERROR_LOGON_FAILURE
+    {1327, OpenClass::Refused},      // ERROR_ACCOUNT_RESTRICTION
+    {1328, OpenClass::Refused},      // ERROR_INVALID_LOGON_HOURS
+    {1329, OpenClass::Refused},      // ERROR_INVALID_WORKSTATION
+    {1330, OpenClass::Refused},      // ERROR_PASSWORD_EXPIRED
+    {1331, OpenClass::Refused},      // ERROR_ACCOUNT_DISABLED
+    {1385, OpenClass::Refused},      // ERROR_LOGON_TYPE_NOT_GRANTED
+    {1789, OpenClass::Refused},      // ERROR_TRUSTED_RELATIONSHIP_FAILURE
+    {1793, OpenClass::Refused},      // ERROR_ACCOUNT_EXPIRED
+    {1907, OpenClass::Refused},      // ERROR_PASSWORD_MUST_CHANGE
+    {1909, OpenClass::Refused},      // ERROR_ACCOUNT_LOCKED_OUT
+};
+
+// Access refused, a folder of that name, and any error not named above: the
+// master is there, or may be, and cannot be opened. Never "no master".
+OpenClass ClassOf(PlatformError error) {
+  for (const OpenError& known : kOpenErrors) {
+    if (known.error == error) {
+      return known.kind;
+    }
+  }
+  return OpenClass::Unopenable;
+}
+
+// The folder above the master's own (\\server\share\ for
+// \\server\share\<user>\sysfile.cfg), with its trailing backslash, which a
+// share's root needs.
+std::u16string_view ParentOfFolder(std::u16string_view path) {
+  std::size_t end = path.rfind(u'\\');
+  if (end == std::u16string_view::npos || end == 0) {
+    return {};
+  }
+  end = path.rfind(u'\\', end - 1);
+  return end == std::u16string_view::npos ? std::u16string_view{}
+                                          : std::u16string_view{path.data(), end + 1};
+}
+
+// Whether the place above the user's folder answers: it does when it can be
+// read or when it refuses this user, and then the user simply has no master.
+bool ParentAnswers(SyncPort& port, std::u16string_view path,
+                   std::array<char16_t, kMasterPathUnits + 1>& scratch) {
+  const std::u16string_view parent = ParentOfFolder(path);
+  if (parent.empty()) {
+    return false;
+  }
+  TextBuilder<char16_t>{scratch}.Add(parent).Put(u'\0');
+  const platform::AttributesResult found = port.getFileAttributes(scratch.data());
+  return found.error == platform::kSuccess || found.error == platform::kErrorAccessDenied;
+}
+
+// Everything the search for the master copy uses and finds: it may run on a
+// thread of its own, which the run stops waiting for at the deadline.
+struct MasterSearch {
+  SyncPort* port = nullptr;
+  const std::array<std::array<char16_t, kMasterPathUnits + 1>, kMaxMasters>* paths = nullptr;
+  std::size_t path_count = 0;
+  // Found:
+  SyncStatus status{};  // NoMaster, set when the search starts: zero keeps this out of the file
+  PlatformError error = platform::kSuccess;
+  platform::NtStatus nt_status = platform::kStatusSuccess;
+  const char* detail = nullptr;
+  std::size_t used = 0;
+  ProfileReadBuffer bytes{};
+  std::array<char16_t, kMasterPathUnits + 1> scratch{};
+};
+
+// Worse outcomes of places that did not give a master win over "no master":
+// a user with no master anywhere is 10 only when every place answered.
+void Remember(MasterSearch& search, SyncStatus status, PlatformError error,
+              platform::NtStatus nt_status, std::size_t index, const char* detail) {
+  if (search.status == SyncStatus::NoMaster ||
+      (search.status == SyncStatus::Unreachable && status == SyncStatus::Refused)) {
+    search.status = status;
+    search.error = error;
+    search.nt_status = nt_status;
+    search.used = index;
+    search.detail = detail;
+  }
+}
+
+void SearchMasters(void* context) {
+  auto& search = *static_cast<MasterSearch*>(context);
+  SyncPort& port = *search.port;
+  for (std::size_t i = 0; i < search.path_count; ++i) {
+    const char16_t* path = (*search.paths)[i].data();
+    platform::FileResult opened = port.createFileForSharedReading(path);
+    for (int retry = 0; opened.file == platform::kInvalidFile &&
+                        ClassOf(opened.error) == OpenClass::Locked && retry < kSharingRetries;
+         ++retry) {
+      port.sleep(kSharingRetryMilliseconds);
+      opened = port.createFileForSharedReading(path);
+    }
+    if (opened.file == platform::kInvalidFile) {
+      switch (ClassOf(opened.error)) {
+        case OpenClass::Absent:
+          Remember(search, SyncStatus::NoMaster, opened.error, opened.status, i, "no file");
+          continue;
+        case OpenClass::PathMissing:
+          if (ParentAnswers(port, path, search.scratch)) {
+            Remember(search, SyncStatus::NoMaster, opened.error, opened.status, i, "no folder");
+          } else {
+            Remember(search, SyncStatus::Unreachable, opened.error, opened.status, i,
+                     "the place above the folder does not answer");
+          }
+          continue;
+        case OpenClass::Unreachable:
+          Remember(search, SyncStatus::Unreachable, opened.error, opened.status, i,
+                   "cannot be reached");
+          continue;
+        case OpenClass::Refused:
+          Remember(search, SyncStatus::Refused, opened.error, opened.status, i,
+                   "connection or credentials refused");
+          continue;
+        case OpenClass::Locked:
+        case OpenClass::Unopenable:
+          break;
+      }
+      // There, but not to be opened: the first master that exists is this one.
+      const platform::AttributesResult found = port.getFileAttributes(path);
+      const bool folder = found.error == platform::kSuccess &&
+                          (found.attributes & platform::kFileAttributeDirectory) != 0;
+      search.status = SyncStatus::MasterUnopenable;
+      search.error = opened.error;
+      search.nt_status = opened.status;
+      search.used = i;
+      search.detail = folder                                         ? "a folder of that name"
+                      : ClassOf(opened.error) == OpenClass::Locked ? "held open by another program"
+                      : opened.error == platform::kErrorAccessDenied ? "access refused"
+                                                                      : "cannot be opened";
+      return;
+    }
+    const UniqueFile file{port, opened.file};
+    std::size_t read = 0;
+    search.used = i;
+    search.error = platform::kSuccess;
+    search.nt_status = platform::kStatusSuccess;
+    search.status = port.readFileCounted(file.get(), search.bytes, read)
+                        ? SyncStatus::InPlace
+                        : SyncStatus::MasterUnreadable;
+    search.detail = search.status == SyncStatus::InPlace ? nullptr : "the read failed";
+    return;
+  }
+}
+
+// {sid} in a master's path becomes the user's SID. False when the result
+// does not fit.
+bool ExpandPath(std::u16string_view given, std::u16string_view sid,
+                std::array<char16_t, kMasterPathUnits + 1>& out) {
+  TextBuilder<char16_t> path{std::span{out}.first(kMasterPathUnits)};
+  std::size_t at = 0;
+  while (at < given.size()) {
+    if (std::u16string_view{given.data() + at, given.size() - at}.starts_with(kSidPlaceholder)) {
+      path.Add(sid);
+      at += kSidPlaceholder.size();
+    } else {
+      path.Put(given[at++]);
+    }
+  }
+  out[path.Length()] = u'\0';
+  return !path.Overflowed();
+}
+
+std::uint32_t PolicyMode(SyncPort& port) {
+  constexpr std::uint32_t kNormal = 2;
+  const UniqueKey key{port,
+                      port.regOpenKeyForReading(platform::Root::LocalMachine, kPolicyKeyPath).key};
+  if (!key) {
+    return kNormal;
+  }
+  std::array<std::byte, sizeof(std::uint32_t)> data{};
+  const platform::ValueResult mode = port.regQueryValueEx(key.get(), kPolicyModeName, data);
+  if (mode.error != platform::kSuccess || mode.type != platform::kRegDword ||
+      mode.size != data.size()) {
+    return kNormal;
+  }
+  std::uint32_t value = 0;
+  std::memcpy(&value, data.data(), sizeof(value));
+  return value;
+}
+
+// A stored value as the comparison sees it: REG_SZ text up to its first NUL.
+struct StoredText {
+  enum Kind { Absent, Text, Other } kind = Absent;
+  std::size_t length = 0;
+  std::array<char16_t, kCorpCapacity + 1> units{};
+  [[nodiscard]] std::u16string_view View() const { return {units.data(), length}; }
+};
+
+StoredText ReadText(SyncPort& port, platform::RawKey key, const char16_t* name) {
+  StoredText stored;
+  std::array<std::byte, sizeof(stored.units)> data{};
+  const platform::ValueResult value = port.regQueryValueEx(key, name, data);
+  if (value.error == platform::kErrorFileNotFound) {
+    return stored;
+  }
+  stored.kind = StoredText::Other;
+  if (value.error != platform::kSuccess || value.type != platform::kRegSz) {
+    return stored;
+  }
+  stored.kind = StoredText::Text;
+  std::memcpy(stored.units.data(), data.data(), value.size);
+  const std::size_t units = value.size / sizeof(char16_t);
+  while (stored.length < units && stored.units[stored.length] != u'\0') {
+    ++stored.length;
+  }
+  return stored;
+}
+
+std::array<std::u16string_view, kValueCount> Texts(const SiteProfile& profile) {
+  return {profile.Corp.View(), profile.DataBase.View(), profile.Admin.View(), profile.User.View()};
+}
+
+constexpr std::array<const char16_t*, kValueCount> kValueNames = {
+    kCorpValueName, kDataBaseValueName, kAdminValueName, kUserValueName};
+
+// Which stored values differ from the master's, as bits; `missing` when any
+// value is not there at all.
+std::uint8_t Differences(SyncPort& port, platform::RawKey key, const SiteProfile& master,
+                         bool& missing) {
+  const std::array<std::u16string_view, kValueCount> wanted = Texts(master);
+  std::uint8_t changed = 0;
+  missing = false;
+  for (std::size_t i = 0; i < kValueCount; ++i) {
+    const StoredText stored = ReadText(port, key, kValueNames[i]);
+    missing = missing || stored.kind == StoredText::Absent;
+    if (stored.kind != StoredText::Text || stored.View() != wanted[i]) {
+      changed = static_cast<std::uint8_t>(changed | 1U << i);
+    }
+  }
+  return changed;
+}
+
+// The hash the marker says was last imported, from any machine; 0 when none.
+std::uint64_t MarkerHash(SyncPort& port) {
+  const UniqueKey key{port,
+                      port.regOpenKeyForReading(platform::Root::CurrentUser, kSyncKeyPath).key};
+  if (!key) {
+    return 0;
+  }
+  const StoredText stored = ReadText(port, key.get(), kImportedHashName);
+  std::uint64_t hash = 0;
+  for (const char16_t unit : stored.View()) {
+    const int digit = unit >= u'0' && unit <= u'9'   ? unit - u'0'
+                      : unit >= u'a' && unit <= u'f' ? unit - u'a' + 10
+                                                     : -1;
+    if (digit < 0) {
+      return 0;
+    }
+    hash = hash << 4 | static_cast<std::uint64_t>(digit);
+  }
+  return hash;
+}
+
+PlatformError SetText(SyncPort& port, const UniqueKey& key, const char16_t* name,
+                      std::u16string_view text) {
+  return port.regSetValueEx(key.get(), name, platform::kRegSz,
+                            std::as_bytes(std::span{text.data(), text.size() + 1}));
+}
+
+// Keeps the values about to be replaced, one deep: the last run's are gone.
+PlatformError KeepPrevious(SyncPort& port) {
+  const UniqueKey current{port,
+                          port.regOpenKeyForReading(platform::Root::CurrentUser, kProfileKeyPath).key};
+  const platform::KeyResult created = port.regCreateKeyEx(kPreviousKeyPath);
+  if (created.error != platform::kSuccess) {
+    return created.error;
+  }
+  const UniqueKey previous{port, created.key};
+  for (const char16_t* name : kValueNames) {
+    const StoredText stored =
+        current ? ReadText(port, current.get(), name) : StoredText{};
+    const PlatformError error = stored.kind == StoredText::Text
+                                    ? SetText(port, previous, name, stored.View())
+                                    : port.regDeleteValue(previous.get(), name);
+    if (error != platform::kSuccess && error != platform::kErrorFileNotFound) {
+      return error;
+    }
+  }
+  return platform::kSuccess;
+}
+
+void Fail(SyncResult& result, SyncStatus status, PlatformError error, const char* detail) {
+  result.status = status;
+  result.error = error;
+  result.detail = detail;
+}
+
+void Write(SyncPort& port, const SiteProfile& master, std::uint64_t hash, SyncResult& result) {
+  const PlatformError kept = KeepPrevious(port);
+  if (kept != platform::kSuccess) {
+    Fail(result, SyncStatus::WriteFailed, kept, "could not keep the values it replaces");
+    return;
+  }
+  const UniqueKey key = OpenProfileKey(port);
+  if (!key) {
+    Fail(result, SyncStatus::KeyUnavailable, platform::kSuccess, "");
+    return;
+  }
+  const PlatformError written = WriteProfileValues(port, key, master);
+  if (written != platform::kSuccess) {
+    Fail(result, SyncStatus::WriteFailed, written, "a value could not be written");
+    return;
+  }
+  // The marker last: values written without it are written again next time.
+  const platform::KeyResult marker_key = port.regCreateKeyEx(kSyncKeyPath);
+  if (marker_key.error != platform::kSuccess) {
+    Fail(result, SyncStatus::WriteFailed, marker_key.error, "the marker could not be written");
+    return;
+  }
+  const UniqueKey marker{port, marker_key.key};
+  std::array<char16_t, 32> hash_text{};
+  TextBuilder<char16_t>{hash_text}.Hex(hash, 16);
+  std::array<char16_t, 32> time_text{};
+  FormatIsoTime(port.getSystemTimeAsFileTime(), std::span<char16_t>{time_text}.first(time_text.size() - 1));
+  for (const auto& [name, text] :
+       {std::pair{kImportedHashName, std::u16string_view{hash_text.data()}},
+        std::pair{kImportedAtName, std::u16string_view{time_text.data()}},
+        std::pair{kImportedFromName,
+                  std::u16string_view{result.master.data(), result.master_length}}}) {
+    const PlatformError error = SetText(port, marker, name, text);
+    if (error != platform::kSuccess) {
+      Fail(result, SyncStatus::WriteFailed, error, "the marker could not be written");
+      return;
+    }
+  }
+  const PlatformError flushed = FlushProfileKey(port, key);
+  if (flushed != platform::kSuccess) {
+    Fail(result, SyncStatus::NotVerified, flushed, "the flush failed");
+    return;
+  }
+  bool missing = false;
+  if (Differences(port, key.get(), master, missing) != 0) {
+    Fail(result, SyncStatus::NotVerified, platform::kSuccess, "the values read back differ");
+  }
+}
+
+}  // namespace
+
+std::uint64_t ProfileHash(const SiteProfile& profile) {
+  constexpr std::uint64_t kOffsetBasis = 0xCBF29CE484222325;
+  constexpr std::uint64_t kPrime = 0x100000001B3;
+  std::uint64_t hash = kOffsetBasis;
+  const auto mix = [&hash](std::uint8_t byte) { hash = (hash ^ byte) * kPrime; };
+  for (const std::u16string_view text : Texts(profile)) {
+    for (const char16_t unit : text) {
+      mix(static_cast<std::uint8_t>(unit & 0xFF));
+      mix(static_cast<std::uint8_t>(unit >> 8));
+    }
+    mix(0);
+    mix(0);
+  }
+  return hash;
+}
+
+void RunSync(SyncPort& port, const CommandLine& command, SyncResult& result) {
+  // The paths and the search are large for a stack without probes.
+  static constinit std::array<std::array<char16_t, kMasterPathUnits + 1>, kMaxMasters> paths{};
+  static constinit MasterSearch search{};
+
+  const std::uint32_t mode = PolicyMode(port);
+  if (mode == kModeOff) {
+    result.status = SyncStatus::TurnedOff;
+    return;
+  }
+  const bool check = command.check || mode == kModeCheck;
+
+  result.account = FindRunningAccount(port);
+  if (result.account.kind != AccountKind::User) {
+    result.status = SyncStatus::NoUserHive;
+    return;
+  }
+  for (std::size_t i = 0; i < command.master_count; ++i) {
+    if (!ExpandPath(command.masters[i], result.account.SidText(), paths[i])) {
+      result.status = SyncStatus::Usage;
+      result.detail = "a master's path is too long";
+      return;
+    }
+  }
+  const auto use_master = [&result](std::size_t index) {
+    const std::u16string_view path{paths[index].data()};
+    TextBuilder<char16_t> master{result.master};
+    master.Add(path).Put(u'\0');
+    result.master_length = path.size();
+  };
+  use_master(0);
+
+  search = MasterSearch{};
+  search.status = SyncStatus::NoMaster;
+  search.port = &port;
+  search.paths = &paths;
+  search.path_count = command.master_count;
+  if (!port.runWithin(kDeadlineMilliseconds, SearchMasters, &search)) {
+    Fail(result, SyncStatus::Unreachable, platform::kErrorTimeout, "no answer within the deadline");
+    return;
+  }
+  use_master(search.used);
+  if (search.status != SyncStatus::InPlace) {
+    result.status = search.status;
+    result.error = search.error;
+    result.nt_status = search.nt_status;
+    result.detail = search.detail;
+    return;
+  }
+
+  NoAnsiCodePage no_code_page;
+  const ParsedProfile parsed = ParseProfileText(search.bytes, no_code_page);
+  if (!parsed.utf8 && !parsed.utf16_le) {
+    Fail(result, SyncStatus::MasterInvalid, platform::kSuccess,
+         "neither UTF-8 nor UTF-16 LE: it would be read in each machine's ANSI code page");
+    return;
+  }
+  if (parsed.verdict != ProfileTextVerdict::Accepted) {
+    Fail(result, SyncStatus::MasterInvalid, platform::kSuccess,
+         "not a valid profile: profile-check names the rule");
+    return;
+  }
+
+  // Decided on reads alone: the path every logon takes opens nothing for writing.
+  const std::uint64_t hash = ProfileHash(parsed.profile);
+  bool missing = true;
+  {
+    const UniqueKey stored{
+        port, port.regOpenKeyForReading(platform::Root::CurrentUser, kProfileKeyPath).key};
+    result.changed = stored ? Differences(port, stored.get(), parsed.profile, missing)
+                            : static_cast<std::uint8_t>((1U << kValueCount) - 1);
+  }
+  if (missing) {
+    result.change = Change::Missing;
+  } else if (MarkerHash(port) != hash) {
+    // A rollout, a revert, or another machine's import of another master.
+    result.change = Change::Rollout;
+  } else if (result.changed != 0) {
+    result.change = command.enforce ? Change::DriftEnforced : Change::Drift;
+  }
+  result.would_write = result.change == Change::Missing || result.change == Change::Rollout ||
+                       result.change == Change::DriftEnforced;
+  result.heartbeat_only = result.change == Change::None;
+  if (check) {
+    result.status = result.would_write ? SyncStatus::WouldWrite : SyncStatus::InPlace;
+    return;
+  }
+  if (result.would_write) {
+    Write(port, parsed.profile, hash, result);
+  }
+}
+
+}  // namespace profile_import::sync

@@ -1,0 +1,214 @@
+#include "sync/sync_record.h"
+
+#include <array>
+
+#include "store/profile_key.h"
+#include "sync/iso_time.h"
+#include "sync/text_builder.h"
+
+namespace profile_import::sync {
+namespace {
+
+using namespace std::string_view_literals;
+
+constexpr std::array<std::u16string_view, kValueCount> kValueNames = {
+    kCorpValueName, kDataBaseValueName, kAdminValueName, kUserValueName};
+
+std::string_view ChangeName(Change change) {
+  switch (change) {
+    case Change::None:
+      return "-"sv;
+    case Change::Missing:
+      return "missing"sv;
+    case Change::Rollout:
+      return "rollout"sv;
+    case Change::Drift:
+      return "drift kept"sv;
+    case Change::DriftEnforced:
+      return "drift put back"sv;
+  }
+  return "-"sv;
+}
+
+// The fields as UTF-16 texts, for the event's insertion strings; the log
+// line is the same fields joined.
+constexpr std::size_t kFieldCount = 12;
+constexpr std::size_t kFieldUnits = 2048;
+
+struct Fields {
+  std::array<char16_t, kFieldUnits> text{};
+  std::array<const char16_t*, kFieldCount> starts{};
+};
+
+void BuildFields(const SyncResult& result, const RecordContext& context, Fields& fields) {
+  TextBuilder<char16_t> out{std::span{fields.text}.first(kFieldUnits - 1)};
+  std::size_t field = 0;
+  const auto next = [&] {
+    out.Put(u'\0');
+    if (field + 1 < kFieldCount) {
+      fields.starts[++field] = fields.text.data() + out.Length();
+    }
+  };
+  const auto ascii = [&out](std::string_view text) {
+    for (const char c : text) {
+      out.Put(static_cast<char16_t>(c));
+    }
+  };
+  fields.starts[0] = fields.text.data();
+  std::array<char16_t, 24> time{};
+  FormatIsoTime(context.now, std::span<char16_t>{time});
+  out.Add(time.data());
+  next();
+  out.Add(context.computer);
+  next();
+  out.Add(context.domain).Put(u'\\').Add(context.user);
+  next();
+  out.Add(result.account.kind == AccountKind::Unknown ? u"-" : result.account.SidText());
+  next();
+  const StatusFacts& facts = FactsOf(result.status);
+  out.Number(static_cast<std::uint32_t>(result.status)).Put(u' ');
+  ascii(facts.name);
+  next();
+  out.Add(u"error ").Number(static_cast<std::uint32_t>(result.error)).Add(u", NT status 0x");
+  out.Hex(result.nt_status, 8);
+  next();
+  bool any = false;
+  for (std::size_t i = 0; i < kValueCount; ++i) {
+    if ((result.changed >> i & 1U) != 0) {
+      out.Add(any ? u"," : u"").Add(kValueNames[i]);
+      any = true;
+    }
+  }
+  out.Add(any ? u"" : u"-");
+  next();
+  ascii(context.heartbeat ? "heartbeat"sv : ChangeName(result.change));
+  next();
+  out.Add(result.master_length == 0 ? u"-"
+                                    : std::u16string_view{result.master.data(), result.master_length});
+  next();
+  ascii("profile-sync "sv);
+  ascii(context.version);
+  ascii(" "sv);
+  ascii(context.architecture);
+  next();
+  out.Number(context.elapsed_ms).Add(u" ms");
+  next();
+  if (result.detail == nullptr) {
+    out.Put(u'-');
+  }
+  for (const char* c = result.detail; c != nullptr && *c != '\0'; ++c) {  // NOLINT(*-pointer-arithmetic)
+    out.Put(static_cast<char16_t>(*c));
+  }
+  out.Put(u'\0');
+}
+
+}  // namespace
+
+std::uint32_t EventIdOf(const SyncResult& result, bool heartbeat) {
+  if (heartbeat) {
+    return kHeartbeatEventId;
+  }
+  if (result.status == SyncStatus::InPlace && result.change == Change::Drift) {
+    return kDriftEventId;
+  }
+  return FactsOf(result.status).event_id;
+}
+
+std::size_t FormatRecord(const SyncResult& result, const RecordContext& context,
+                         std::span<std::uint8_t> out) {
+  static constinit Fields fields{};
+  fields = Fields{};
+  BuildFields(result, context, fields);
+  // Room kept for the line end, so that a cut line still ends.
+  TextBuilder<std::uint8_t> line{out.first(out.size() - 2)};
+  for (std::size_t i = 0; i < kFieldCount; ++i) {
+    if (i != 0) {
+      line.Put('\t');
+    }
+    line.Utf8Of(fields.starts[i]);
+  }
+  const std::size_t length = line.Length();
+  out[length] = '\r';
+  out[length + 1] = '\n';
+  return length + 2;
+}
+
+SyncStatus SyncMain(platform::SyncPort& port, std::string_view version,
+                    std::string_view architecture) {
+  // Large for a stack without probes: kept where the loader zero-fills them.
+  static constinit CommandLine command{};
+  static constinit SyncResult result{};
+  static constinit std::array<std::uint8_t, 4096> line{};
+  static constinit std::array<char16_t, 1024> log_folder{};
+  static constinit std::array<char16_t, 1024> log_path{};
+  static constinit std::array<char16_t, 1024> rotated_path{};
+  static constinit std::array<char16_t, 256> computer{};
+  static constinit std::array<char16_t, 256> domain{};
+  static constinit std::array<char16_t, 256> user{};
+  static constinit Fields fields{};
+
+  // A process runs this once; a test runs it many times.
+  command = CommandLine{};
+  result = SyncResult{};
+  log_folder = {};
+  log_path = {};
+  rotated_path = {};
+
+  port.setErrorMode();
+  const std::uint64_t started = port.getTickCount64();
+  const char16_t* given = port.getCommandLine();
+  if (!ParseCommandLine(given == nullptr ? u"" : given, command)) {
+    result.status = SyncStatus::Usage;
+    result.detail = "usage: profile-sync.exe [--check] [--enforce] MASTER [MASTER...]";
+  } else {
+    RunSync(port, command, result);
+  }
+
+  RecordContext context;
+  context.now = port.getSystemTimeAsFileTime();
+  context.elapsed_ms = port.getTickCount64() - started;
+  context.version = version;
+  context.architecture = architecture;
+  context.computer = {computer.data(), port.getEnvironmentVariable(u"COMPUTERNAME", computer)};
+  context.domain = {domain.data(), port.getEnvironmentVariable(u"USERDOMAIN", domain)};
+  context.user = {user.data(), port.getEnvironmentVariable(u"USERNAME", user)};
+
+  const std::size_t appdata_length =
+      port.getEnvironmentVariable(u"LOCALAPPDATA", std::span{log_folder}.first(800));
+  bool has_log = appdata_length != 0;
+  if (has_log) {
+    TextBuilder<char16_t> folder{std::span{log_folder}.subspan(appdata_length, 100)};
+    folder.Add(kLogFolder);
+    const std::u16string_view folder_path{log_folder.data(), appdata_length + folder.Length()};
+    TextBuilder<char16_t> path{std::span{log_path}.first(log_path.size() - 1)};
+    path.Add(folder_path).Add(kLogName);
+    TextBuilder<char16_t> rotated{std::span{rotated_path}.first(rotated_path.size() - 1)};
+    rotated.Add(path.View()).Add(kRotatedSuffix);
+    has_log = !path.Overflowed() && !rotated.Overflowed();
+  }
+  if (result.heartbeat_only) {
+    // Nothing to do: a heartbeat once a day, else nothing at all.
+    const std::uint64_t last = has_log ? port.getLastWriteTime(log_path.data()) : 0;
+    if (last != 0 && context.now - last < kHeartbeatTicks) {
+      return result.status;
+    }
+    context.heartbeat = true;
+  }
+
+  const std::size_t length = FormatRecord(result, context, line);
+  const std::span<const std::uint8_t> text{line.data(), length};
+  if (has_log) {
+    port.appendLine(log_folder.data(), log_path.data(), rotated_path.data(), kLogLimitBytes, text);
+  }
+  port.writeStandardOutput(text);
+  fields = Fields{};
+  BuildFields(result, context, fields);
+  const StatusFacts& facts = FactsOf(result.status);
+  const platform::EventSeverity severity =
+      context.heartbeat || result.change == Change::Drift ? platform::EventSeverity::Information
+                                                          : facts.severity;
+  port.reportEvent(kEventSource, severity, EventIdOf(result, context.heartbeat), fields.starts);
+  return result.status;
+}
+
+}  // namespace profile_import::sync

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "platform/sync_port.h"
+#include "sync/run_sync.h"
+
+namespace profile_import::sync {
+
+// The log, per user and machine: %LOCALAPPDATA%\Tessavo\profile-sync.log,
+// one UTF-8 line per record; past its limit it becomes the one .1 file.
+inline constexpr std::u16string_view kLogFolder = u"\\Tessavo";
+inline constexpr std::u16string_view kLogName = u"\\profile-sync.log";
+inline constexpr std::u16string_view kRotatedSuffix = u".1";
+inline constexpr std::uint64_t kLogLimitBytes = 64 * 1024;
+inline constexpr const char16_t* kEventSource = u"profile-sync";
+// Nothing to do is recorded at most this often: "in line" differs from "never ran".
+inline constexpr std::uint64_t kHeartbeatTicks = 24ULL * 3600 * 10'000'000;
+
+// What a record says beyond the run's result.
+struct RecordContext {
+  std::uint64_t now = 0;  // FILETIME
+  std::uint64_t elapsed_ms = 0;
+  std::u16string_view computer;
+  std::u16string_view domain;
+  std::u16string_view user;
+  std::string_view version;
+  std::string_view architecture;
+  bool heartbeat = false;
+};
+
+// The record's fields in their fixed order, tab-separated, as UTF-8, with
+// CR LF: time, computer, DOMAIN\user, SID, code and name, Windows error and
+// NT status, values changed, change, master, version and architecture,
+// elapsed ms, detail. Cut to fit `out`; gives the bytes written.
+std::size_t FormatRecord(const SyncResult& result, const RecordContext& context,
+                         std::span<std::uint8_t> out);
+
+// The event ID of a result: its status's, or drift's, or the heartbeat's.
+std::uint32_t EventIdOf(const SyncResult& result, bool heartbeat);
+
+// The whole program: reads the command line, runs, records the outcome in
+// the log, the Application event log and an inherited standard output, and
+// gives the exit code.
+SyncStatus SyncMain(platform::SyncPort& port, std::string_view version,
+                    std::string_view architecture);
+
+}  // namespace profile_import::sync

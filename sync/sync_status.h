@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "platform/sync_port.h"
+
+namespace profile_import::sync {
+
+// The outcome of a run, returned as the process exit code: positive, so that
+// every console and `if errorlevel` reads it as it is.
+enum class SyncStatus : std::uint32_t {
+  InPlace = 0,            // written now, or nothing to do
+  WouldWrite = 1,         // --check (or policy Mode 1): a run would write
+  NoMaster = 10,          // the place answers; the file or the user's folder is not there
+  Unreachable = 11,       // cannot be reached now, or did not answer within the deadline
+  Refused = 12,           // the server refused the connection or the user's credentials
+  MasterUnopenable = 13,  // there, but cannot be opened
+  MasterUnreadable = 14,  // opened, but could not be read
+  MasterInvalid = 15,     // not a valid profile, or one read in an ANSI code page
+  KeyUnavailable = 20,    // the key could be neither opened nor created
+  WriteFailed = 21,       // a value could not be written; the values before it stored
+  NotVerified = 22,       // written, but the flush or the read-back failed
+  NoUserHive = 30,        // not a user's own loaded hive
+  TurnedOff = 40,         // turned off by policy
+  Usage = 64,             // the command line is wrong
+};
+
+// What a record says of each outcome: its name, its event's severity and ID.
+// The IDs are the message table's (sync/resources/messages.mc), severity bits
+// included, so that a registered source shows each one's text.
+struct StatusFacts {
+  SyncStatus status;
+  std::string_view name;
+  platform::EventSeverity severity;
+  std::uint32_t event_id;
+};
+
+// Event IDs for the outcomes that have none of their own in the table.
+inline constexpr std::uint32_t kDriftEventId = 0x40000066;      // 102, information
+inline constexpr std::uint32_t kHeartbeatEventId = 0x40000067;  // 103, information
+
+using enum platform::EventSeverity;
+inline constexpr StatusFacts kStatusFacts[] = {
+    {SyncStatus::InPlace, "InPlace", Information, 0x40000064},          // 100
+    {SyncStatus::WouldWrite, "WouldWrite", Information, 0x40000065},    // 101
+    {SyncStatus::NoMaster, "NoMaster", Warning, 0x800000C8},            // 200
+    {SyncStatus::Unreachable, "Unreachable", Warning, 0x800000C9},      // 201
+    {SyncStatus::Refused, "Refused", Error, 0xC000012C},                // 300
+    {SyncStatus::MasterUnopenable, "MasterUnopenable", Error, 0xC000012D},  // 301
+    {SyncStatus::MasterUnreadable, "MasterUnreadable", Error, 0xC000012E},  // 302
+    {SyncStatus::MasterInvalid, "MasterInvalid", Error, 0xC000012F},        // 303
+    {SyncStatus::KeyUnavailable, "KeyUnavailable", Error, 0xC0000130},      // 304
+    {SyncStatus::WriteFailed, "WriteFailed", Error, 0xC0000131},            // 305
+    {SyncStatus::NotVerified, "NotVerified", Error, 0xC0000132},            // 306
+    {SyncStatus::NoUserHive, "NoUserHive", Error, 0xC0000133},              // 307
+    {SyncStatus::TurnedOff, "TurnedOff", Warning, 0x800000CA},              // 202
+    {SyncStatus::Usage, "Usage", Error, 0xC0000134},                        // 308
+};
+
+inline const StatusFacts& FactsOf(SyncStatus status) {
+  for (const StatusFacts& facts : kStatusFacts) {
+    if (facts.status == status) {
+      return facts;
+    }
+  }
+  return kStatusFacts[0];
+}
+
+}  // namespace profile_import::sync
