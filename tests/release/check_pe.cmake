@@ -4,7 +4,8 @@
 # on 64-bit builds), DEP and Terminal Server aware, within the size budget, and
 # carrying its version and its manifest, which names the build's architecture
 # (MANIFEST_ARCHITECTURE). Every other program the release ships (SHIPPED,
-# comma-separated) must be Terminal Server aware too.
+# comma-separated) must be Terminal Server aware too. DESCRIPTION is the start
+# of its version resource's FileDescription (the importer's by default).
 # Run as: cmake -DEXE=... -DOBJDUMP=... -DMAX_BYTES=... -DVERSION=... -DIMPORTS_DEF=...
 #   -DMACHINE=... -DMANIFEST_ARCHITECTURE=... [-DSHIPPED=...] -P
 cmake_minimum_required(VERSION 3.25)
@@ -134,8 +135,11 @@ foreach(id IN LISTS os_ids)
 endforeach()
 # Each name is followed by its value, so they are looked for as pairs.
 file(STRINGS "${EXE}" version_strings ENCODING UTF-16LE)
+if(NOT DEFINED DESCRIPTION)
+  set(DESCRIPTION "Imports the site profile")
+endif()
 foreach(pair "CompanyName;Tessavo" "ProductName;profile-import" "FileVersion;${VERSION}" "ProductVersion;${VERSION}"
-    "FileDescription;Imports the site profile")
+    "FileDescription;${DESCRIPTION}")
   string(FIND "${version_strings}" "${pair}" at)
   if(at EQUAL -1)
     list(APPEND failures "version resource lacks \"${pair}\"")

@@ -1,5 +1,7 @@
 #include "fake_port.h"
 
+#include "store/profile_key.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -96,9 +98,7 @@ platform::KeyResult FakePort::regOpenUserHive(const char16_t* sid) {
   if (Fails(FailingCall::OpenUserHive)) {
     return {kFileNotFound, platform::kNoKey};
   }
-  const std::uintptr_t handle = NextHandle();
-  open_keys_.insert(handle);
-  return {platform::kSuccess, platform::RawKey{handle}};
+  return OpenKey(u"HKEY_USERS");
 }
 
 platform::FileResult FakePort::createFile(const char16_t* /*name*/) {
@@ -164,6 +164,9 @@ bool FakePort::readFile(platform::RawFile file, std::span<std::uint8_t> buffer) 
 void FakePort::closeHandle(platform::RawFile file) {
   calls.emplace_back("CloseHandle");
   const auto handle = static_cast<std::uintptr_t>(file);
+  if (open_masters_.erase(handle) != 0) {
+    return;
+  }
   if (open_files_.erase(handle) == 0) {
     ++bad_closes;
   }
@@ -183,30 +186,62 @@ void FakePort::setFileDispositionInfo(platform::RawFile file) {
   }
 }
 
-platform::KeyResult FakePort::regOpenKeyEx(const char16_t* /*path*/) {
+platform::KeyResult FakePort::OpenKey(const std::u16string& path) {
+  const std::uintptr_t handle = NextHandle();
+  open_keys_[handle] = path;
+  return {platform::kSuccess, platform::RawKey{handle}};
+}
+
+std::map<std::u16string, StoredValue>* FakePort::KeyValues(platform::RawKey key) {
+  const auto found = open_keys_.find(static_cast<std::uintptr_t>(key));
+  if (found == open_keys_.end()) {
+    return nullptr;
+  }
+  if (found->second == kProfileKeyPath) {
+    return &values;
+  }
+  const auto other = other_keys.find(found->second);
+  return other == other_keys.end() ? nullptr : &other->second;
+}
+
+const std::map<std::u16string, StoredValue>& FakePort::ValuesAt(std::u16string_view path) {
+  static const std::map<std::u16string, StoredValue> kNone;
+  if (path == kProfileKeyPath) {
+    return key_exists ? values : kNone;
+  }
+  const auto found = other_keys.find(std::u16string(path));
+  return found == other_keys.end() ? kNone : found->second;
+}
+
+platform::KeyResult FakePort::regOpenKeyEx(const char16_t* path) {
   calls.emplace_back("RegOpenKeyExW");
   TouchRegistry();
-  if (!key_exists) {
+  const bool profile = path == std::u16string_view{kProfileKeyPath};
+  if (profile ? !key_exists : !other_keys.contains(path)) {
     return {kFileNotFound, platform::kNoKey};
   }
   if (Fails(FailingCall::RegOpenKey)) {
     return {kAccessDenied, platform::kNoKey};
   }
-  const std::uintptr_t handle = NextHandle();
-  open_keys_.insert(handle);
-  return {platform::kSuccess, platform::RawKey{handle}};
+  return OpenKey(path);
 }
 
-platform::KeyResult FakePort::regCreateKeyEx(const char16_t* /*path*/) {
+platform::KeyResult FakePort::regCreateKeyEx(const char16_t* path) {
   calls.emplace_back("RegCreateKeyExW");
   TouchRegistry();
-  if (Fails(FailingCall::RegCreateKey)) {
+  const std::u16string_view name{path};
+  const FailingCall call = name == kProfileKeyPath     ? FailingCall::RegCreateKey
+                           : name.ends_with(u"Previous") ? FailingCall::CreatePreviousKey
+                                                         : FailingCall::CreateMarkerKey;
+  if (Fails(call)) {
     return {kAccessDenied, platform::kNoKey};
   }
-  key_exists = true;
-  const std::uintptr_t handle = NextHandle();
-  open_keys_.insert(handle);
-  return {platform::kSuccess, platform::RawKey{handle}};
+  if (name == kProfileKeyPath) {
+    key_exists = true;
+  } else {
+    other_keys[path];
+  }
+  return OpenKey(path);
 }
 
 platform::PlatformError FakePort::regSetValueEx(platform::RawKey key, const char16_t* name,
@@ -214,15 +249,25 @@ platform::PlatformError FakePort::regSetValueEx(platform::RawKey key, const char
                                                 std::span<const std::byte> data) {
   calls.emplace_back("RegSetValueExW");
   TouchRegistry();
-  constexpr std::array kWrites = {FailingCall::FirstWrite, FailingCall::SecondWrite,
-                                  FailingCall::ThirdWrite, FailingCall::FourthWrite};
-  const std::size_t write = writes_attempted_++;
-  const bool fails = write < kWrites.size() && Fails(kWrites[write]);
-  if (!open_keys_.contains(static_cast<std::uintptr_t>(key)) || fails) {
+  std::map<std::u16string, StoredValue>* key_values = KeyValues(key);
+  if (key_values == nullptr) {
     return kAccessDenied;
   }
-  written.emplace_back(name);
-  values[name] = StoredValue{type, {data.begin(), data.end()}};
+  if (key_values == &values) {
+    // The profile's own writes, which the tests fail one by one.
+    constexpr std::array kWrites = {FailingCall::FirstWrite, FailingCall::SecondWrite,
+                                    FailingCall::ThirdWrite, FailingCall::FourthWrite};
+    const std::size_t write = writes_attempted_++;
+    if (write < kWrites.size() && Fails(kWrites[write])) {
+      return kAccessDenied;
+    }
+    written.emplace_back(name);
+  }
+  StoredValue stored{type, {data.begin(), data.end()}};
+  if (Fails(FailingCall::ReadBack) && key_values == &values && !stored.data.empty()) {
+    stored.data.front() = std::byte{'?'};  // what a filter driver or another writer might do
+  }
+  (*key_values)[name] = std::move(stored);
   return platform::kSuccess;
 }
 
@@ -239,6 +284,161 @@ void FakePort::regCloseKey(platform::RawKey key) {
   if (open_keys_.erase(static_cast<std::uintptr_t>(key)) == 0) {
     ++bad_closes;
   }
+}
+
+const char16_t* FakePort::getCommandLine() {
+  return command_line.c_str();
+}
+
+void FakePort::setErrorMode() {
+  calls.emplace_back("SetErrorMode");
+}
+
+std::size_t FakePort::getEnvironmentVariable(const char16_t* name, std::span<char16_t> out) {
+  const auto found = environment.find(name);
+  if (found == environment.end() || found->second.size() >= out.size()) {
+    return 0;
+  }
+  std::copy(found->second.begin(), found->second.end(), out.begin());
+  out[found->second.size()] = u'\0';
+  return found->second.size();
+}
+
+std::uint64_t FakePort::getSystemTimeAsFileTime() {
+  return now;
+}
+
+std::uint64_t FakePort::getTickCount64() {
+  return 1000;
+}
+
+void FakePort::sleep(std::uint32_t /*milliseconds*/) {
+  calls.emplace_back("Sleep");
+}
+
+bool FakePort::runWithin(std::uint32_t /*milliseconds*/, void (*work)(void*), void* context) {
+  if (master_open_hangs) {
+    masters_opened.emplace_back(u"(an open that never returns)");
+    return false;  // the work is never looked at
+  }
+  work(context);
+  return true;
+}
+
+platform::FileResult FakePort::createFileForSharedReading(const char16_t* path) {
+  calls.emplace_back("CreateFileW(shared)");
+  masters_opened.emplace_back(path);
+  const auto fault = master_faults.find(path);
+  if (fault != master_faults.end() && fault->second.times != 0) {
+    --fault->second.times;
+    return {fault->second.error, fault->second.status, platform::kInvalidFile};
+  }
+  if (!masters.contains(path)) {
+    const bool folder_there = attributes.contains(std::u16string(path).substr(
+        0, std::u16string_view{path}.rfind(u'\\') + 1));
+    return {folder_there ? kFileNotFound : platform::kErrorPathNotFound,
+            kStatusObjectNameNotFound, platform::kInvalidFile};
+  }
+  const std::uintptr_t handle = NextHandle();
+  open_masters_[handle] = path;
+  return {platform::kSuccess, platform::kStatusSuccess, platform::RawFile{handle}};
+}
+
+bool FakePort::readFileCounted(platform::RawFile file, std::span<std::uint8_t> buffer,
+                               std::size_t& read) {
+  calls.emplace_back("ReadFile(master)");
+  const auto found = open_masters_.find(static_cast<std::uintptr_t>(file));
+  if (found == open_masters_.end() || master_read_fails) {
+    return false;
+  }
+  const std::string& bytes = masters.at(found->second);
+  read = std::min(buffer.size(), bytes.size());
+  std::memcpy(buffer.data(), bytes.data(), read);
+  return true;
+}
+
+platform::AttributesResult FakePort::getFileAttributes(const char16_t* path) {
+  calls.emplace_back("GetFileAttributesW");
+  const auto found = attributes.find(path);
+  if (found == attributes.end()) {
+    return {platform::kErrorPathNotFound, platform::kInvalidFileAttributes};
+  }
+  return found->second;
+}
+
+platform::KeyResult FakePort::regOpenKeyForReading(platform::Root root, const char16_t* path) {
+  calls.emplace_back("RegOpenKeyExW(read)");
+  if (root == platform::Root::LocalMachine) {
+    if (!policy_mode) {
+      return {kFileNotFound, platform::kNoKey};
+    }
+    other_keys[u"HKLM\\" + std::u16string(path)][u"Mode"] = StoredValue{
+        platform::kRegDword,
+        {std::byte(*policy_mode & 0xFF), std::byte(*policy_mode >> 8 & 0xFF),
+         std::byte(*policy_mode >> 16 & 0xFF), std::byte(*policy_mode >> 24)}};
+    return OpenKey(u"HKLM\\" + std::u16string(path));
+  }
+  const bool profile = path == std::u16string_view{kProfileKeyPath};
+  if (profile ? !key_exists : !other_keys.contains(path)) {
+    return {kFileNotFound, platform::kNoKey};
+  }
+  return OpenKey(path);
+}
+
+platform::ValueResult FakePort::regQueryValueEx(platform::RawKey key, const char16_t* name,
+                                                std::span<std::byte> data) {
+  calls.emplace_back("RegQueryValueExW");
+  const std::map<std::u16string, StoredValue>* key_values = KeyValues(key);
+  if (key_values == nullptr) {
+    return {platform::kErrorInvalidHandle};
+  }
+  const auto found = key_values->find(name);
+  if (found == key_values->end()) {
+    return {kFileNotFound};
+  }
+  const StoredValue& value = found->second;
+  if (value.data.size() > data.size()) {
+    return {platform::kErrorMoreData, value.type, value.data.size()};
+  }
+  std::copy(value.data.begin(), value.data.end(), data.begin());
+  return {platform::kSuccess, value.type, value.data.size()};
+}
+
+platform::PlatformError FakePort::regDeleteValue(platform::RawKey key, const char16_t* name) {
+  calls.emplace_back("RegDeleteValueW");
+  std::map<std::u16string, StoredValue>* key_values = KeyValues(key);
+  if (key_values == nullptr) {
+    return kAccessDenied;
+  }
+  return key_values->erase(name) == 0 ? kFileNotFound : platform::kSuccess;
+}
+
+bool FakePort::appendLine(const char16_t* /*folder*/, const char16_t* path,
+                          const char16_t* /*rotated*/, std::uint64_t /*limit*/,
+                          std::span<const std::uint8_t> line) {
+  if (log_fails) {
+    return false;
+  }
+  files_appended[path].emplace_back(line.begin(), line.end());
+  return true;
+}
+
+std::uint64_t FakePort::getLastWriteTime(const char16_t* /*path*/) {
+  return log_written_at;
+}
+
+void FakePort::writeStandardOutput(std::span<const std::uint8_t> line) {
+  standard_output.emplace_back(line.begin(), line.end());
+}
+
+bool FakePort::reportEvent(const char16_t* /*source*/, platform::EventSeverity severity,
+                           std::uint32_t event_id, std::span<const char16_t* const> strings) {
+  calls.emplace_back("ReportEventW");
+  if (advapi32_missing) {
+    return false;
+  }
+  events.push_back({severity, event_id, {strings.begin(), strings.end()}});
+  return true;
 }
 
 }  // namespace profile_import::testing

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/port.h"
+#include "platform/sync_port.h"
 
 namespace profile_import::testing {
 
@@ -36,6 +36,22 @@ enum class FailingCall {
   RereadFile,  // the deletion's read
   SetFileDisposition,
   MultiByteToWideChar,  // bytes not valid in the machine's ANSI code page
+  CreatePreviousKey,    // profile-sync's key for the values it replaces
+  CreateMarkerKey,
+  ReadBack,             // the values read back after a write differ
+};
+
+// How a master copy's open fails, as GetLastError and RtlGetLastNtStatus give it.
+struct MasterFault {
+  platform::PlatformError error = platform::kSuccess;
+  platform::NtStatus status = platform::kStatusSuccess;
+  int times = -1;  // how many opens fail so; -1 for every one
+};
+
+struct ReportedEvent {
+  platform::EventSeverity severity{};
+  std::uint32_t id{};
+  std::vector<std::u16string> strings;
 };
 
 struct StoredValue {
@@ -46,11 +62,12 @@ struct StoredValue {
   [[nodiscard]] std::u16string Units() const;
 };
 
-// An in-memory working directory and registry key. It hands out distinct
-// handles and tracks each one, so a test can tell a leak or a double close.
+// An in-memory working directory, registry and, for profile-sync, share of
+// master copies, log and event log. It hands out distinct handles and tracks
+// each one, so a test can tell a leak or a double close.
 // Final, and never deleted through the port, so it needs no virtual destructor.
 // NOLINTNEXTLINE(cppcoreguidelines-virtual-class-destructor)
-class FakePort final : public platform::Port {
+class FakePort final : public platform::SyncPort {
  public:
   std::optional<std::string> file;  // the hand-off file's bytes; absent when empty
   // When set, the import's open fails with this error (and NT status) even
@@ -66,6 +83,31 @@ class FakePort final : public platform::Port {
   std::optional<std::uint32_t> reparse_tag;
   bool key_exists = false;
   std::map<std::u16string, StoredValue> values;
+  // Keys other than the profile key, by path under HKEY_CURRENT_USER.
+  std::map<std::u16string, std::map<std::u16string, StoredValue>> other_keys;
+  std::optional<std::uint32_t> policy_mode;  // HKLM's Mode, when set
+
+  // profile-sync's world.
+  std::u16string command_line = u"profile-sync.exe";
+  std::map<std::u16string, std::u16string> environment = {
+      {u"LOCALAPPDATA", u"C:\\Users\\jdoe\\AppData\\Local"},
+      {u"COMPUTERNAME", u"PC01"},
+      {u"USERDOMAIN", u"CORP"},
+      {u"USERNAME", u"jdoe"}};
+  std::uint64_t now = 134'100'000'000'000'000;  // a FILETIME in 2025
+  std::map<std::u16string, std::string> masters;  // files by full path
+  std::map<std::u16string, MasterFault> master_faults;
+  // Paths whose attributes can be read (folders that answer), or what they give.
+  std::map<std::u16string, platform::AttributesResult> attributes;
+  bool master_read_fails = false;
+  bool master_open_hangs = false;  // the open never returns: the deadline passes
+  std::map<std::u16string, std::vector<std::string>> files_appended;  // lines, by path
+  std::uint64_t log_written_at = 0;  // the log's last write time
+  bool log_fails = false;
+  std::vector<std::string> standard_output;
+  std::vector<ReportedEvent> events;
+  bool advapi32_missing = false;
+  std::vector<std::u16string> masters_opened;
   std::set<FailingCall> failing;
 
   // Value names in the order they were written.
@@ -79,7 +121,7 @@ class FakePort final : public platform::Port {
   int bad_closes = 0;  // closes of a handle not open (double close, or never obtained)
 
   [[nodiscard]] std::size_t OpenHandles() const {
-    return open_files_.size() + open_keys_.size() + open_tokens_.size();
+    return open_files_.size() + open_keys_.size() + open_tokens_.size() + open_masters_.size();
   }
 
   platform::TokenResult ntOpenProcessToken() override;
@@ -107,9 +149,36 @@ class FakePort final : public platform::Port {
   platform::PlatformError regFlushKey(platform::RawKey key) override;
   void regCloseKey(platform::RawKey key) override;
 
+  const char16_t* getCommandLine() override;
+  void setErrorMode() override;
+  std::size_t getEnvironmentVariable(const char16_t* name, std::span<char16_t> out) override;
+  std::uint64_t getSystemTimeAsFileTime() override;
+  std::uint64_t getTickCount64() override;
+  void sleep(std::uint32_t milliseconds) override;
+  bool runWithin(std::uint32_t milliseconds, void (*work)(void*), void* context) override;
+  platform::FileResult createFileForSharedReading(const char16_t* path) override;
+  bool readFileCounted(platform::RawFile file, std::span<std::uint8_t> buffer,
+                       std::size_t& read) override;
+  platform::AttributesResult getFileAttributes(const char16_t* path) override;
+  platform::KeyResult regOpenKeyForReading(platform::Root root, const char16_t* path) override;
+  platform::ValueResult regQueryValueEx(platform::RawKey key, const char16_t* name,
+                                        std::span<std::byte> data) override;
+  platform::PlatformError regDeleteValue(platform::RawKey key, const char16_t* name) override;
+  bool appendLine(const char16_t* folder, const char16_t* path, const char16_t* rotated,
+                  std::uint64_t limit, std::span<const std::uint8_t> line) override;
+  std::uint64_t getLastWriteTime(const char16_t* path) override;
+  void writeStandardOutput(std::span<const std::uint8_t> line) override;
+  bool reportEvent(const char16_t* source, platform::EventSeverity severity,
+                   std::uint32_t event_id, std::span<const char16_t* const> strings) override;
+
+  // The values under a key, the profile key's or another's; empty when absent.
+  [[nodiscard]] const std::map<std::u16string, StoredValue>& ValuesAt(std::u16string_view path);
+
  private:
   std::uintptr_t NextHandle();
   platform::RawFile OpenFile(bool fails);
+  platform::KeyResult OpenKey(const std::u16string& path);
+  std::map<std::u16string, StoredValue>* KeyValues(platform::RawKey key);
   void TouchRegistry();
   [[nodiscard]] bool Fails(FailingCall call) const { return failing.contains(call); }
   [[nodiscard]] bool IsNameSurrogate() const {
@@ -120,7 +189,8 @@ class FakePort final : public platform::Port {
   std::set<std::uintptr_t> open_files_;
   std::set<std::uintptr_t> marked_for_deletion_;
   std::size_t reads_attempted_ = 0;
-  std::set<std::uintptr_t> open_keys_;
+  std::map<std::uintptr_t, std::u16string> open_keys_;  // by handle: the key's path
+  std::map<std::uintptr_t, std::u16string> open_masters_;  // by handle: the master's path
   std::set<std::uintptr_t> open_tokens_;
   std::size_t writes_attempted_ = 0;
 };
