@@ -1,6 +1,6 @@
-// profile-check.exe and profile-import.exe, run under Wine on the same bytes,
-// must agree: the same exit code, and for an accepted file the texts the
-// checker shows are the values the importer stores.
+// profile-check.exe, profile-import.exe and profile-sync.exe, run under Wine
+// on the same bytes, must agree: the same verdict, and for an accepted file
+// the texts the checker shows are the values stored.
 #include <cctype>
 #include <cstring>
 #include <cwchar>
@@ -60,6 +60,18 @@ std::u16string StoredText(const wchar_t* name) {
   return text;
 }
 
+// Every value's text, as the checker's JSON shows it, is the text stored.
+void ExpectShownAsStored(const std::string& checker_output) {
+  for (const wchar_t* name : kValueNames) {
+    const std::wstring_view wide_name(name);
+    const std::string expected = "{\"name\":\"" + std::string(wide_name.begin(), wide_name.end()) +
+                                 "\",\"text\":\"" +
+                                 profile_import::check::EscapeForJson(StoredText(name)) + "\"";
+    EXPECT_NE(checker_output.find(expected), std::string::npos) << expected << "\nnot in\n"
+                                                                << checker_output;
+  }
+}
+
 class CheckerAgreesWithImporter : public ImportEndToEnd,
                                   public ::testing::WithParamInterface<Sample> {};
 
@@ -72,16 +84,31 @@ TEST_P(CheckerAgreesWithImporter, SameExitCodeAndSameTexts) {
   const DWORD imported = RunImporter();
 
   EXPECT_EQ(checked.code, imported) << checked.output;
-  if (imported != kImportOk) {
-    return;
+  if (imported == kImportOk) {
+    ExpectShownAsStored(checked.output);
   }
-  for (const wchar_t* name : kValueNames) {
-    const std::wstring_view wide_name(name);
-    const std::string expected = "{\"name\":\"" + std::string(wide_name.begin(), wide_name.end()) +
-                                 "\",\"text\":\"" +
-                                 profile_import::check::EscapeForJson(StoredText(name)) + "\"";
-    EXPECT_NE(checked.output.find(expected), std::string::npos) << expected << "\nnot in\n"
-                                                                << checked.output;
+}
+
+// profile-sync reads a master as the importer reads its file, but takes no
+// text in the machine's ANSI code page: it refuses what the checker refuses,
+// and what the checker reads in a code page, and stores what it shows.
+TEST_P(CheckerAgreesWithImporter, SyncStoresWhatTheCheckerShows) {
+  WriteHandOff(GetParam().bytes);
+  const CheckerRun checked = RunChecker();
+
+  const CapturedRun synced = RunCaptured(L"profile-sync.exe", L"\"" + HandOffPath() + L"\"",
+                                         WorkDirectory() + L"\\appdata");
+
+  constexpr DWORD kSyncInPlace = 0;
+  constexpr DWORD kSyncMasterInvalid = 15;
+  const bool in_code_page = checked.output.find("\"Windows-") != std::string::npos ||
+                            checked.output.find("\"CP") != std::string::npos;
+  const DWORD expected =
+      checked.code == kImportOk && !in_code_page ? kSyncInPlace : kSyncMasterInvalid;
+  EXPECT_EQ(synced.code, expected) << checked.output << synced.output;
+  EXPECT_EQ(ReadHandOff(), GetParam().bytes) << "a master copy is only ever read";
+  if (synced.code == kSyncInPlace) {
+    ExpectShownAsStored(checked.output);
   }
 }
 

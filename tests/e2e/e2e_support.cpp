@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <span>
 #include <string_view>
 
@@ -116,7 +117,7 @@ bool UnderWine() {
 
 bool StartInWorkDirectory(const std::wstring& program, const std::wstring& command_line,
                           BOOL inherit_handles, DWORD creation_flags, STARTUPINFOW& startup,
-                          PROCESS_INFORMATION& process) {
+                          PROCESS_INFORMATION& process, wchar_t* environment) {
   // Wine 8 now and then loses a new process before it has run any of its
   // code: the process's loader exits during start-up and CreateProcessW fails
   // with ERROR_INTERNAL_ERROR. That failure alone, and only under Wine, is
@@ -126,7 +127,7 @@ bool StartInWorkDirectory(const std::wstring& program, const std::wstring& comma
     std::wstring writable = command_line;  // CreateProcessW may write to it
     const wchar_t* application = command_line.empty() ? program.c_str() : nullptr;
     if (CreateProcessW(application, command_line.empty() ? nullptr : writable.data(), nullptr,
-                       nullptr, inherit_handles, creation_flags, nullptr, WorkDirectory().c_str(),
+                       nullptr, inherit_handles, creation_flags, environment, WorkDirectory().c_str(),
                        &startup, &process) != FALSE) {
       return true;
     }
@@ -196,33 +197,59 @@ std::string ReadWholeFile(const std::wstring& path) {
   return bytes;
 }
 
-CheckerRun RunChecker() {
-  const std::wstring out_path = WorkDirectory() + L"\\check-output.json";
+namespace {
+
+// The environment of this process with LOCALAPPDATA replaced, as a block.
+std::wstring EnvironmentWith(const std::wstring& local_app_data) {
+  std::wstring block;
+  wchar_t* strings = GetEnvironmentStringsW();
+  for (const wchar_t* entry = strings; *entry != L'\0'; entry += std::wcslen(entry) + 1) {
+    if (_wcsnicmp(entry, L"LOCALAPPDATA=", 13) != 0) {
+      block.append(entry).push_back(L'\0');
+    }
+  }
+  FreeEnvironmentStringsW(strings);
+  block.append(L"LOCALAPPDATA=" + local_app_data).push_back(L'\0');
+  return block;
+}
+
+}  // namespace
+
+CapturedRun RunCaptured(const wchar_t* program, const std::wstring& arguments,
+                        const std::wstring& local_app_data) {
+  const std::wstring out_path =
+      WorkDirectory() + L"\\output-" + std::to_wstring(GetCurrentThreadId()) + L".txt";
   SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
   const HANDLE out = CreateFileW(out_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (out == INVALID_HANDLE_VALUE) {
-    ADD_FAILURE() << "cannot create the checker's output file";
+    ADD_FAILURE() << "cannot create the program's output file";
     return {};
   }
-  const std::wstring checker = ExeDirectory() + L"\\profile-check.exe";
+  const std::wstring path = ExeDirectory() + L"\\" + program;
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdOutput = out;
   startup.hStdError = out;
   PROCESS_INFORMATION process{};
-  const bool started = StartInWorkDirectory(checker, L"\"" + checker + L"\" --json sysfile.cfg",
-                                            TRUE, 0, startup, process);
+  std::wstring environment = local_app_data.empty() ? L"" : EnvironmentWith(local_app_data);
+  const bool started = StartInWorkDirectory(
+      path, L"\"" + path + L"\" " + arguments, TRUE, CREATE_UNICODE_ENVIRONMENT, startup, process,
+      environment.empty() ? nullptr : environment.data());
   CloseHandle(out);
   if (!started) {
     return {};
   }
-  CheckerRun run;
+  CapturedRun run;
   run.code = WaitForExitCode(process);
   run.output = ReadWholeFile(out_path);
   DeleteFileW(out_path.c_str());
   return run;
+}
+
+CheckerRun RunChecker() {
+  return RunCaptured(L"profile-check.exe", L"--json sysfile.cfg");
 }
 
 }  // namespace e2e

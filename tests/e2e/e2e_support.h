@@ -56,14 +56,20 @@ DWORD RunImporter();
 // names the program, the attempt and the error.
 bool StartInWorkDirectory(const std::wstring& program, const std::wstring& command_line,
                           BOOL inherit_handles, DWORD creation_flags, STARTUPINFOW& startup,
-                          PROCESS_INFORMATION& process);
+                          PROCESS_INFORMATION& process, wchar_t* environment = nullptr);
 
 std::string ReadWholeFile(const std::wstring& path);
 
-struct CheckerRun {
+struct CapturedRun {
   DWORD code = 0xDEADBEEF;
   std::string output;
 };
+using CheckerRun = CapturedRun;
+// Runs a program beside the suite in the work directory with `arguments`,
+// its standard output and error captured, and LOCALAPPDATA set to
+// `local_app_data` when one is given.
+CapturedRun RunCaptured(const wchar_t* program, const std::wstring& arguments,
+                        const std::wstring& local_app_data = {});
 // Runs "profile-check.exe --json" on the hand-off file in the work directory.
 CheckerRun RunChecker();
 
@@ -72,6 +78,10 @@ class ImportEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override;
   static void ExpectProfileStored(const Profile& expected);
+
+ public:
+  // The same, for tables whose rows check what was stored.
+  static void ExpectProfileStoredHere(const Profile& expected) { ExpectProfileStored(expected); }
 };
 
 }  // namespace e2e
