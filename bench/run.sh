@@ -20,8 +20,8 @@ rounds="${1:-200}"
 
 scripts/install-deps.sh
 cmake --preset windows >/dev/null
-cmake --build --preset windows --target profile-import bench-minimal-pe bench-manifest-pe bench-empty-gui \
-  bench-startup
+cmake --build --preset windows --target profile-import profile-sync bench-minimal-pe bench-manifest-pe \
+  bench-empty-gui bench-startup
 cmake --preset windows-x86 >/dev/null
 cmake --build --preset windows-x86 --target profile-import bench-minimal-pe
 # The benchmark finds another architecture's pair in a folder beside it.

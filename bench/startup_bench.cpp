@@ -465,8 +465,10 @@ bool TimeLocalCopies(const std::vector<Program*>& programs, const std::wstring& 
       // A read-only file on the share must still be deletable here.
       SetFileAttributesW(copy.c_str(), FILE_ATTRIBUTE_NORMAL);
     }
+    // The quoted path is replaced; any arguments after it stay.
+    const std::wstring arguments = program->command_line.substr(program->application.size() + 2);
     program->application = copy;
-    program->command_line = L"\"" + copy + L"\"";
+    program->command_line = L"\"" + copy + L"\"" + arguments;
   }
   return true;
 }
@@ -511,6 +513,10 @@ int wmain(int argc, wchar_t** argv) {
   CreateDirectoryW(work.c_str(), nullptr);
   const std::wstring no_file = work + L"\\no-file";
   CreateDirectoryW(no_file.c_str(), nullptr);
+  // profile-sync's master copy: the sample the importer stores, so that every
+  // run after the first has nothing to do.
+  const std::wstring sync_master = work + L"\\sync-master";
+  CreateDirectoryW(sync_master.c_str(), nullptr);
   std::vector<std::wstring> made;  // the local copies and their folders
   const auto remove_work_files = [&] {
     for (auto path = made.rbegin(); path != made.rend(); ++path) {
@@ -519,14 +525,17 @@ int wmain(int argc, wchar_t** argv) {
       }
     }
     RemoveDirectoryW(no_file.c_str());
+    DeleteFileW((sync_master + L"\\sysfile.cfg").c_str());
+    RemoveDirectoryW(sync_master.c_str());
     DeleteFileW((work + L"\\sysfile.cfg").c_str());
     DeleteFileW((work + L"\\import.bat").c_str());
     RemoveDirectoryW(work.c_str());
   };
   std::array<wchar_t, MAX_PATH> system{};
   GetSystemDirectoryW(system.data(), MAX_PATH);
-  if (!WriteWholeFile(work + L"\\import.bat", kImportBatch)) {
-    Print("bench-startup: cannot write " + Narrow(work) + "\\import.bat\n");
+  if (!WriteWholeFile(work + L"\\import.bat", kImportBatch) ||
+      !WriteWholeFile(sync_master + L"\\sysfile.cfg", kSampleHandOff)) {
+    Print("bench-startup: cannot write " + Narrow(work) + "\\import.bat or the sync master\n");
     remove_work_files();
     return 1;
   }
@@ -541,6 +550,9 @@ int wmain(int argc, wchar_t** argv) {
   Program importer_nofile = own_program("importer_nofile", L"profile-import.exe");
   importer_nofile.expected_code = kNoProfileFile;
   importer_nofile.folder = no_file;
+  // What every logon pays with profile-sync where the profile is in line.
+  Program sync_equal = own_program("sync_equal", L"profile-sync.exe");
+  sync_equal.command_line += L" \"" + sync_master + L"\\sysfile.cfg\"";
   Program minimal = own_program("minimal", L"bench-minimal-pe.exe");
   Program manifest_floor = own_program("manifest_floor", L"bench-manifest-pe.exe");
   Program empty = own_program("empty", L"bench-empty-gui.exe");
@@ -556,18 +568,25 @@ int wmain(int argc, wchar_t** argv) {
     others.back().consumes_hand_off = true;
     others.push_back(own_program("minimal_" + arch, (folder + L"\\bench-minimal-pe.exe").c_str()));
   }
-  std::vector<Program*> timed = {&importer, &importer_nofile, &minimal, &manifest_floor, &empty};
+  std::vector<Program*> timed = {&importer, &minimal, &manifest_floor, &empty};
+  const std::vector<Program*> apart = {&importer_nofile, &sync_equal};
   std::transform(others.begin(), others.end(), std::back_inserter(timed),
                  [](Program& other) { return &other; });
   if (OnNetworkDrive(own)) {
     const std::wstring local = work + L"\\programs";
-    if (!TimeLocalCopies(timed, own, local, made)) {
+    std::vector<Program*> copied = timed;
+    copied.insert(copied.end(), apart.begin(), apart.end());
+    if (!TimeLocalCopies(copied, own, local, made)) {
       remove_work_files();
       return 1;
     }
     Print("bench-startup: the kit is on a network drive; timing copies in " + Narrow(local) + "\n");
   }
   TimeRounds(timed, options, random, work);
+  // Apart from the importer's runs, which store the sample and its other
+  // case in turn: profile-sync would find the values changed by hand. Its
+  // warm-up run brings the key in line with its master.
+  TimeRounds(apart, options, random, work);
   TimeRounds({&batch}, options, random, work);
   Series writes{"writes", {}};
   Series flushed{"writes_flush", {}};
@@ -577,6 +596,7 @@ int wmain(int argc, wchar_t** argv) {
   Print("                             median ms   p10 ms   p90 ms    runs\n");
   Print(Row("profile-import.exe", importer.ms) +
         Row("profile-import.exe, no file", importer_nofile.ms) +
+        Row("profile-sync.exe, in line", sync_equal.ms) +
         Row("minimal PE (start-up limit)", minimal.ms) +
         Row("minimal PE + its manifest", manifest_floor.ms) +
         Row("empty C-runtime program", empty.ms) + Row("cmd /d /c import.bat", batch.ms) +
@@ -586,6 +606,8 @@ int wmain(int argc, wchar_t** argv) {
     Print(ArchitectureReport(others[i], others[i + 1], others_json));
   }
   const double ratio_minimal = Median(importer.ms) / Median(minimal.ms);
+  const std::string sync_equal_nofile =
+      "sync-equal/nofile=" + Fixed(Median(sync_equal.ms) / Median(importer_nofile.ms), 2);
   const std::string nofile_manifest_floor =
       "nofile/manifest-floor=" + Fixed(Median(importer_nofile.ms) / Median(manifest_floor.ms), 2);
   const std::string importer_manifest_floor =
@@ -603,6 +625,7 @@ int wmain(int argc, wchar_t** argv) {
                      ",\"rounds\":" + std::to_string(options.rounds) +
                      ",\"warmup_rounds\":" + std::to_string(kWarmupRounds) + "," + MachineJson() +
                      ",\"failures\":" + std::to_string(failures) + ",\"times_ms\":{";
+  timed.insert(timed.end(), apart.begin(), apart.end());
   timed.push_back(&batch);
   for (const Program* program : timed) {
     json += "\"" + program->name + "\":" + JsonArray(program->ms) + ",";
@@ -610,7 +633,7 @@ int wmain(int argc, wchar_t** argv) {
   json += "\"writes\":" + JsonArray(writes.ms) + ",\"writes_flush\":" + JsonArray(flushed.ms) +
           "},\"importer_minimal_by_architecture\":{" + others_json + "},\"manifest_floor\":\"" +
           nofile_manifest_floor + " " + importer_manifest_floor + " " + manifest_floor_minimal +
-          "\",\"summary\":\"" + summary + "\"}\n";
+          "\",\"sync\":\"" + sync_equal_nofile + "\",\"summary\":\"" + summary + "\"}\n";
   FILE* out = _wfopen(options.json.c_str(), L"wb");
   if (out == nullptr || std::fwrite(json.data(), 1, json.size(), out) != json.size() ||
       std::fclose(out) != 0) {
@@ -622,8 +645,9 @@ int wmain(int argc, wchar_t** argv) {
   if (failures != 0) {
     Print("bench-startup: " + std::to_string(failures) + " run(s) went wrong (see above)\n");
   }
-  // The manifest's share on lines of their own, so that the last line keeps its form.
-  Print(nofile_manifest_floor + "\n" + importer_manifest_floor + "\n" + manifest_floor_minimal +
+  // The manifest's share and profile-sync's on lines of their own, above the
+  // last line, which keeps its form.
+  Print(sync_equal_nofile + "\n" + nofile_manifest_floor + "\n" + importer_manifest_floor + "\n" + manifest_floor_minimal +
         "\n" + summary + "\n");
   return failures == 0 ? 0 : 1;
 }

@@ -4,9 +4,9 @@
 #   build/release/profile-import-<version>-win-x64.zip    for x64 Windows
 #   build/release/profile-import-<version>-win-x86.zip    for 32-bit Windows (and any)
 #   build/release/profile-import-<version>-win-arm64.zip  for Windows on ARM
-#       each: profile-import.exe, profile-check.exe, README.txt (the
-#       administrator's documentation as plain text) and SHA256SUMS
-#       (the two executables), both with CR LF line ends; the ARM64 zip's
+#       each: profile-import.exe, profile-check.exe, profile-sync.exe, README.txt
+#       (the administrator's documentation as plain text) and SHA256SUMS
+#       (the three executables), both with CR LF line ends; the ARM64 zip's
 #       checker is the x86 one, which both Windows on ARM run
 #   build/release/profile-import-<version>-windows-tests.zip  the test kit: one
 #       folder with the x64 executables, the Windows test suites and the samples
@@ -35,7 +35,7 @@ kit=profile-import-$version-windows-tests
 # Per architecture: its build tree and its folder beside SHA256SUMS and in the kit.
 declare -A tree=([x64]=build/release-tree [x86]=build/release-tree-x86 [arm64]=build/release-tree-arm64)
 declare -A folder=([x64]="" [x86]=x86/ [arm64]=arm64/)
-executables=(profile-import.exe profile-check.exe)
+executables=(profile-import.exe profile-check.exe profile-sync.exe)
 # The kit's own programs: the suites, the benchmark and the programs it times
 # beside the importer, and the runner that guards the key around them; the
 # x86 ones serve 32-bit Windows and Windows on ARM.
@@ -48,8 +48,9 @@ for arch in x64 x86; do
     cp "${tree[$arch]}/$exe" "$out/${folder[$arch]}$exe"
   done
 done
-cp "${tree[arm64]}/profile-import.exe" "$out/arm64/"
-signed=("${executables[@]/#/$out/}" "${executables[@]/#/$out/x86/}" "$out/arm64/profile-import.exe")
+cp "${tree[arm64]}/profile-import.exe" "${tree[arm64]}/profile-sync.exe" "$out/arm64/"
+signed=("${executables[@]/#/$out/}" "${executables[@]/#/$out/x86/}" "$out/arm64/profile-import.exe"
+  "$out/arm64/profile-sync.exe")
 
 if [ -n "${SIGN_PFX:-}" ]; then
   sign=(--pfx "$SIGN_PFX")
@@ -71,7 +72,7 @@ cp "${tree[x64]}"/samples/*.cfg "$package/$kit/x86/samples/"
 # treat the importer and the floors it is timed against the same way.
 if [ -n "${SIGN_PFX:-}" ]; then
   mapfile -d '' unsigned < <(find "$package/$kit" -name '*.exe' ! -name profile-import.exe \
-    ! -name profile-check.exe -print0 | LC_ALL=C sort -z)
+    ! -name profile-check.exe ! -name profile-sync.exe -print0 | LC_ALL=C sort -z)
   scripts/sign.sh "${sign[@]}" "${unsigned[@]}"
 fi
 # The administrator's README in each zip, made from the same pages as the

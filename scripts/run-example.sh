@@ -2,13 +2,15 @@
 # Builds profile-import.exe and runs it once under Wine on the example
 # hand-off file, in a scratch working directory and a scratch Wine prefix,
 # then shows the exit code, what the profile key holds and whether the file
-# is gone.
+# is gone. Then profile-sync.exe, twice, with the example as a user's master
+# copy: the first run marks (or writes) the profile, the second has nothing
+# to do.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 cmake --preset windows >/dev/null
-cmake --build --preset windows --target profile-import >/dev/null
+cmake --build --preset windows --target profile-import profile-sync >/dev/null
 
 scratch=$PWD/build/example
 rm -rf "$scratch"
@@ -45,4 +47,22 @@ if [ -e "$scratch/work/sysfile.cfg" ]; then
 else
   echo "The hand-off file is gone."
 fi
+
+# profile-sync: the same example as the master copy in a folder of its own.
+mkdir -p "$scratch/masters"
+cp examples/sysfile.cfg "$scratch/masters/"
+master=$("$wine64" winepath -w "$scratch/masters/sysfile.cfg" 2>/dev/null | tr -d '\r')
+for run in first second; do
+  echo "Running profile-sync.exe \"$master\" ($run run)..."
+  set +e
+  line=$("$wine64" build/windows/profile-sync.exe "$master" 2>>"$scratch/wine.log" | tr -d '\r')
+  code=$?
+  set -e
+  echo "Exit code: $code${line:+; its result line (time, computer, user, SID, code, error, values"}"
+  [ -z "$line" ] || echo "  changed, change, master, version, elapsed, detail):"
+  [ -z "$line" ] || echo "$line" | tr '\t' '\n' | sed 's/^/    /'
+  [ -n "$line" ] || echo "  Nothing to do, and nothing recorded: the values and the marker match the master."
+done
+"$wine64" reg query 'HKCU\Software\Tessavo\profile-sync' 2>/dev/null | tr -d '\r' | grep -v '^$' |
+  sed 's/^/    /' || true
 "$wineserver" -k 2>/dev/null || true
