@@ -7,8 +7,9 @@
 # gives Wine's process the ANSI code page of a Windows of that language
 # (ru_RU: 1251, ja_JP: 932, el_GR: 1253, he_IL: 1255, vi_VN: 1258, zh_TW: 950);
 # the others run in C.UTF-8 (1252).
-# For the ARM64 importer, which no test suite can be built for, this is its test.
-#   hand_off_table.sh WINE_LOADER IMPORTER_EXE   (WINEPREFIX set, its server up)
+# For the ARM64 importer, which no test suite can be built for, this is its
+# test; with SYNC_EXE, a few rows of profile-sync on the same machine follow.
+#   hand_off_table.sh WINE_LOADER IMPORTER_EXE [SYNC_EXE]   (WINEPREFIX set, its server up)
 set -uo pipefail
 wine=$1
 key='HKCU\Software\Tessavo'
@@ -18,6 +19,20 @@ rm -rf "$table"
 mkdir -p "$table"
 cp "$2" "$table/importer.exe"
 failures=0
+
+# The values under the profile key as name=text, sorted, joined by |; none
+# when the key is not there.
+stored_values() {
+  rm -f "$table/after.reg"
+  "$wine" reg export "$key\\Mirandel" 'C:\hand-off-table\after.reg' /y >/dev/null 2>&1
+  if [ -e "$table/after.reg" ]; then
+    iconv -f UTF-16 -t UTF-8 "$table/after.reg" | tr -d '\r' |
+      sed -n 's/^"\([^"]*\)"="\(.*\)"$/\1=\2/p; s/^"\([^"]*\)"=\([a-z]\)/\1=\2/p' |
+      sed 's/\\\\/\\/g' | LC_ALL=C sort | paste -sd '|' -
+  else
+    echo none
+  fi
+}
 
 # row NAME BEFORE FILE EXIT FATE VALUES...: BEFORE is "clean" or "others"
 # (values the run must keep); FILE is printf text, "none", or "utf16:" and
@@ -32,7 +47,7 @@ row() {
     "$wine" reg add "$key\\Mirandel" /v Other /t REG_DWORD /d 7 /f >/dev/null 2>&1
     "$wine" reg add "$key\\Mirandel" /v RegCorp /d "an older, longer name" /f >/dev/null 2>&1
   fi
-  rm -rf "$table/work" "$table/after.reg"
+  rm -rf "$table/work"
   mkdir "$table/work"
   case "$file" in
     none) ;;
@@ -42,13 +57,8 @@ row() {
   esac
   (cd "$table/work" && LC_ALL=${LOCALE:-C.UTF-8} "$wine" 'C:\hand-off-table\importer.exe' >/dev/null 2>&1)
   local code=$?
-  "$wine" reg export "$key\\Mirandel" 'C:\hand-off-table\after.reg' /y >/dev/null 2>&1
-  local values=none
-  if [ -e "$table/after.reg" ]; then
-    values=$(iconv -f UTF-16 -t UTF-8 "$table/after.reg" | tr -d '\r' |
-      sed -n 's/^"\([^"]*\)"="\(.*\)"$/\1=\2/p; s/^"\([^"]*\)"=\([a-z]\)/\1=\2/p' |
-      sed 's/\\\\/\\/g' | LC_ALL=C sort | paste -sd '|' -)
-  fi
+  local values
+  values=$(stored_values)
   local expected
   expected=$(printf '%s\n' "$@" | LC_ALL=C sort | paste -sd '|' -)
   local left=gone
@@ -101,6 +111,42 @@ LOCALE=zh_TW.UTF-8 row cp950-user-defined clean 'Acme\nSQL01\\\nMAIN\nx\nadmin\n
 # file, so both are read in the machine's code page.
 row one-encoding-per-file clean 'Caf\xc3\xa9\nSQL01\\\nMAIN\nx\nadmin\n\xe9\n' \
   0 gone 'RegCorp=CafÃ©' 'RegDataBase=SQL01\MAIN' RegAdmin=admin RegUser=é
+
+# sync_row NAME FILE EXIT OUTPUT VALUES...: profile-sync on the master
+# C:\hand-off-table\master\sysfile.cfg, from the key the rows before left;
+# OUTPUT is "line" when it must print its result line, "none" when not.
+sync_row() {
+  local name=$1 file=$2 expected_exit=$3 expected_output=$4
+  shift 4
+  mkdir -p "$table/master" "$table/appdata"
+  printf "$file" >"$table/master/sysfile.cfg"
+  local output code
+  output=$(LC_ALL=${LOCALE:-C.UTF-8} LOCALAPPDATA='C:\hand-off-table\appdata' "$wine" \
+    'C:\hand-off-table\sync.exe' 'C:\hand-off-table\master\sysfile.cfg' 2>/dev/null)
+  code=$?
+  local shown=none
+  [ -z "$output" ] || shown=line
+  local values expected
+  values=$(stored_values)
+  expected=$(printf '%s\n' "$@" | LC_ALL=C sort | paste -sd '|' -)
+  if [ "$code" != "$expected_exit" ] || [ "$values" != "$expected" ] || [ "$shown" != "$expected_output" ]; then
+    echo "FAIL $name: exit $code, values $values, output $shown ($output);"
+    echo "    expected exit $expected_exit, values $expected, output $expected_output"
+    failures=$((failures + 1))
+  else
+    echo "ok   $name"
+  fi
+}
+
+if [ $# -ge 3 ]; then
+  cp "$3" "$table/sync.exe"
+  "$wine" reg delete "$key" /f >/dev/null 2>&1
+  sample='Acme\nSQL01\\\nMAIN\nx\nadmin\njdoe\n'
+  sync_row sync-first-run "$sample" 0 line RegCorp=Acme 'RegDataBase=SQL01\MAIN' RegAdmin=admin RegUser=jdoe
+  sync_row sync-nothing-to-do "$sample" 0 none RegCorp=Acme 'RegDataBase=SQL01\MAIN' RegAdmin=admin RegUser=jdoe
+  LOCALE=ru_RU.UTF-8 sync_row sync-ansi-master-refused 'Caf\xe9\nSQL01\\\nMAIN\nx\nadmin\njdoe\n' 15 line \
+    RegCorp=Acme 'RegDataBase=SQL01\MAIN' RegAdmin=admin RegUser=jdoe
+fi
 "$wine" reg delete "$key" /f >/dev/null 2>&1
 echo "$failures failed; $(($(date +%s) - start)) s"
 [ "$failures" -eq 0 ]
