@@ -468,7 +468,8 @@ bool TimeLocalCopies(const std::vector<Program*>& programs, const std::wstring& 
     // The quoted path is replaced; any arguments after it stay.
     const std::wstring arguments = program->command_line.substr(program->application.size() + 2);
     program->application = copy;
-    program->command_line = L"\"" + copy + L"\"" + arguments;
+    program->command_line = L"\"" + copy + L"\"";
+    program->command_line += arguments;
   }
   return true;
 }
@@ -647,7 +648,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   // The manifest's share and profile-sync's on lines of their own, above the
   // last line, which keeps its form.
-  Print(sync_equal_nofile + "\n" + nofile_manifest_floor + "\n" + importer_manifest_floor + "\n" + manifest_floor_minimal +
-        "\n" + summary + "\n");
+  Print(sync_equal_nofile + "\n" + nofile_manifest_floor + "\n" + importer_manifest_floor + "\n" +
+        manifest_floor_minimal + "\n" + summary + "\n");
   return failures == 0 ? 0 : 1;
 }

@@ -18,7 +18,8 @@ struct CountedString {
   USHORT MaximumLength;
   PWSTR Buffer;
 };
-DECLSPEC_IMPORT LONG NTAPI RtlConvertSidToUnicodeString(CountedString* text, PVOID sid,
+// The SID is only read: declared const here, as the call treats it.
+DECLSPEC_IMPORT LONG NTAPI RtlConvertSidToUnicodeString(CountedString* text, const void* sid,
                                                         BOOLEAN allocate);
 DECLSPEC_IMPORT LONG NTAPI RtlGetLastNtStatus();
 }

@@ -10,14 +10,14 @@ namespace profile_import::platform {
 
 // More of Windows' errors, as GetLastError gives them, that tell a master
 // copy's place apart: reached, not reached now, or refused.
-inline constexpr PlatformError kErrorInvalidHandle = 6;       // ERROR_INVALID_HANDLE
-inline constexpr PlatformError kErrorLockViolation = 33;      // ERROR_LOCK_VIOLATION
-inline constexpr PlatformError kErrorBadNetPath = 53;         // ERROR_BAD_NETPATH
-inline constexpr PlatformError kErrorBadNetName = 67;         // ERROR_BAD_NET_NAME
-inline constexpr PlatformError kErrorMoreData = 234;          // ERROR_MORE_DATA
-inline constexpr PlatformError kErrorNotEnoughMemory = 8;     // ERROR_NOT_ENOUGH_MEMORY
-inline constexpr PlatformError kErrorTimeout = 1460;          // ERROR_TIMEOUT
-inline constexpr std::uint32_t kRegDword = 4;                 // REG_DWORD
+inline constexpr PlatformError kErrorInvalidHandle = 6;         // ERROR_INVALID_HANDLE
+inline constexpr PlatformError kErrorLockViolation = 33;        // ERROR_LOCK_VIOLATION
+inline constexpr PlatformError kErrorBadNetPath = 53;           // ERROR_BAD_NETPATH
+inline constexpr PlatformError kErrorBadNetName = 67;           // ERROR_BAD_NET_NAME
+inline constexpr PlatformError kErrorMoreData = 234;            // ERROR_MORE_DATA
+inline constexpr PlatformError kErrorNotEnoughMemory = 8;       // ERROR_NOT_ENOUGH_MEMORY
+inline constexpr PlatformError kErrorTimeout = 1460;            // ERROR_TIMEOUT
+inline constexpr std::uint32_t kRegDword = 4;                   // REG_DWORD
 inline constexpr std::uint32_t kFileAttributeDirectory = 0x10;  // FILE_ATTRIBUTE_DIRECTORY
 inline constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFF;
 
@@ -68,8 +68,7 @@ class SyncPort : public Port {
   // others may read a master copy while it is read, nobody may change it.
   virtual FileResult createFileForSharedReading(const char16_t* path) = 0;
   // ReadFile: one read of up to buffer.size() bytes, with the count read.
-  virtual bool readFileCounted(RawFile file, std::span<std::uint8_t> buffer,
-                               std::size_t& read) = 0;
+  virtual bool readFileCounted(RawFile file, std::span<std::uint8_t> buffer, std::size_t& read) = 0;
   // GetFileAttributesW.
   virtual AttributesResult getFileAttributes(const char16_t* path) = 0;
 
@@ -98,6 +97,11 @@ class SyncPort : public Port {
   // DeregisterEventSource). False when any step failed.
   virtual bool reportEvent(const char16_t* source, EventSeverity severity, std::uint32_t event_id,
                            std::span<const char16_t* const> strings) = 0;
+
+  SyncPort(const SyncPort&) = delete;
+  SyncPort& operator=(const SyncPort&) = delete;
+  SyncPort(SyncPort&&) = delete;
+  SyncPort& operator=(SyncPort&&) = delete;
 
  protected:
   SyncPort() = default;

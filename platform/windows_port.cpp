@@ -95,8 +95,7 @@ std::size_t WindowsPort::rtlConvertSidToUnicodeString(const Sid& sid,
   text.Buffer = reinterpret_cast<PWSTR>(out.data());
   text.MaximumLength = static_cast<USHORT>(out.size() * sizeof(wchar_t));
   // FALSE: into the buffer given, never one the call would allocate.
-  const LONG status =
-      ::RtlConvertSidToUnicodeString(&text, const_cast<std::uint8_t*>(sid.data()), FALSE);
+  const LONG status = ::RtlConvertSidToUnicodeString(&text, sid.data(), FALSE);
   return status == 0 ? text.Length / sizeof(wchar_t) : 0;
 }
 

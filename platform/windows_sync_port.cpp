@@ -54,8 +54,8 @@ DWORD WINAPI RunWork(void* work) {
 
 HANDLE AppendTo(const char16_t* path) {
   return ::CreateFileW(Wide(path), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 using RegisterEventSourceFunction = HANDLE(WINAPI*)(LPCWSTR, LPCWSTR);
@@ -78,10 +78,9 @@ void WindowsSyncPort::setErrorMode() {
   ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
 }
 
-std::size_t WindowsSyncPort::getEnvironmentVariable(const char16_t* name,
-                                                    std::span<char16_t> out) {
-  const DWORD length = ::GetEnvironmentVariableW(
-      Wide(name), reinterpret_cast<wchar_t*>(out.data()), static_cast<DWORD>(out.size()));
+std::size_t WindowsSyncPort::getEnvironmentVariable(const char16_t* name, std::span<char16_t> out) {
+  const DWORD length = ::GetEnvironmentVariableW(Wide(name), reinterpret_cast<wchar_t*>(out.data()),
+                                                 static_cast<DWORD>(out.size()));
   return length < out.size() ? length : 0;  // a value that does not fit counts as unset
 }
 
@@ -154,7 +153,7 @@ ValueResult WindowsSyncPort::regQueryValueEx(RawKey key, const char16_t* name,
   DWORD type = 0;
   auto size = static_cast<DWORD>(data.size());
   const LSTATUS error = ::RegQueryValueExW(std::bit_cast<HKEY>(key), Wide(name), nullptr, &type,
-                                          reinterpret_cast<BYTE*>(data.data()), &size);
+                                           reinterpret_cast<BYTE*>(data.data()), &size);
   return {error, type, size};
 }
 
@@ -180,9 +179,8 @@ bool WindowsSyncPort::appendLine(const char16_t* folder, const char16_t* path,
   ::MoveFileExW(Wide(path), Wide(rotated), MOVEFILE_REPLACE_EXISTING);
   const OwnedHandle log{AppendTo(path)};
   DWORD written = 0;
-  return log &&
-         ::WriteFile(log.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr) !=
-             FALSE;
+  return log && ::WriteFile(log.get(), line.data(), static_cast<DWORD>(line.size()), &written,
+                            nullptr) != FALSE;
 }
 
 std::uint64_t WindowsSyncPort::getLastWriteTime(const char16_t* path) {

@@ -57,8 +57,7 @@ class WindowsSyncPort final : public SyncPort {
   bool readFileCounted(RawFile file, std::span<std::uint8_t> buffer, std::size_t& read) override;
   AttributesResult getFileAttributes(const char16_t* path) override;
   KeyResult regOpenKeyForReading(Root root, const char16_t* path) override;
-  ValueResult regQueryValueEx(RawKey key, const char16_t* name,
-                              std::span<std::byte> data) override;
+  ValueResult regQueryValueEx(RawKey key, const char16_t* name, std::span<std::byte> data) override;
   PlatformError regDeleteValue(RawKey key, const char16_t* name) override;
   bool appendLine(const char16_t* folder, const char16_t* path, const char16_t* rotated,
                   std::uint64_t limit, std::span<const std::uint8_t> line) override;

@@ -22,7 +22,8 @@ std::size_t FormatIsoTime(std::uint64_t file_time, std::span<Char> out) {
   const auto of_era = static_cast<std::uint64_t>(shifted - era * 146'097);
   const std::uint64_t year_of_era =
       (of_era - of_era / 1'460 + of_era / 36'524 - of_era / 146'096) / 365;
-  const std::uint64_t day_of_year = of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+  const std::uint64_t day_of_year =
+      of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
   const std::uint64_t month_index = (5 * day_of_year + 2) / 153;
   const std::uint64_t day = day_of_year - (153 * month_index + 2) / 5 + 1;
   const std::uint64_t month = month_index < 10 ? month_index + 3 : month_index - 9;

@@ -6,9 +6,9 @@
 #include <utility>
 
 #include "platform/unique_handle.h"
-#include "sync/text_builder.h"
 #include "store/profile_key.h"
 #include "sync/iso_time.h"
+#include "sync/text_builder.h"
 
 namespace profile_import::sync {
 namespace {
@@ -39,43 +39,45 @@ struct OpenError {
 };
 
 // The open's errors that say something of the place, not of the file.
-constexpr OpenError kOpenErrors[] = {
-    {2, OpenClass::Absent},          // ERROR_FILE_NOT_FOUND: the folder answers, no file
-    {3, OpenClass::PathMissing},     // ERROR_PATH_NOT_FOUND: the folder, or the server
-    {32, OpenClass::Locked},         // ERROR_SHARING_VIOLATION
-    {33, OpenClass::Locked},         // ERROR_LOCK_VIOLATION
-    {21, OpenClass::Unreachable},    // ERROR_NOT_READY
-    {51, OpenClass::Unreachable},    // ERROR_REM_NOT_LIST
-    {53, OpenClass::Unreachable},    // ERROR_BAD_NETPATH
-    {54, OpenClass::Unreachable},    // ERROR_NETWORK_BUSY
-    {58, OpenClass::Unreachable},    // ERROR_BAD_NET_RESP
-    {59, OpenClass::Unreachable},    // ERROR_UNEXP_NET_ERR
-    {64, OpenClass::Unreachable},    // ERROR_NETNAME_DELETED
-    {67, OpenClass::Unreachable},    // ERROR_BAD_NET_NAME: the share, not there now
-    {121, OpenClass::Unreachable},   // ERROR_SEM_TIMEOUT
-    {1203, OpenClass::Unreachable},  // ERROR_NO_NET_OR_BAD_PATH
-    {1222, OpenClass::Unreachable},  // ERROR_NO_NETWORK
-    {1231, OpenClass::Unreachable},  // ERROR_NETWORK_UNREACHABLE
-    {1232, OpenClass::Unreachable},  // ERROR_HOST_UNREACHABLE
-    {1236, OpenClass::Unreachable},  // ERROR_CONNECTION_ABORTED
-    {1311, OpenClass::Unreachable},  // ERROR_NO_LOGON_SERVERS
-    {1460, OpenClass::Unreachable},  // ERROR_TIMEOUT
-    {2250, OpenClass::Unreachable},  // ERROR_NOT_CONNECTED: a mapped drive not connected
-    {1219, OpenClass::Refused},      // ERROR_SESSION_CREDENTIAL_CONFLICT
-    {1225, OpenClass::Refused},      // ERROR_CONNECTION_REFUSED
-    {1244, OpenClass::Refused},      // ERROR_NOT_AUTHENTICATED
-    {1265, OpenClass::Refused},      // ERROR_DOWNGRADE_DETECTED
-    {1326, OpenClass::Refused},      // ERROR_LOGON_FAILURE
-    {1327, OpenClass::Refused},      // ERROR_ACCOUNT_RESTRICTION
-    {1328, OpenClass::Refused},      // ERROR_INVALID_LOGON_HOURS
-    {1329, OpenClass::Refused},      // ERROR_INVALID_WORKSTATION
-    {1330, OpenClass::Refused},      // ERROR_PASSWORD_EXPIRED
-    {1331, OpenClass::Refused},      // ERROR_ACCOUNT_DISABLED
-    {1385, OpenClass::Refused},      // ERROR_LOGON_TYPE_NOT_GRANTED
-    {1789, OpenClass::Refused},      // ERROR_TRUSTED_RELATIONSHIP_FAILURE
-    {1793, OpenClass::Refused},      // ERROR_ACCOUNT_EXPIRED
-    {1907, OpenClass::Refused},      // ERROR_PASSWORD_MUST_CHANGE
-    {1909, OpenClass::Refused},      // ERROR_ACCOUNT_LOCKED_OUT
+constexpr std::array kOpenErrors = {
+    // clang-format off
+    OpenError{2, OpenClass::Absent},          // ERROR_FILE_NOT_FOUND: the folder answers, no file
+    OpenError{3, OpenClass::PathMissing},     // ERROR_PATH_NOT_FOUND: the folder, or the server
+    OpenError{32, OpenClass::Locked},         // ERROR_SHARING_VIOLATION
+    OpenError{33, OpenClass::Locked},         // ERROR_LOCK_VIOLATION
+    OpenError{21, OpenClass::Unreachable},    // ERROR_NOT_READY
+    OpenError{51, OpenClass::Unreachable},    // ERROR_REM_NOT_LIST
+    OpenError{53, OpenClass::Unreachable},    // ERROR_BAD_NETPATH
+    OpenError{54, OpenClass::Unreachable},    // ERROR_NETWORK_BUSY
+    OpenError{58, OpenClass::Unreachable},    // ERROR_BAD_NET_RESP
+    OpenError{59, OpenClass::Unreachable},    // ERROR_UNEXP_NET_ERR
+    OpenError{64, OpenClass::Unreachable},    // ERROR_NETNAME_DELETED
+    OpenError{67, OpenClass::Unreachable},    // ERROR_BAD_NET_NAME: the share, not there now
+    OpenError{121, OpenClass::Unreachable},   // ERROR_SEM_TIMEOUT
+    OpenError{1203, OpenClass::Unreachable},  // ERROR_NO_NET_OR_BAD_PATH
+    OpenError{1222, OpenClass::Unreachable},  // ERROR_NO_NETWORK
+    OpenError{1231, OpenClass::Unreachable},  // ERROR_NETWORK_UNREACHABLE
+    OpenError{1232, OpenClass::Unreachable},  // ERROR_HOST_UNREACHABLE
+    OpenError{1236, OpenClass::Unreachable},  // ERROR_CONNECTION_ABORTED
+    OpenError{1311, OpenClass::Unreachable},  // ERROR_NO_LOGON_SERVERS
+    OpenError{1460, OpenClass::Unreachable},  // ERROR_TIMEOUT
+    OpenError{2250, OpenClass::Unreachable},  // ERROR_NOT_CONNECTED: a mapped drive not connected
+    OpenError{1219, OpenClass::Refused},      // ERROR_SESSION_CREDENTIAL_CONFLICT
+    OpenError{1225, OpenClass::Refused},      // ERROR_CONNECTION_REFUSED
+    OpenError{1244, OpenClass::Refused},      // ERROR_NOT_AUTHENTICATED
+    OpenError{1265, OpenClass::Refused},      // ERROR_DOWNGRADE_DETECTED
+    OpenError{1326, OpenClass::Refused},      // ERROR_LOGON_FAILURE
+    OpenError{1327, OpenClass::Refused},      // ERROR_ACCOUNT_RESTRICTION
+    OpenError{1328, OpenClass::Refused},      // ERROR_INVALID_LOGON_HOURS
+    OpenError{1329, OpenClass::Refused},      // ERROR_INVALID_WORKSTATION
+    OpenError{1330, OpenClass::Refused},      // ERROR_PASSWORD_EXPIRED
+    OpenError{1331, OpenClass::Refused},      // ERROR_ACCOUNT_DISABLED
+    OpenError{1385, OpenClass::Refused},      // ERROR_LOGON_TYPE_NOT_GRANTED
+    OpenError{1789, OpenClass::Refused},      // ERROR_TRUSTED_RELATIONSHIP_FAILURE
+    OpenError{1793, OpenClass::Refused},      // ERROR_ACCOUNT_EXPIRED
+    OpenError{1907, OpenClass::Refused},      // ERROR_PASSWORD_MUST_CHANGE
+    OpenError{1909, OpenClass::Refused},      // ERROR_ACCOUNT_LOCKED_OUT
+    // clang-format on
 };
 
 // Access refused, a folder of that name, and any error not named above: the
@@ -190,10 +192,10 @@ void SearchMasters(void* context) {
       search.error = opened.error;
       search.nt_status = opened.status;
       search.used = i;
-      search.detail = folder                                         ? "a folder of that name"
+      search.detail = folder                                       ? "a folder of that name"
                       : ClassOf(opened.error) == OpenClass::Locked ? "held open by another program"
                       : opened.error == platform::kErrorAccessDenied ? "access refused"
-                                                                      : "cannot be opened";
+                                                                     : "cannot be opened";
       return;
     }
     const UniqueFile file{port, opened.file};
@@ -326,16 +328,15 @@ PlatformError SetText(SyncPort& port, const UniqueKey& key, const char16_t* name
 
 // Keeps the values about to be replaced, one deep: the last run's are gone.
 PlatformError KeepPrevious(SyncPort& port) {
-  const UniqueKey current{port,
-                          port.regOpenKeyForReading(platform::Root::CurrentUser, kProfileKeyPath).key};
+  const UniqueKey current{
+      port, port.regOpenKeyForReading(platform::Root::CurrentUser, kProfileKeyPath).key};
   const platform::KeyResult created = port.regCreateKeyEx(kPreviousKeyPath);
   if (created.error != platform::kSuccess) {
     return created.error;
   }
   const UniqueKey previous{port, created.key};
   for (const char16_t* name : kValueNames) {
-    const StoredText stored =
-        current ? ReadText(port, current.get(), name) : StoredText{};
+    const StoredText stored = current ? ReadText(port, current.get(), name) : StoredText{};
     const PlatformError error = stored.kind == StoredText::Text
                                     ? SetText(port, previous, name, stored.View())
                                     : port.regDeleteValue(previous.get(), name);
@@ -378,7 +379,8 @@ void Write(SyncPort& port, const SiteProfile& master, std::uint64_t hash, SyncRe
   std::array<char16_t, 32> hash_text{};
   TextBuilder<char16_t>{hash_text}.Hex(hash, 16);
   std::array<char16_t, 32> time_text{};
-  FormatIsoTime(port.getSystemTimeAsFileTime(), std::span<char16_t>{time_text}.first(time_text.size() - 1));
+  FormatIsoTime(port.getSystemTimeAsFileTime(),
+                std::span<char16_t>{time_text}.first(time_text.size() - 1));
   for (const auto& [name, text] :
        {std::pair{kImportedHashName, std::u16string_view{hash_text.data()}},
         std::pair{kImportedAtName, std::u16string_view{time_text.data()}},

@@ -48,11 +48,11 @@ inline constexpr std::size_t kValueCount = 4;
 struct SyncResult {
   SyncStatus status = SyncStatus::InPlace;
   Change change = Change::None;
-  bool would_write = false;   // the decision, also under --check
+  bool would_write = false;     // the decision, also under --check
   bool heartbeat_only = false;  // nothing to do: recorded as a daily heartbeat only
   platform::PlatformError error = platform::kSuccess;  // the Windows error behind a failure
   platform::NtStatus nt_status = platform::kStatusSuccess;
-  std::uint8_t changed = 0;  // bit i: value i (RegCorp, RegDataBase, RegAdmin, RegUser) differs
+  std::uint8_t changed = 0;      // bit i: value i (RegCorp, RegDataBase, RegAdmin, RegUser) differs
   const char* detail = nullptr;  // a few words more on a failure; none when null
   RunningAccount account{};
   std::size_t master_length = 0;  // the master used, or the first tried

@@ -83,8 +83,9 @@ void BuildFields(const SyncResult& result, const RecordContext& context, Fields&
   next();
   ascii(context.heartbeat ? "heartbeat"sv : ChangeName(result.change));
   next();
-  out.Add(result.master_length == 0 ? u"-"
-                                    : std::u16string_view{result.master.data(), result.master_length});
+  out.Add(result.master_length == 0
+              ? u"-"
+              : std::u16string_view{result.master.data(), result.master_length});
   next();
   ascii("profile-sync "sv);
   ascii(context.version);
@@ -96,7 +97,8 @@ void BuildFields(const SyncResult& result, const RecordContext& context, Fields&
   if (result.detail == nullptr) {
     out.Put(u'-');
   }
-  for (const char* c = result.detail; c != nullptr && *c != '\0'; ++c) {  // NOLINT(*-pointer-arithmetic)
+  for (const char* c = result.detail; c != nullptr && *c != '\0';
+       ++c) {  // NOLINT(*-pointer-arithmetic)
     out.Put(static_cast<char16_t>(*c));
   }
   out.Put(u'\0');
@@ -204,9 +206,9 @@ SyncStatus SyncMain(platform::SyncPort& port, std::string_view version,
   fields = Fields{};
   BuildFields(result, context, fields);
   const StatusFacts& facts = FactsOf(result.status);
-  const platform::EventSeverity severity =
-      context.heartbeat || result.change == Change::Drift ? platform::EventSeverity::Information
-                                                          : facts.severity;
+  const platform::EventSeverity severity = context.heartbeat || result.change == Change::Drift
+                                               ? platform::EventSeverity::Information
+                                               : facts.severity;
   port.reportEvent(kEventSource, severity, EventIdOf(result, context.heartbeat), fields.starts);
   return result.status;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string_view>
 
@@ -41,21 +42,21 @@ inline constexpr std::uint32_t kDriftEventId = 0x40000066;      // 102, informat
 inline constexpr std::uint32_t kHeartbeatEventId = 0x40000067;  // 103, information
 
 using enum platform::EventSeverity;
-inline constexpr StatusFacts kStatusFacts[] = {
-    {SyncStatus::InPlace, "InPlace", Information, 0x40000064},          // 100
-    {SyncStatus::WouldWrite, "WouldWrite", Information, 0x40000065},    // 101
-    {SyncStatus::NoMaster, "NoMaster", Warning, 0x800000C8},            // 200
-    {SyncStatus::Unreachable, "Unreachable", Warning, 0x800000C9},      // 201
-    {SyncStatus::Refused, "Refused", Error, 0xC000012C},                // 300
-    {SyncStatus::MasterUnopenable, "MasterUnopenable", Error, 0xC000012D},  // 301
-    {SyncStatus::MasterUnreadable, "MasterUnreadable", Error, 0xC000012E},  // 302
-    {SyncStatus::MasterInvalid, "MasterInvalid", Error, 0xC000012F},        // 303
-    {SyncStatus::KeyUnavailable, "KeyUnavailable", Error, 0xC0000130},      // 304
-    {SyncStatus::WriteFailed, "WriteFailed", Error, 0xC0000131},            // 305
-    {SyncStatus::NotVerified, "NotVerified", Error, 0xC0000132},            // 306
-    {SyncStatus::NoUserHive, "NoUserHive", Error, 0xC0000133},              // 307
-    {SyncStatus::TurnedOff, "TurnedOff", Warning, 0x800000CA},              // 202
-    {SyncStatus::Usage, "Usage", Error, 0xC0000134},                        // 308
+inline constexpr std::array kStatusFacts = {
+    StatusFacts{SyncStatus::InPlace, "InPlace", Information, 0x40000064},              // 100
+    StatusFacts{SyncStatus::WouldWrite, "WouldWrite", Information, 0x40000065},        // 101
+    StatusFacts{SyncStatus::NoMaster, "NoMaster", Warning, 0x800000C8},                // 200
+    StatusFacts{SyncStatus::Unreachable, "Unreachable", Warning, 0x800000C9},          // 201
+    StatusFacts{SyncStatus::Refused, "Refused", Error, 0xC000012C},                    // 300
+    StatusFacts{SyncStatus::MasterUnopenable, "MasterUnopenable", Error, 0xC000012D},  // 301
+    StatusFacts{SyncStatus::MasterUnreadable, "MasterUnreadable", Error, 0xC000012E},  // 302
+    StatusFacts{SyncStatus::MasterInvalid, "MasterInvalid", Error, 0xC000012F},        // 303
+    StatusFacts{SyncStatus::KeyUnavailable, "KeyUnavailable", Error, 0xC0000130},      // 304
+    StatusFacts{SyncStatus::WriteFailed, "WriteFailed", Error, 0xC0000131},            // 305
+    StatusFacts{SyncStatus::NotVerified, "NotVerified", Error, 0xC0000132},            // 306
+    StatusFacts{SyncStatus::NoUserHive, "NoUserHive", Error, 0xC0000133},              // 307
+    StatusFacts{SyncStatus::TurnedOff, "TurnedOff", Warning, 0x800000CA},              // 202
+    StatusFacts{SyncStatus::Usage, "Usage", Error, 0xC0000134},                        // 308
 };
 
 inline const StatusFacts& FactsOf(SyncStatus status) {

@@ -50,9 +50,7 @@ class TextBuilder {
     return *this;
   }
   // UTF-16 as UTF-8; a lone surrogate becomes U+FFFD.
-  TextBuilder& Utf8Of(std::u16string_view text)
-    requires(sizeof(Char) == 1)
-  {
+  TextBuilder& Utf8Of(std::u16string_view text) requires(sizeof(Char) == 1) {
     for (std::size_t i = 0; i < text.size(); ++i) {
       std::uint32_t code = text[i];
       if (code >= 0xD800 && code < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&

@@ -3,7 +3,6 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
-#include <cwchar>
 #include <span>
 #include <string_view>
 
@@ -127,8 +126,8 @@ bool StartInWorkDirectory(const std::wstring& program, const std::wstring& comma
     std::wstring writable = command_line;  // CreateProcessW may write to it
     const wchar_t* application = command_line.empty() ? program.c_str() : nullptr;
     if (CreateProcessW(application, command_line.empty() ? nullptr : writable.data(), nullptr,
-                       nullptr, inherit_handles, creation_flags, environment, WorkDirectory().c_str(),
-                       &startup, &process) != FALSE) {
+                       nullptr, inherit_handles, creation_flags, environment,
+                       WorkDirectory().c_str(), &startup, &process) != FALSE) {
       return true;
     }
     const DWORD error = GetLastError();
@@ -203,8 +202,10 @@ namespace {
 std::wstring EnvironmentWith(const std::wstring& local_app_data) {
   std::wstring block;
   wchar_t* strings = GetEnvironmentStringsW();
-  for (const wchar_t* entry = strings; *entry != L'\0'; entry += std::wcslen(entry) + 1) {
-    if (_wcsnicmp(entry, L"LOCALAPPDATA=", 13) != 0) {
+  // A list of NUL-terminated entries, ended by an empty one.
+  for (std::wstring_view entry = strings; !entry.empty();
+       entry = entry.data() + entry.size() + 1) {  // NOLINT(*-pointer-arithmetic)
+    if (_wcsnicmp(entry.data(), L"LOCALAPPDATA=", 13) != 0) {
       block.append(entry).push_back(L'\0');
     }
   }
@@ -234,9 +235,9 @@ CapturedRun RunCaptured(const wchar_t* program, const std::wstring& arguments,
   startup.hStdError = out;
   PROCESS_INFORMATION process{};
   std::wstring environment = local_app_data.empty() ? L"" : EnvironmentWith(local_app_data);
-  const bool started = StartInWorkDirectory(
-      path, L"\"" + path + L"\" " + arguments, TRUE, CREATE_UNICODE_ENVIRONMENT, startup, process,
-      environment.empty() ? nullptr : environment.data());
+  const bool started = StartInWorkDirectory(path, L"\"" + path + L"\" " + arguments, TRUE,
+                                            CREATE_UNICODE_ENVIRONMENT, startup, process,
+                                            environment.empty() ? nullptr : environment.data());
   CloseHandle(out);
   if (!started) {
     return {};

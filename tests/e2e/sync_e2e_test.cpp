@@ -3,10 +3,12 @@
 // folder) and the real registry, as rows of scenes: each sets masters and
 // the key, runs, and checks the exit code, the values and what was kept.
 #include <algorithm>
+#include <array>
 #include <functional>
 #include <initializer_list>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "e2e_support.h"
@@ -44,17 +46,17 @@ std::wstring UserSid() {
 
 // The share: what a master's path names, and where this suite writes it.
 struct Share {
-  std::wstring given;   // \\e2eserver\handoff, or a local folder
-  std::wstring folder;  // the same place, for writing
+  std::wstring given;        // \\e2eserver\handoff, or a local folder
+  std::wstring folder;       // the same place, for writing
   std::wstring unreachable;  // a server that does not exist
 };
 
 const Share& TheShare() {
   static const Share share = [] {
-    wchar_t prefix[MAX_PATH]{};
-    if (GetEnvironmentVariableW(L"WINEPREFIX", prefix, MAX_PATH) != 0) {
+    std::array<wchar_t, MAX_PATH> prefix{};
+    if (GetEnvironmentVariableW(L"WINEPREFIX", prefix.data(), MAX_PATH) != 0) {
       // Wine serves \\SERVER\SHARE from dosdevices/unc/SERVER/SHARE.
-      std::wstring folder = std::wstring(L"Z:") + prefix;
+      std::wstring folder = std::wstring(L"Z:") + prefix.data();
       for (wchar_t& c : folder) {
         c = c == L'/' ? L'\\' : c;
       }
@@ -126,25 +128,50 @@ std::string ShareSnapshot(const std::wstring& folder = TheShare().folder) {
       snapshot += ShareSnapshot(path);
     } else {
       snapshot += std::string(path.begin(), path.end()) + ":" +
-                  std::to_string(found.ftLastWriteTime.dwLowDateTime) + ":" +
-                  ReadWholeFile(path) + "\n";
+                  std::to_string(found.ftLastWriteTime.dwLowDateTime) + ":" + ReadWholeFile(path) +
+                  "\n";
     }
   } while (FindNextFileW(search, &found) != FALSE);
   FindClose(search);
   return snapshot;
 }
 
+bool PolicyKeyExists() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPolicyPath, 0, KEY_READ | KEY_WOW64_64KEY, &key) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  RegCloseKey(key);
+  return true;
+}
+
+// A machine's own policy is never touched: where one is set, every run here
+// would follow it, so the scenes do not run.
 class SyncEndToEnd : public ImportEndToEnd {
  protected:
   void SetUp() override {
+    if (PolicyKeyExists()) {
+      const std::wstring_view policy = kPolicyPath;
+      GTEST_SKIP()
+          << "HKLM\\" << std::string(policy.begin(), policy.end())
+          << " is set on this machine; profile-sync's scenes leave it alone and do not run";
+    }
     ImportEndToEnd::SetUp();
-    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kPolicyPath, KEY_WOW64_64KEY, 0);
     CreateDirectoryW(AppData().c_str(), nullptr);
     DeleteFileW((AppData() + L"\\Tessavo\\profile-sync.log").c_str());
     WriteMaster(kV1);
   }
-  void TearDown() override { RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kPolicyPath, KEY_WOW64_64KEY, 0); }
+  void TearDown() override {
+    if (std::exchange(set_policy_, false)) {
+      RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kPolicyPath, KEY_WOW64_64KEY, 0);
+    }
+  }
+
+ public:
+  static bool set_policy_;
 };
+bool SyncEndToEnd::set_policy_ = false;
 
 struct Scene {
   const char* name;
@@ -164,8 +191,12 @@ const auto kNothingStored = [] { EXPECT_FALSE(KeyExists(kProfileKeyPath)); };
 std::vector<Scene> Scenes() {
   return {
       {"FirstImport", [] {}, Given(), kInPlace, kStored1},
-      {"Rollout", [] { ASSERT_EQ(Sync(Given()).code, kInPlace); WriteMaster(kV2); }, Given(),
-       kInPlace,
+      {"Rollout",
+       [] {
+         ASSERT_EQ(Sync(Given()).code, kInPlace);
+         WriteMaster(kV2);
+       },
+       Given(), kInPlace,
        [] {
          ImportEndToEnd::ExpectProfileStoredHere(kProfile2);
          EXPECT_EQ(ReadValue(L"Software\\Tessavo\\profile-sync\\Previous", L"RegCorp"),
@@ -202,9 +233,8 @@ std::vector<Scene> Scenes() {
                             FILE_ATTRIBUTE_READONLY);
        },
        Given(), kInPlace, kStored1},
-      {"NoMasterFile",
-       [] { DeleteFileW((MasterFolder(UserSid()) + L"\\sysfile.cfg").c_str()); }, Given(),
-       kNoMaster, kNothingStored},
+      {"NoMasterFile", [] { DeleteFileW((MasterFolder(UserSid()) + L"\\sysfile.cfg").c_str()); },
+       Given(), kNoMaster, kNothingStored},
       {"NoUserFolder", [] {}, Given(L"no-such-user"), kNoMaster, kNothingStored},
       {"UnreachableServer", [] {}, L"\"" + TheShare().unreachable + L"\\{sid}\\sysfile.cfg\"",
        kUnreachable, kNothingStored},
@@ -213,13 +243,26 @@ std::vector<Scene> Scenes() {
       {"AnsiMaster", [] { WriteMaster("Caf\xE9\nsrv\nmain\nx\nadmin\njdoe\n"); }, Given(),
        kMasterInvalid, kNothingStored},
       {"Utf8WithMark",
-       [] { WriteMaster("\xEF\xBB\xBF" "Caf\xC3\xA9\nsrv\\\nmain\nx\nadmin\njdoe\n"); }, Given(),
-       kInPlace,
-       [] { ImportEndToEnd::ExpectProfileStoredHere({L"Caf\u00E9", L"srv\\main", L"admin", L"jdoe"}); }},
-      {"Utf16Le",
-       [] { WriteMaster(std::string("\xFF\xFE" "A\0\n\0s\0\n\0m\0\n\0x\0\n\0a\0\n\0j\0\n\0", 26)); },
+       [] {
+         WriteMaster(
+             "\xEF\xBB\xBF"
+             "Caf\xC3\xA9\nsrv\\\nmain\nx\nadmin\njdoe\n");
+       },
        Given(), kInPlace,
-       [] { ImportEndToEnd::ExpectProfileStoredHere({L"A", L"sm", L"a", L"j"}); }},
+       [] {
+         ImportEndToEnd::ExpectProfileStoredHere({L"Caf\u00E9", L"srv\\main", L"admin", L"jdoe"});
+       }},
+      {"Utf16Le",
+       [] {
+         WriteMaster(
+             std::string("\xFF\xFE"
+                         "A\0\n\0s\0\n\0m\0\n\0x\0\n\0a\0\n\0j\0\n\0",
+                         26));
+       },
+       Given(), kInPlace,
+       [] {
+         ImportEndToEnd::ExpectProfileStoredHere({L"A", L"sm", L"a", L"j"});
+       }},
       {"FirstPresentOfTwo", [] {}, Given(L"no-such-user") + L" " + Given(), kInPlace, kStored1},
       {"PathWithSpacesAndSigns",
        [] { WriteMaster(kV2, L"J\u00F6rg M\u00FCller & co %PATH% !x! ^y"); },
@@ -231,10 +274,16 @@ std::vector<Scene> Scenes() {
       {"TurnedOffByPolicy",
        [] {
          const DWORD off = 0;
-         if (RegSetKeyValueW(HKEY_LOCAL_MACHINE, kPolicyPath, L"Mode", REG_DWORD, &off,
-                             sizeof(off)) != ERROR_SUCCESS) {
+         HKEY key = nullptr;
+         if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kPolicyPath, 0, nullptr, 0,
+                             KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key,
+                             nullptr) != ERROR_SUCCESS) {
            GTEST_SKIP() << "HKLM's policy key is not writable by this user";
          }
+         SyncEndToEnd::set_policy_ = true;
+         RegSetValueExW(key, L"Mode", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&off),
+                        sizeof(off));
+         RegCloseKey(key);
        },
        Given(), kTurnedOff, kNothingStored},
   };

@@ -230,7 +230,7 @@ platform::KeyResult FakePort::regCreateKeyEx(const char16_t* path) {
   calls.emplace_back("RegCreateKeyExW");
   TouchRegistry();
   const std::u16string_view name{path};
-  const FailingCall call = name == kProfileKeyPath     ? FailingCall::RegCreateKey
+  const FailingCall call = name == kProfileKeyPath       ? FailingCall::RegCreateKey
                            : name.ends_with(u"Previous") ? FailingCall::CreatePreviousKey
                                                          : FailingCall::CreateMarkerKey;
   if (Fails(call)) {
@@ -334,10 +334,10 @@ platform::FileResult FakePort::createFileForSharedReading(const char16_t* path) 
     return {fault->second.error, fault->second.status, platform::kInvalidFile};
   }
   if (!masters.contains(path)) {
-    const bool folder_there = attributes.contains(std::u16string(path).substr(
-        0, std::u16string_view{path}.rfind(u'\\') + 1));
-    return {folder_there ? kFileNotFound : platform::kErrorPathNotFound,
-            kStatusObjectNameNotFound, platform::kInvalidFile};
+    const bool folder_there = attributes.contains(
+        std::u16string(path).substr(0, std::u16string_view{path}.rfind(u'\\') + 1));
+    return {folder_there ? kFileNotFound : platform::kErrorPathNotFound, kStatusObjectNameNotFound,
+            platform::kInvalidFile};
   }
   const std::uintptr_t handle = NextHandle();
   open_masters_[handle] = path;
@@ -372,10 +372,10 @@ platform::KeyResult FakePort::regOpenKeyForReading(platform::Root root, const ch
     if (!policy_mode) {
       return {kFileNotFound, platform::kNoKey};
     }
-    other_keys[u"HKLM\\" + std::u16string(path)][u"Mode"] = StoredValue{
-        platform::kRegDword,
-        {std::byte(*policy_mode & 0xFF), std::byte(*policy_mode >> 8 & 0xFF),
-         std::byte(*policy_mode >> 16 & 0xFF), std::byte(*policy_mode >> 24)}};
+    other_keys[u"HKLM\\" + std::u16string(path)][u"Mode"] =
+        StoredValue{platform::kRegDword,
+                    {std::byte(*policy_mode & 0xFF), std::byte(*policy_mode >> 8 & 0xFF),
+                     std::byte(*policy_mode >> 16 & 0xFF), std::byte(*policy_mode >> 24)}};
     return OpenKey(u"HKLM\\" + std::u16string(path));
   }
   const bool profile = path == std::u16string_view{kProfileKeyPath};

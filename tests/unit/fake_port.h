@@ -38,7 +38,7 @@ enum class FailingCall {
   MultiByteToWideChar,  // bytes not valid in the machine's ANSI code page
   CreatePreviousKey,    // profile-sync's key for the values it replaces
   CreateMarkerKey,
-  ReadBack,             // the values read back after a write differ
+  ReadBack,  // the values read back after a write differ
 };
 
 // How a master copy's open fails, as GetLastError and RtlGetLastNtStatus give it.
@@ -94,7 +94,7 @@ class FakePort final : public platform::SyncPort {
       {u"COMPUTERNAME", u"PC01"},
       {u"USERDOMAIN", u"CORP"},
       {u"USERNAME", u"jdoe"}};
-  std::uint64_t now = 134'100'000'000'000'000;  // a FILETIME in 2025
+  std::uint64_t now = 134'100'000'000'000'000;    // a FILETIME in 2025
   std::map<std::u16string, std::string> masters;  // files by full path
   std::map<std::u16string, MasterFault> master_faults;
   // Paths whose attributes can be read (folders that answer), or what they give.
@@ -102,7 +102,7 @@ class FakePort final : public platform::SyncPort {
   bool master_read_fails = false;
   bool master_open_hangs = false;  // the open never returns: the deadline passes
   std::map<std::u16string, std::vector<std::string>> files_appended;  // lines, by path
-  std::uint64_t log_written_at = 0;  // the log's last write time
+  std::uint64_t log_written_at = 0;                                   // the log's last write time
   bool log_fails = false;
   std::vector<std::string> standard_output;
   std::vector<ReportedEvent> events;
@@ -168,8 +168,8 @@ class FakePort final : public platform::SyncPort {
                   std::uint64_t limit, std::span<const std::uint8_t> line) override;
   std::uint64_t getLastWriteTime(const char16_t* path) override;
   void writeStandardOutput(std::span<const std::uint8_t> line) override;
-  bool reportEvent(const char16_t* source, platform::EventSeverity severity,
-                   std::uint32_t event_id, std::span<const char16_t* const> strings) override;
+  bool reportEvent(const char16_t* source, platform::EventSeverity severity, std::uint32_t event_id,
+                   std::span<const char16_t* const> strings) override;
 
   // The values under a key, the profile key's or another's; empty when absent.
   [[nodiscard]] const std::map<std::u16string, StoredValue>& ValuesAt(std::u16string_view path);
@@ -189,7 +189,7 @@ class FakePort final : public platform::SyncPort {
   std::set<std::uintptr_t> open_files_;
   std::set<std::uintptr_t> marked_for_deletion_;
   std::size_t reads_attempted_ = 0;
-  std::map<std::uintptr_t, std::u16string> open_keys_;  // by handle: the key's path
+  std::map<std::uintptr_t, std::u16string> open_keys_;     // by handle: the key's path
   std::map<std::uintptr_t, std::u16string> open_masters_;  // by handle: the master's path
   std::set<std::uintptr_t> open_tokens_;
   std::size_t writes_attempted_ = 0;

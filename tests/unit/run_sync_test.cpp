@@ -79,6 +79,7 @@ struct SyncCase {
   bool writes = false;  // the four values written
   bool recorded = true;
   std::uint32_t event_id = 0;  // 0: the status's own
+  // NOLINTNEXTLINE(readability-redundant-string-init): rows stop before it
   std::string in_record = "";  // a text the log line holds
 };
 
@@ -122,8 +123,8 @@ std::vector<SyncCase> Cases() {
                        port.log_written_at = port.now - 1;
                      }),
        .recorded = false},
-      {"Rollout", both(master(kV2), stored(u"Acme", u"Acme")), kMasterArgument, InPlace, true,
-       true, 0, "RegCorp\trollout"},
+      {"Rollout", both(master(kV2), stored(u"Acme", u"Acme")), kMasterArgument, InPlace, true, true,
+       0, "RegCorp\trollout"},
       // Machine A imported v1; B imported v2, which roamed; the master went back to v1.
       {"RevertAfterAnotherMachinesImport", both(v1, stored(u"Acme 2", u"Acme 2")), kMasterArgument,
        InPlace, true, true, 0, "rollout"},
@@ -147,15 +148,24 @@ std::vector<SyncCase> Cases() {
       {"AnsiMaster", master("Caf\xE9\nsrv\nmain\nskip\nadmin\njdoe\n"), kMasterArgument,
        MasterInvalid, false, true, 0, "ANSI code page"},
       {"RefusedMaster", master("only\nfour\nline\nends\n"), kMasterArgument, MasterInvalid},
-      {"Utf8WithMark", master("\xEF\xBB\xBF" "Caf\xC3\xA9\nsrv\\\nmain\nx\nadmin\njdoe\n"),
+      {"Utf8WithMark",
+       master("\xEF\xBB\xBF"
+              "Caf\xC3\xA9\nsrv\\\nmain\nx\nadmin\njdoe\n"),
        kMasterArgument, InPlace, true},
-      {"Utf16Le", master(std::string("\xFF\xFE" "A\0\n\0s\0\n\0m\0\n\0x\0\n\0a\0\n\0j\0\n\0", 26)),
+      {"Utf16Le",
+       master(std::string("\xFF\xFE"
+                          "A\0\n\0s\0\n\0m\0\n\0x\0\n\0a\0\n\0j\0\n\0",
+                          26)),
        kMasterArgument, InPlace, true},
       {"NoFileInTheUsersFolder",
-       [](FakePort& port) { port.attributes[kUserFolder] = {platform::kSuccess, 0x10}; },
+       [](FakePort& port) {
+         port.attributes[kUserFolder] = {platform::kSuccess, 0x10};
+       },
        kMasterArgument, NoMaster, false, true, 0, "no file"},
       {"NoUserFolder",
-       [](FakePort& port) { port.attributes[kShare] = {platform::kSuccess, 0x10}; },
+       [](FakePort& port) {
+         port.attributes[kShare] = {platform::kSuccess, 0x10};
+       },
        kMasterArgument, NoMaster, false, true, 0, "no folder"},
       {"NoUserFolderShareDeniesListing",
        [](FakePort& port) { port.attributes[kShare] = {platform::kErrorAccessDenied}; },
@@ -170,12 +180,14 @@ std::vector<SyncCase> Cases() {
        false, true, 0, "access refused"},
       {"FolderOfThatName",
        both(fault(platform::kErrorAccessDenied),
-            [](FakePort& port) { port.attributes[kMaster] = {platform::kSuccess, 0x10}; }),
+            [](FakePort& port) {
+              port.attributes[kMaster] = {platform::kSuccess, 0x10};
+            }),
        kMasterArgument, MasterUnopenable, false, true, 0, "a folder of that name"},
       {"LockedPastTheRetries", fault(platform::kErrorSharingViolation), kMasterArgument,
        MasterUnopenable, false, true, 0, "held open"},
-      {"LockedOnceThenRead", both(v1, fault(platform::kErrorSharingViolation, 1)),
-       kMasterArgument, InPlace, true},
+      {"LockedOnceThenRead", both(v1, fault(platform::kErrorSharingViolation, 1)), kMasterArgument,
+       InPlace, true},
       {"UnclassifiedErrorKeepsItsNumber", fault(1117), kMasterArgument, MasterUnopenable, false,
        true, 0, "error 1117"},
       {"OpenNeverReturns", [](FakePort& port) { port.master_open_hangs = true; }, kMasterArgument,
@@ -184,8 +196,8 @@ std::vector<SyncCase> Cases() {
        kMasterArgument, MasterUnreadable},
       {"KeyUnavailable", both(v1, failing(FailingCall::RegCreateKey)), kMasterArgument,
        KeyUnavailable},
-      {"ThirdWriteFails", both(v1, failing(FailingCall::ThirdWrite)), kMasterArgument,
-       WriteFailed, true},
+      {"ThirdWriteFails", both(v1, failing(FailingCall::ThirdWrite)), kMasterArgument, WriteFailed,
+       true},
       {"PreviousCannotBeKept", both(v1, failing(FailingCall::CreatePreviousKey)), kMasterArgument,
        WriteFailed},
       {"MarkerCannotBeWritten", both(v1, failing(FailingCall::CreateMarkerKey)), kMasterArgument,
@@ -331,7 +343,9 @@ struct CommandLineCase {
 TEST(SyncCommandLine, SplitsAsTheCRuntimeDoes) {
   const std::vector<CommandLineCase> cases = {
       {u"p.exe \"\\\\srv\\a b\\{sid}\\sysfile.cfg\"", true, {u"\\\\srv\\a b\\{sid}\\sysfile.cfg"}},
-      {u"\"C:\\Program Files\\p.exe\" --check C:\\m\\a.cfg  D:\\x", true, {u"C:\\m\\a.cfg", u"D:\\x"}},
+      {u"\"C:\\Program Files\\p.exe\" --check C:\\m\\a.cfg  D:\\x",
+       true,
+       {u"C:\\m\\a.cfg", u"D:\\x"}},
       {u"p.exe \"C:\\a \"\"b\"\"\\s.cfg\"", true, {u"C:\\a \"b\"\\s.cfg"}},
       {u"p.exe C:\\a\\\\\\\"b", true, {u"C:\\a\\\"b"}},
       {u"p.exe", false, {}},
@@ -341,11 +355,12 @@ TEST(SyncCommandLine, SplitsAsTheCRuntimeDoes) {
   };
   for (const CommandLineCase& c : cases) {
     CommandLine parsed;
-    EXPECT_EQ(ParseCommandLine(c.line, parsed), c.valid) << std::string(c.line.begin(), c.line.end());
+    EXPECT_EQ(ParseCommandLine(c.line, parsed), c.valid)
+        << std::string(c.line.begin(), c.line.end());
     if (c.valid) {
-      EXPECT_EQ(std::vector<std::u16string>(parsed.masters.begin(),
-                                            parsed.masters.begin() +
-                                                static_cast<std::ptrdiff_t>(parsed.master_count)),
+      EXPECT_EQ(std::vector<std::u16string>(
+                    parsed.masters.begin(),
+                    parsed.masters.begin() + static_cast<std::ptrdiff_t>(parsed.master_count)),
                 c.masters);
     }
   }
