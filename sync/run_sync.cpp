@@ -326,8 +326,26 @@ PlatformError SetText(SyncPort& port, const UniqueKey& key, const char16_t* name
                             std::as_bytes(std::span{text.data(), text.size() + 1}));
 }
 
-// Keeps the values about to be replaced, one deep: the last run's are gone.
-PlatformError KeepPrevious(SyncPort& port) {
+std::array<char16_t, 17> HashText(std::uint64_t hash) {
+  std::array<char16_t, 17> text{};
+  TextBuilder<char16_t>{std::span{text}.first(16)}.Hex(hash, 16);
+  return text;
+}
+
+// Keeps the values about to be replaced, one deep, with the hash of the
+// master they make way for. A write of that master that failed part way
+// left the key half written and the marker unchanged: its retry keeps the
+// values kept before it, not the half-written ones.
+PlatformError KeepPrevious(SyncPort& port, std::uint64_t hash, std::uint64_t marker) {
+  const std::array<char16_t, 17> for_hash = HashText(hash);
+  {
+    const UniqueKey kept{
+        port, port.regOpenKeyForReading(platform::Root::CurrentUser, kPreviousKeyPath).key};
+    if (kept && marker != hash &&
+        ReadText(port, kept.get(), kKeptForName).View() == for_hash.data()) {
+      return platform::kSuccess;
+    }
+  }
   const UniqueKey current{
       port, port.regOpenKeyForReading(platform::Root::CurrentUser, kProfileKeyPath).key};
   const platform::KeyResult created = port.regCreateKeyEx(kPreviousKeyPath);
@@ -344,7 +362,7 @@ PlatformError KeepPrevious(SyncPort& port) {
       return error;
     }
   }
-  return platform::kSuccess;
+  return SetText(port, previous, kKeptForName, for_hash.data());
 }
 
 void Fail(SyncResult& result, SyncStatus status, PlatformError error, const char* detail) {
@@ -353,15 +371,17 @@ void Fail(SyncResult& result, SyncStatus status, PlatformError error, const char
   result.detail = detail;
 }
 
-void Write(SyncPort& port, const SiteProfile& master, std::uint64_t hash, SyncResult& result) {
-  const PlatformError kept = KeepPrevious(port);
-  if (kept != platform::kSuccess) {
-    Fail(result, SyncStatus::WriteFailed, kept, "could not keep the values it replaces");
-    return;
-  }
+void Write(SyncPort& port, const SiteProfile& master, std::uint64_t hash, std::uint64_t marker,
+           SyncResult& result) {
   const UniqueKey key = OpenProfileKey(port);
   if (!key) {
-    Fail(result, SyncStatus::KeyUnavailable, platform::kSuccess, "");
+    Fail(result, SyncStatus::KeyUnavailable, platform::kSuccess,
+         "the key could be neither opened nor created");
+    return;
+  }
+  const PlatformError kept = KeepPrevious(port, hash, marker);
+  if (kept != platform::kSuccess) {
+    Fail(result, SyncStatus::WriteFailed, kept, "could not keep the values it replaces");
     return;
   }
   const PlatformError written = WriteProfileValues(port, key, master);
@@ -369,15 +389,20 @@ void Write(SyncPort& port, const SiteProfile& master, std::uint64_t hash, SyncRe
     Fail(result, SyncStatus::WriteFailed, written, "a value could not be written");
     return;
   }
-  // The marker last: values written without it are written again next time.
+  bool missing = false;
+  if (Differences(port, key.get(), master, missing) != 0) {
+    Fail(result, SyncStatus::NotVerified, platform::kSuccess, "the values read back differ");
+    return;
+  }
+  // The marker only once the values read back right: without it, the next
+  // run writes them again.
   const platform::KeyResult marker_key = port.regCreateKeyEx(kSyncKeyPath);
   if (marker_key.error != platform::kSuccess) {
     Fail(result, SyncStatus::WriteFailed, marker_key.error, "the marker could not be written");
     return;
   }
-  const UniqueKey marker{port, marker_key.key};
-  std::array<char16_t, 32> hash_text{};
-  TextBuilder<char16_t>{hash_text}.Hex(hash, 16);
+  const UniqueKey marker_values{port, marker_key.key};
+  const std::array<char16_t, 17> hash_text = HashText(hash);
   std::array<char16_t, 32> time_text{};
   FormatIsoTime(port.getSystemTimeAsFileTime(),
                 std::span<char16_t>{time_text}.first(time_text.size() - 1));
@@ -386,20 +411,16 @@ void Write(SyncPort& port, const SiteProfile& master, std::uint64_t hash, SyncRe
         std::pair{kImportedAtName, std::u16string_view{time_text.data()}},
         std::pair{kImportedFromName,
                   std::u16string_view{result.master.data(), result.master_length}}}) {
-    const PlatformError error = SetText(port, marker, name, text);
+    const PlatformError error = SetText(port, marker_values, name, text);
     if (error != platform::kSuccess) {
       Fail(result, SyncStatus::WriteFailed, error, "the marker could not be written");
       return;
     }
   }
+  // Once, for the values, the kept ones and the marker: one hive.
   const PlatformError flushed = FlushProfileKey(port, key);
   if (flushed != platform::kSuccess) {
     Fail(result, SyncStatus::NotVerified, flushed, "the flush failed");
-    return;
-  }
-  bool missing = false;
-  if (Differences(port, key.get(), master, missing) != 0) {
-    Fail(result, SyncStatus::NotVerified, platform::kSuccess, "the values read back differ");
   }
 }
 
@@ -428,7 +449,9 @@ void RunSync(SyncPort& port, const CommandLine& command, SyncResult& result) {
 
   const std::uint32_t mode = PolicyMode(port);
   if (mode == kModeOff) {
+    // Every run of every user meets it: said once a day, as "in line" is.
     result.status = SyncStatus::TurnedOff;
+    result.heartbeat_only = true;
     return;
   }
   const bool check = command.check || mode == kModeCheck;
@@ -493,9 +516,10 @@ void RunSync(SyncPort& port, const CommandLine& command, SyncResult& result) {
     result.changed = stored ? Differences(port, stored.get(), parsed.profile, missing)
                             : static_cast<std::uint8_t>((1U << kValueCount) - 1);
   }
+  const std::uint64_t marker = MarkerHash(port);
   if (missing) {
     result.change = Change::Missing;
-  } else if (MarkerHash(port) != hash) {
+  } else if (marker != hash) {
     // A rollout, a revert, or another machine's import of another master.
     result.change = Change::Rollout;
   } else if (result.changed != 0) {
@@ -509,7 +533,7 @@ void RunSync(SyncPort& port, const CommandLine& command, SyncResult& result) {
     return;
   }
   if (result.would_write) {
-    Write(port, parsed.profile, hash, result);
+    Write(port, parsed.profile, hash, marker, result);
   }
 }
 

@@ -19,6 +19,8 @@ inline constexpr const char16_t* kPreviousKeyPath = u"Software\\Tessavo\\profile
 inline constexpr const char16_t* kImportedHashName = u"ImportedHash";
 inline constexpr const char16_t* kImportedAtName = u"ImportedAt";
 inline constexpr const char16_t* kImportedFromName = u"ImportedFrom";
+// Under Previous: the hash of the master the kept values made way for.
+inline constexpr const char16_t* kKeptForName = u"KeptFor";
 // An administrator's kill switch and pilot ring, per machine.
 inline constexpr const char16_t* kPolicyKeyPath = u"SOFTWARE\\Policies\\Tessavo\\profile-sync";
 inline constexpr const char16_t* kPolicyModeName = u"Mode";
@@ -49,7 +51,7 @@ struct SyncResult {
   SyncStatus status = SyncStatus::InPlace;
   Change change = Change::None;
   bool would_write = false;     // the decision, also under --check
-  bool heartbeat_only = false;  // nothing to do: recorded as a daily heartbeat only
+  bool heartbeat_only = false;  // nothing to do, or turned off: recorded once a day only
   platform::PlatformError error = platform::kSuccess;  // the Windows error behind a failure
   platform::NtStatus nt_status = platform::kStatusSuccess;
   std::uint8_t changed = 0;      // bit i: value i (RegCorp, RegDataBase, RegAdmin, RegUser) differs

@@ -189,12 +189,12 @@ SyncStatus SyncMain(platform::SyncPort& port, std::string_view version,
     has_log = !path.Overflowed() && !rotated.Overflowed();
   }
   if (result.heartbeat_only) {
-    // Nothing to do: a heartbeat once a day, else nothing at all.
+    // Nothing to do (or turned off): once a day, else nothing at all.
     const std::uint64_t last = has_log ? port.getLastWriteTime(log_path.data()) : 0;
     if (last != 0 && context.now - last < kHeartbeatTicks) {
       return result.status;
     }
-    context.heartbeat = true;
+    context.heartbeat = result.status == SyncStatus::InPlace;
   }
 
   const std::size_t length = FormatRecord(result, context, line);

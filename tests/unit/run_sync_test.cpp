@@ -139,6 +139,14 @@ std::vector<SyncCase> Cases() {
        WouldWrite},
       {"PolicyOff", both(v1, [](FakePort& port) { port.policy_mode = 0; }), kMasterArgument,
        TurnedOff},
+      {.name = "PolicyOffSaidOnceADay",
+       .setup = both(v1,
+                     [](FakePort& port) {
+                       port.policy_mode = 0;
+                       port.log_written_at = port.now - 1;
+                     }),
+       .status = TurnedOff,
+       .recorded = false},
       {"PolicyOtherValueIsNormal", both(v1, [](FakePort& port) { port.policy_mode = 7; }),
        kMasterArgument, InPlace, true},
       {"ServiceAccount",
@@ -298,6 +306,32 @@ TEST(RunSyncWrite, KeepsTheReplacedValuesAndMarksWhatItImported) {
   EXPECT_EQ(marker.at(kImportedHashName).Units(), Hex(ProfileHash(Profile(u"Acme 2"))) + u'\0');
   EXPECT_EQ(marker.at(kImportedFromName).Units(), kMaster + u'\0');
   EXPECT_EQ(marker.at(kImportedAtName).Units(), std::u16string(u"2025-12-12T08:00:00Z") + u'\0');
+}
+
+// A write that failed part way (or whose values did not read back) leaves
+// no marker: the next run writes again, and keeps the values kept before
+// the first attempt, not the half-written ones.
+TEST(RunSyncWrite, ARetryWritesAgainAndKeepsTheFirstPrevious) {
+  for (const FailingCall failure : {FailingCall::ThirdWrite, FailingCall::ReadBack}) {
+    FakePort port;
+    port.command_line = kCommand + kMasterArgument;
+    port.masters[kMaster] = kV2;
+    Stored(port, u"Acme", u"Acme");
+    port.failing = {failure};
+    ASSERT_NE(SyncMain(port, "1.2.0", "x64"), SyncStatus::InPlace);
+    EXPECT_EQ(port.ValuesAt(kSyncKeyPath).at(kImportedHashName).Units(),
+              Hex(ProfileHash(Profile(u"Acme"))) + u'\0')
+        << "the marker still names the last master imported";
+
+    port.failing.clear();
+    port.written.clear();
+    EXPECT_EQ(SyncMain(port, "1.2.0", "x64"), SyncStatus::InPlace);
+
+    EXPECT_EQ(port.written.size(), 4U);
+    EXPECT_EQ(port.values.at(u"RegCorp").Units(), std::u16string(u"Acme 2") + u'\0');
+    EXPECT_EQ(port.ValuesAt(kPreviousKeyPath).at(u"RegCorp").Units(),
+              std::u16string(u"Acme") + u'\0');
+  }
 }
 
 TEST(SyncRecord, FieldsInTheirOrder) {
