@@ -64,8 +64,9 @@ class SyncPort : public Port {
   // in time: it goes on, and the caller must not touch what it writes.
   virtual bool runWithin(std::uint32_t milliseconds, void (*work)(void*), void* context) = 0;
 
-  // CreateFileW by full path: GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING:
-  // others may read a master copy while it is read, nobody may change it.
+  // CreateFileW by full path: GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+  // OPEN_EXISTING: others may read a master copy while it is read, nobody
+  // may write it.
   virtual FileResult createFileForSharedReading(const char16_t* path) = 0;
   // ReadFile: one read of up to buffer.size() bytes, with the count read.
   virtual bool readFileCounted(RawFile file, std::span<std::uint8_t> buffer, std::size_t& read) = 0;

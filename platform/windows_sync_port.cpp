@@ -109,8 +109,8 @@ bool WindowsSyncPort::runWithin(std::uint32_t milliseconds, void (*work)(void*),
 }
 
 FileResult WindowsSyncPort::createFileForSharedReading(const char16_t* path) {
-  // Others may read it, and may rename a new master over it (the old one's
-  // bytes are what this handle reads); nobody may write it meanwhile.
+  // Others may read it meanwhile, and delete it or rename it away; nobody
+  // may write it. (Renaming another file over it waits for this handle.)
   const HANDLE file = ::CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {

@@ -133,18 +133,14 @@ struct MasterSearch {
   std::array<char16_t, kMasterPathUnits + 1> scratch{};
 };
 
-// Worse outcomes of places that did not give a master win over "no master":
-// a user with no master anywhere is 10 only when every place answered.
-void Remember(MasterSearch& search, SyncStatus status, PlatformError error,
-              platform::NtStatus nt_status, std::size_t index, const char* detail) {
-  if (search.status == SyncStatus::NoMaster ||
-      (search.status == SyncStatus::Unreachable && status == SyncStatus::Refused)) {
-    search.status = status;
-    search.error = error;
-    search.nt_status = nt_status;
-    search.used = index;
-    search.detail = detail;
-  }
+// The outcome of the place that decided the search.
+void Settle(MasterSearch& search, SyncStatus status, PlatformError error,
+            platform::NtStatus nt_status, std::size_t index, const char* detail) {
+  search.status = status;
+  search.error = error;
+  search.nt_status = nt_status;
+  search.used = index;
+  search.detail = detail;
 }
 
 void SearchMasters(void* context) {
@@ -161,25 +157,32 @@ void SearchMasters(void* context) {
     }
     if (opened.file == platform::kInvalidFile) {
       switch (ClassOf(opened.error)) {
+        // Only a master that is not there passes the search on: one that
+        // cannot be reached now may be there, and a later master (a site
+        // default) would then overwrite the user's own until it answers.
         case OpenClass::Absent:
-          Remember(search, SyncStatus::NoMaster, opened.error, opened.status, i, "no file");
+          if (i == 0) {
+            Settle(search, SyncStatus::NoMaster, opened.error, opened.status, i, "no file");
+          }
           continue;
         case OpenClass::PathMissing:
-          if (ParentAnswers(port, path, search.scratch)) {
-            Remember(search, SyncStatus::NoMaster, opened.error, opened.status, i, "no folder");
-          } else {
-            Remember(search, SyncStatus::Unreachable, opened.error, opened.status, i,
-                     "the place above the folder does not answer");
+          if (!ParentAnswers(port, path, search.scratch)) {
+            Settle(search, SyncStatus::Unreachable, opened.error, opened.status, i,
+                   "the place above the folder does not answer");
+            return;
+          }
+          if (i == 0) {
+            Settle(search, SyncStatus::NoMaster, opened.error, opened.status, i, "no folder");
           }
           continue;
         case OpenClass::Unreachable:
-          Remember(search, SyncStatus::Unreachable, opened.error, opened.status, i,
-                   "cannot be reached");
-          continue;
+          Settle(search, SyncStatus::Unreachable, opened.error, opened.status, i,
+                 "cannot be reached");
+          return;
         case OpenClass::Refused:
-          Remember(search, SyncStatus::Refused, opened.error, opened.status, i,
-                   "connection or credentials refused");
-          continue;
+          Settle(search, SyncStatus::Refused, opened.error, opened.status, i,
+                 "connection or credentials refused");
+          return;
         case OpenClass::Locked:
         case OpenClass::Unopenable:
           break;
@@ -188,10 +191,7 @@ void SearchMasters(void* context) {
       const platform::AttributesResult found = port.getFileAttributes(path);
       const bool folder = found.error == platform::kSuccess &&
                           (found.attributes & platform::kFileAttributeDirectory) != 0;
-      search.status = SyncStatus::MasterUnopenable;
-      search.error = opened.error;
-      search.nt_status = opened.status;
-      search.used = i;
+      Settle(search, SyncStatus::MasterUnopenable, opened.error, opened.status, i, nullptr);
       search.detail = folder                                       ? "a folder of that name"
                       : ClassOf(opened.error) == OpenClass::Locked ? "held open by another program"
                       : opened.error == platform::kErrorAccessDenied ? "access refused"
@@ -211,6 +211,20 @@ void SearchMasters(void* context) {
   }
 }
 
+// {sid}, in any case, as a path's letters are.
+bool IsSidPlaceholder(std::u16string_view text) {
+  if (text.size() < kSidPlaceholder.size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < kSidPlaceholder.size(); ++i) {
+    const char16_t unit = text[i] >= u'A' && text[i] <= u'Z' ? text[i] + (u'a' - u'A') : text[i];
+    if (unit != kSidPlaceholder[i]) {
+      return false;
+    }
+  }
+  return true;
+}
+
 // {sid} in a master's path becomes the user's SID. False when the result
 // does not fit.
 bool ExpandPath(std::u16string_view given, std::u16string_view sid,
@@ -218,7 +232,7 @@ bool ExpandPath(std::u16string_view given, std::u16string_view sid,
   TextBuilder<char16_t> path{std::span{out}.first(kMasterPathUnits)};
   std::size_t at = 0;
   while (at < given.size()) {
-    if (std::u16string_view{given.data() + at, given.size() - at}.starts_with(kSidPlaceholder)) {
+    if (IsSidPlaceholder({given.data() + at, given.size() - at})) {
       path.Add(sid);
       at += kSidPlaceholder.size();
     } else {
@@ -333,16 +347,17 @@ std::array<char16_t, 17> HashText(std::uint64_t hash) {
 }
 
 // Keeps the values about to be replaced, one deep, with the hash of the
-// master they make way for. A write of that master that failed part way
-// left the key half written and the marker unchanged: its retry keeps the
-// values kept before it, not the half-written ones.
-PlatformError KeepPrevious(SyncPort& port, std::uint64_t hash, std::uint64_t marker) {
+// master they make way for and, until that write is done, " pending" after
+// it. A write that failed part way left the key half written: its retry
+// keeps the values kept before it, not the half-written ones.
+PlatformError KeepPrevious(SyncPort& port, std::uint64_t hash) {
   const std::array<char16_t, 17> for_hash = HashText(hash);
+  std::array<char16_t, 32> pending{};
+  TextBuilder<char16_t>{pending}.Add(for_hash.data()).Add(kPendingSuffix);
   {
     const UniqueKey kept{
         port, port.regOpenKeyForReading(platform::Root::CurrentUser, kPreviousKeyPath).key};
-    if (kept && marker != hash &&
-        ReadText(port, kept.get(), kKeptForName).View() == for_hash.data()) {
+    if (kept && ReadText(port, kept.get(), kKeptForName).View() == pending.data()) {
       return platform::kSuccess;
     }
   }
@@ -362,7 +377,17 @@ PlatformError KeepPrevious(SyncPort& port, std::uint64_t hash, std::uint64_t mar
       return error;
     }
   }
-  return SetText(port, previous, kKeptForName, for_hash.data());
+  return SetText(port, previous, kKeptForName, pending.data());
+}
+
+// The write is done: the kept values are final.
+PlatformError KeptFor(SyncPort& port, std::uint64_t hash) {
+  const platform::KeyResult opened = port.regOpenKeyEx(kPreviousKeyPath);
+  if (opened.error != platform::kSuccess) {
+    return opened.error;
+  }
+  const UniqueKey previous{port, opened.key};
+  return SetText(port, previous, kKeptForName, HashText(hash).data());
 }
 
 void Fail(SyncResult& result, SyncStatus status, PlatformError error, const char* detail) {
@@ -371,15 +396,14 @@ void Fail(SyncResult& result, SyncStatus status, PlatformError error, const char
   result.detail = detail;
 }
 
-void Write(SyncPort& port, const SiteProfile& master, std::uint64_t hash, std::uint64_t marker,
-           SyncResult& result) {
+void Write(SyncPort& port, const SiteProfile& master, std::uint64_t hash, SyncResult& result) {
   const UniqueKey key = OpenProfileKey(port);
   if (!key) {
     Fail(result, SyncStatus::KeyUnavailable, platform::kSuccess,
          "the key could be neither opened nor created");
     return;
   }
-  const PlatformError kept = KeepPrevious(port, hash, marker);
+  const PlatformError kept = KeepPrevious(port, hash);
   if (kept != platform::kSuccess) {
     Fail(result, SyncStatus::WriteFailed, kept, "could not keep the values it replaces");
     return;
@@ -416,6 +440,11 @@ void Write(SyncPort& port, const SiteProfile& master, std::uint64_t hash, std::u
       Fail(result, SyncStatus::WriteFailed, error, "the marker could not be written");
       return;
     }
+  }
+  const PlatformError done = KeptFor(port, hash);
+  if (done != platform::kSuccess) {
+    Fail(result, SyncStatus::WriteFailed, done, "the kept values could not be marked final");
+    return;
   }
   // Once, for the values, the kept ones and the marker: one hive.
   const PlatformError flushed = FlushProfileKey(port, key);
@@ -533,7 +562,7 @@ void RunSync(SyncPort& port, const CommandLine& command, SyncResult& result) {
     return;
   }
   if (result.would_write) {
-    Write(port, parsed.profile, hash, marker, result);
+    Write(port, parsed.profile, hash, result);
   }
 }
 

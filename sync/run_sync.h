@@ -19,8 +19,10 @@ inline constexpr const char16_t* kPreviousKeyPath = u"Software\\Tessavo\\profile
 inline constexpr const char16_t* kImportedHashName = u"ImportedHash";
 inline constexpr const char16_t* kImportedAtName = u"ImportedAt";
 inline constexpr const char16_t* kImportedFromName = u"ImportedFrom";
-// Under Previous: the hash of the master the kept values made way for.
+// Under Previous: the hash of the master the kept values made way for, with
+// kPendingSuffix until that write is done.
 inline constexpr const char16_t* kKeptForName = u"KeptFor";
+inline constexpr std::u16string_view kPendingSuffix = u" pending";
 // An administrator's kill switch and pilot ring, per machine.
 inline constexpr const char16_t* kPolicyKeyPath = u"SOFTWARE\\Policies\\Tessavo\\profile-sync";
 inline constexpr const char16_t* kPolicyModeName = u"Mode";
@@ -34,7 +36,7 @@ inline constexpr int kSharingRetries = 5;
 inline constexpr std::uint32_t kSharingRetryMilliseconds = 200;
 // A master's path after {sid} is replaced.
 inline constexpr std::size_t kMasterPathUnits = 1024;
-inline constexpr std::u16string_view kSidPlaceholder = u"{sid}";
+inline constexpr std::u16string_view kSidPlaceholder = u"{sid}";  // in any case
 
 // What a run found and did, for its record.
 enum class Change {

@@ -188,21 +188,24 @@ SyncStatus SyncMain(platform::SyncPort& port, std::string_view version,
     rotated.Add(path.View()).Add(kRotatedSuffix);
     has_log = !path.Overflowed() && !rotated.Overflowed();
   }
+  // Nothing to do (or turned off) is recorded once a day, as a heartbeat;
+  // a caller that reads the standard output gets its line every time.
+  bool recorded = true;
   if (result.heartbeat_only) {
-    // Nothing to do (or turned off): once a day, else nothing at all.
     const std::uint64_t last = has_log ? port.getLastWriteTime(log_path.data()) : 0;
-    if (last != 0 && context.now - last < kHeartbeatTicks) {
-      return result.status;
-    }
-    context.heartbeat = result.status == SyncStatus::InPlace;
+    recorded = last == 0 || context.now - last >= kHeartbeatTicks;
+    context.heartbeat = recorded && result.status == SyncStatus::InPlace;
   }
 
   const std::size_t length = FormatRecord(result, context, line);
   const std::span<const std::uint8_t> text{line.data(), length};
+  port.writeStandardOutput(text);
+  if (!recorded) {
+    return result.status;
+  }
   if (has_log) {
     port.appendLine(log_folder.data(), log_path.data(), rotated_path.data(), kLogLimitBytes, text);
   }
-  port.writeStandardOutput(text);
   fields = Fields{};
   BuildFields(result, context, fields);
   const StatusFacts& facts = FactsOf(result.status);

@@ -219,6 +219,12 @@ std::vector<SyncCase> Cases() {
          port.masters[kSecondMaster] = kV1;
        },
        kMasterArgument + u" " + kSecondMaster, InPlace, true, true, 0, "D:\\masters"},
+      // A place that does not answer may hold the user's master: a later
+      // one (a site default) must not be written over it meanwhile.
+      {"UnreachableFirstStopsTheSearch",
+       both(fault(53), [](FakePort& port) { port.masters[kSecondMaster] = kV1; }),
+       kMasterArgument + u" " + kSecondMaster, Unreachable},
+      {"SidPlaceholderInCapitals", v1, u"\\\\srv\\share\\{SID}\\sysfile.cfg", InPlace, true},
       {"Advapi32Missing", both(v1, [](FakePort& port) { port.advapi32_missing = true; }),
        kMasterArgument, InPlace, true},
       {"NoMasterGiven", v1, u"--check", Usage},
@@ -267,7 +273,10 @@ TEST_P(RunSyncTest, OutcomeWritesAndRecord) {
   const std::vector<std::string>& log =
       port.files_appended[u"C:\\Users\\jdoe\\AppData\\Local\\Tessavo\\profile-sync.log"];
   ASSERT_EQ(log.size(), c.recorded ? 1U : 0U);
-  EXPECT_EQ(port.standard_output, log);
+  ASSERT_EQ(port.standard_output.size(), 1U) << "a caller reading it gets its line every time";
+  if (c.recorded) {
+    EXPECT_EQ(port.standard_output, log);
+  }
   if (!c.recorded) {
     EXPECT_TRUE(port.events.empty());
     EXPECT_EQ(std::count(port.calls.begin(), port.calls.end(), "ReportEventW"), 0)
