@@ -1,5 +1,6 @@
 #include "sync/run_sync.h"
 
+#include <algorithm>
 #include <cstring>
 #include <span>
 #include <string_view>
@@ -35,6 +36,7 @@ enum class OpenClass { Absent, PathMissing, Unreachable, Refused, Locked, Unopen
 
 struct OpenError {
   PlatformError error;
+  // cppcheck-suppress unusedStructMember ; read through ClassOf's find_if
   OpenClass kind;
 };
 
@@ -83,12 +85,9 @@ constexpr std::array kOpenErrors = {
 // Access refused, a folder of that name, and any error not named above: the
 // master is there, or may be, and cannot be opened. Never "no master".
 OpenClass ClassOf(PlatformError error) {
-  for (const OpenError& known : kOpenErrors) {
-    if (known.error == error) {
-      return known.kind;
-    }
-  }
-  return OpenClass::Unopenable;
+  const auto* known = std::find_if(kOpenErrors.begin(), kOpenErrors.end(),
+                                   [error](const OpenError& open) { return open.error == error; });
+  return known == kOpenErrors.end() ? OpenClass::Unopenable : known->kind;
 }
 
 // The folder above the master's own (\\server\share\ for

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string_view>
@@ -60,12 +61,10 @@ inline constexpr std::array kStatusFacts = {
 };
 
 inline const StatusFacts& FactsOf(SyncStatus status) {
-  for (const StatusFacts& facts : kStatusFacts) {
-    if (facts.status == status) {
-      return facts;
-    }
-  }
-  return kStatusFacts[0];
+  const auto* found =
+      std::find_if(kStatusFacts.begin(), kStatusFacts.end(),
+                   [status](const StatusFacts& facts) { return facts.status == status; });
+  return found == kStatusFacts.end() ? kStatusFacts[0] : *found;
 }
 
 }  // namespace profile_import::sync

@@ -57,9 +57,7 @@ const Share& TheShare() {
     if (GetEnvironmentVariableW(L"WINEPREFIX", prefix.data(), MAX_PATH) != 0) {
       // Wine serves \\SERVER\SHARE from dosdevices/unc/SERVER/SHARE.
       std::wstring folder = std::wstring(L"Z:") + prefix.data();
-      for (wchar_t& c : folder) {
-        c = c == L'/' ? L'\\' : c;
-      }
+      std::replace(folder.begin(), folder.end(), L'/', L'\\');
       for (const wchar_t* part : {L"\\dosdevices", L"\\unc", L"\\e2eserver", L"\\handoff"}) {
         folder += part;
         CreateDirectoryW(folder.c_str(), nullptr);
