@@ -20,6 +20,9 @@ inline constexpr PlatformError kErrorTimeout = 1460;            // ERROR_TIMEOUT
 inline constexpr std::uint32_t kRegDword = 4;                   // REG_DWORD
 inline constexpr std::uint32_t kFileAttributeDirectory = 0x10;  // FILE_ATTRIBUTE_DIRECTORY
 inline constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFF;
+// GetDriveTypeW's answers for disks of the machine's own.
+inline constexpr std::uint32_t kDriveFixed = 3;    // DRIVE_FIXED
+inline constexpr std::uint32_t kDriveRamDisk = 6;  // DRIVE_RAMDISK
 
 // The registry roots profile-sync reads from.
 enum class Root {
@@ -72,6 +75,8 @@ class SyncPort : public Port {
   virtual bool readFileCounted(RawFile file, std::span<std::uint8_t> buffer, std::size_t& read) = 0;
   // GetFileAttributesW.
   virtual AttributesResult getFileAttributes(const char16_t* path) = 0;
+  // GetDriveTypeW of a drive's root, X:\.
+  virtual std::uint32_t getDriveType(const char16_t* root) = 0;
 
   // RegOpenKeyExW for KEY_QUERY_VALUE only: nothing opened for writing.
   virtual KeyResult regOpenKeyForReading(Root root, const char16_t* path) = 0;

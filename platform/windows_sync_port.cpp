@@ -137,6 +137,10 @@ AttributesResult WindowsSyncPort::getFileAttributes(const char16_t* path) {
   return {kSuccess, attributes};
 }
 
+std::uint32_t WindowsSyncPort::getDriveType(const char16_t* root) {
+  return ::GetDriveTypeW(Wide(root));
+}
+
 KeyResult WindowsSyncPort::regOpenKeyForReading(Root root, const char16_t* path) {
   // Policies are shared between the registry's 32- and 64-bit views; asked
   // for the 64-bit one, the x86 build on 64-bit Windows reads the same key.

@@ -56,6 +56,7 @@ class WindowsSyncPort final : public SyncPort {
   FileResult createFileForSharedReading(const char16_t* path) override;
   bool readFileCounted(RawFile file, std::span<std::uint8_t> buffer, std::size_t& read) override;
   AttributesResult getFileAttributes(const char16_t* path) override;
+  std::uint32_t getDriveType(const char16_t* root) override;
   KeyResult regOpenKeyForReading(Root root, const char16_t* path) override;
   ValueResult regQueryValueEx(RawKey key, const char16_t* name, std::span<std::byte> data) override;
   PlatformError regDeleteValue(RawKey key, const char16_t* name) override;

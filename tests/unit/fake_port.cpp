@@ -366,6 +366,11 @@ platform::AttributesResult FakePort::getFileAttributes(const char16_t* path) {
   return found->second;
 }
 
+std::uint32_t FakePort::getDriveType(const char16_t* /*root*/) {
+  calls.emplace_back("GetDriveTypeW");
+  return platform::kDriveFixed;
+}
+
 platform::KeyResult FakePort::regOpenKeyForReading(platform::Root root, const char16_t* path) {
   calls.emplace_back("RegOpenKeyExW(read)");
   if (root == platform::Root::LocalMachine) {

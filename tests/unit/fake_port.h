@@ -160,6 +160,8 @@ class FakePort final : public platform::SyncPort {
   bool readFileCounted(platform::RawFile file, std::span<std::uint8_t> buffer,
                        std::size_t& read) override;
   platform::AttributesResult getFileAttributes(const char16_t* path) override;
+  // Every drive is the machine's own disk.
+  std::uint32_t getDriveType(const char16_t* root) override;
   platform::KeyResult regOpenKeyForReading(platform::Root root, const char16_t* path) override;
   platform::ValueResult regQueryValueEx(platform::RawKey key, const char16_t* name,
                                         std::span<std::byte> data) override;

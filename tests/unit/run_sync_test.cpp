@@ -224,6 +224,13 @@ std::vector<SyncCase> Cases() {
       {"UnreachableFirstStopsTheSearch",
        both(fault(53), [](FakePort& port) { port.masters[kSecondMaster] = kV1; }),
        kMasterArgument + u" " + kSecondMaster, Unreachable},
+      // A master on the machine's own disk is read without the deadline's thread.
+      {"LocalMasterReadDirectly",
+       [](FakePort& port) {
+         port.masters[kSecondMaster] = kV1;
+         port.master_open_hangs = true;
+       },
+       kSecondMaster, InPlace, true},
       {"SidPlaceholderInCapitals", v1, u"\\\\srv\\share\\{SID}\\sysfile.cfg", InPlace, true},
       {"Advapi32Missing", both(v1, [](FakePort& port) { port.advapi32_missing = true; }),
        kMasterArgument, InPlace, true},
