@@ -14,7 +14,7 @@ portable=(app/run_import.cpp profile/*.cpp store/*.cpp sync/command_line.cpp syn
   sync/sync_record.cpp check/*.cpp tests/unit/*.cpp
   tests/support/*.cpp tests/fuzz/*.cpp)
 windows=(app/main_windows.cpp platform/windows_port.cpp platform/windows_sync_port.cpp
-  platform/compiler_support.cpp sync/main_windows.cpp check/check_main.cpp tests/e2e/*.cpp tests/kit/*.cpp
+  platform/compiler_support.cpp sync/main_windows.cpp check/check_main.cpp tests/e2e/*.cpp kit/*.cpp
   bench/*.cpp)
 
 # clang-tidy reads the Windows sources as MinGW-w64 code; it needs to be told
@@ -35,7 +35,7 @@ printf '%s\n' "${windows[@]}" | xargs -P 2 -n 1 "${tidy[@]}" -p build/windows "$
 cppcheck --quiet --error-exitcode=1 --std=c++20 --language=c++ --inline-suppr --library=googletest --library=windows \
   --enable=warning,style,performance,portability --suppress=missingIncludeSystem \
   --suppress='unusedStructMember:tests/*' \
-  -I . -I tests app platform profile store sync check tests/unit tests/support tests/fuzz tests/e2e tests/kit \
+  -I . -I tests app platform profile store sync check tests/unit tests/support tests/fuzz tests/e2e kit \
   bench
 
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror

@@ -62,8 +62,8 @@ fi
 cp "$out/x86/profile-check.exe" "$out/arm64/"
 
 # The kit tests the very files shipped, signed or not.
-cp "${executables[@]/#/$out/}" "${kit_programs[@]/#/${tree[x64]}/}" tests/kit/*.cmd \
-  tests/kit/README.txt "$package/$kit/"
+cp "${executables[@]/#/$out/}" "${kit_programs[@]/#/${tree[x64]}/}" kit/*.cmd \
+  kit/README.txt "$package/$kit/"
 cp "${executables[@]/#/$out/x86/}" "${kit_programs[@]/#/${tree[x86]}/}" "$package/$kit/x86/"
 cp "$out/arm64/profile-import.exe" "${tree[arm64]}/bench-minimal-pe.exe" "$package/$kit/arm64/"
 cp "${tree[x64]}"/samples/*.cfg "$package/$kit/samples/"

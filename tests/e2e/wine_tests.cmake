@@ -17,13 +17,6 @@ target_link_libraries(e2e_tests PRIVATE check_report profile_core project_warnin
 target_link_options(e2e_tests PRIVATE -municode -static)
 add_dependencies(e2e_tests profile-import profile-check profile-sync)
 
-# The test kit's runner: the suites and the benchmark, with the profile key
-# backed up around them. Shipped for x64 and x86.
-add_executable(kit-runner kit/kit_runner.cpp kit/key_guard.cpp)
-target_compile_definitions(kit-runner PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
-target_link_options(kit-runner PRIVATE -municode -static -s)
-target_link_libraries(kit-runner PRIVATE project_warnings advapi32 shell32)
-
 # The end-to-end suite runs only where the key is backed up or throwaway, as
 # in this build's own Wine prefix.
 set(key_guard PROFILE_IMPORT_KEY_GUARD=ctest)
