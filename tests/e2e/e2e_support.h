@@ -75,13 +75,12 @@ CheckerRun RunChecker();
 
 // A clean work directory and no Tessavo key before every test.
 class ImportEndToEnd : public ::testing::Test {
- protected:
-  void SetUp() override;
+ public:
+  // Public: tables check what was stored from their rows.
   static void ExpectProfileStored(const Profile& expected);
 
- public:
-  // The same, for tables whose rows check what was stored.
-  static void ExpectProfileStoredHere(const Profile& expected) { ExpectProfileStored(expected); }
+ protected:
+  void SetUp() override;
 };
 
 }  // namespace e2e

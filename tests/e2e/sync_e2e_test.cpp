@@ -183,7 +183,7 @@ void PrintTo(const Scene& scene, std::ostream* out) {
   *out << scene.name;
 }
 
-const auto kStored1 = [] { ImportEndToEnd::ExpectProfileStoredHere(kProfile1); };
+const auto kStored1 = [] { ImportEndToEnd::ExpectProfileStored(kProfile1); };
 const auto kNothingStored = [] { EXPECT_FALSE(KeyExists(kProfileKeyPath)); };
 
 std::vector<Scene> Scenes() {
@@ -196,7 +196,7 @@ std::vector<Scene> Scenes() {
        },
        Given(), kInPlace,
        [] {
-         ImportEndToEnd::ExpectProfileStoredHere(kProfile2);
+         ImportEndToEnd::ExpectProfileStored(kProfile2);
          EXPECT_EQ(ReadValue(L"Software\\Tessavo\\profile-sync\\Previous", L"RegCorp"),
                    StringValue(L"Acme Corp"));
        }},
@@ -248,7 +248,7 @@ std::vector<Scene> Scenes() {
        },
        Given(), kInPlace,
        [] {
-         ImportEndToEnd::ExpectProfileStoredHere({L"Caf\u00E9", L"srv\\main", L"admin", L"jdoe"});
+         ImportEndToEnd::ExpectProfileStored({L"Caf\u00E9", L"srv\\main", L"admin", L"jdoe"});
        }},
       {"Utf16Le",
        [] {
@@ -259,13 +259,13 @@ std::vector<Scene> Scenes() {
        },
        Given(), kInPlace,
        [] {
-         ImportEndToEnd::ExpectProfileStoredHere({L"A", L"sm", L"a", L"j"});
+         ImportEndToEnd::ExpectProfileStored({L"A", L"sm", L"a", L"j"});
        }},
       {"FirstPresentOfTwo", [] {}, Given(L"no-such-user") + L" " + Given(), kInPlace, kStored1},
       {"PathWithSpacesAndSigns",
        [] { WriteMaster(kV2, L"J\u00F6rg M\u00FCller & co %PATH% !x! ^y"); },
        Given(L"J\u00F6rg M\u00FCller & co %PATH% !x! ^y"), kInPlace,
-       [] { ImportEndToEnd::ExpectProfileStoredHere(kProfile2); }},
+       [] { ImportEndToEnd::ExpectProfileStored(kProfile2); }},
       {"CheckWouldWrite", [] {}, L"--check " + Given(), kWouldWrite, kNothingStored},
       {"CheckInLine", [] { ASSERT_EQ(Sync(Given()).code, kInPlace); }, L"--check " + Given(),
        kInPlace, kStored1},
@@ -329,7 +329,7 @@ TEST_F(SyncEndToEnd, TwoRunsAtOnceBothImportAndLogWholeLines) {
 
   EXPECT_EQ(first.code, kInPlace) << first.output;
   EXPECT_EQ(second.code, kInPlace) << second.output;
-  ExpectProfileStoredHere(kProfile1);
+  ExpectProfileStored(kProfile1);
   const std::string log = Log();
   std::size_t lines = 0;
   for (std::size_t at = 0; (at = log.find("\r\n", at)) != std::string::npos; at += 2) {
