@@ -1,21 +1,52 @@
 #!/usr/bin/env bash
-# Builds the release twice, one after the other, from two scratch clones of
-# HEAD at different paths, and fails unless both give byte-identical
-# executables and packages. The first build's files are kept in
-# build/reproducible, where the test command takes the test kit from.
+# Builds the release twice, from two scratch clones of HEAD at different
+# paths, and fails unless both give byte-identical executables and packages.
+# The first build's files are kept in build/reproducible, where the test
+# command takes the test kit from.
+#   check-reproducible.sh              both clones built here, one after the other
+#   check-reproducible.sh --build-only DIR
+#                                      one scratch clone built in DIR (a path of its own)
+#   check-reproducible.sh --scratch DIR
+#                                      a scratch clone built here, compared with DIR's
+#   check-reproducible.sh --against-test-builds DIR
+#                                      this clone's own test builds, which must be fresh
+#                                      builds of a clean clone, compared with DIR's
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 scratch=$(mktemp -d /tmp/profile-import-repro.XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
-first=$scratch/a
-second=$scratch/another/path/b
-git clone -q . "$first"
-git clone -q . "$second"
-for clone in "$first" "$second"; do
-  "$clone/scripts/release.sh" >"$clone.log" 2>&1 || { cat "$clone.log"; exit 1; }
-done
+# A scratch clone of HEAD in $1, its release built there, its log shown only on failure.
+build_clone() {
+  rm -rf "$1"
+  mkdir -p "$(dirname "$1")"
+  git clone -q . "$1"
+  "$1/scripts/release.sh" >"$1.log" 2>&1 || { cat "$1.log"; exit 1; }
+}
+case ${1:-} in
+--build-only)
+  build_clone "$2"
+  exit 0
+  ;;
+--scratch)
+  first=$scratch/a
+  second=$(realpath "$2")
+  build_clone "$first"
+  ;;
+--against-test-builds)
+  [ -z "$(git status --porcelain)" ] || { echo "check-reproducible: this clone has changes"; exit 2; }
+  first=.
+  second=$(realpath "$2")
+  scripts/release.sh --from-test-builds >"$scratch/first.log" 2>&1 || { cat "$scratch/first.log"; exit 1; }
+  ;;
+*)
+  first=$scratch/a
+  second=$scratch/another/path/b
+  build_clone "$first"
+  build_clone "$second"
+  ;;
+esac
 
 failures=0
 for file in $(cd "$first/build/release" && find . -type f | LC_ALL=C sort); do
@@ -42,7 +73,7 @@ for zip in "$first"/build/release/*-win-*.zip; do
 done
 [ "$failures" -eq 0 ] || exit 1
 rm -rf build/reproducible
-mkdir -p build  # a fresh clone has none yet
+mkdir -p build # a fresh clone has none yet
 cp -r "$first/build/release" build/reproducible
 echo "reproducible: two builds of $(git rev-parse --short HEAD) give the same bytes"
 (cd "$first/build/release" && cat SHA256SUMS)

@@ -22,19 +22,25 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
-# One build tree per architecture: a CMake build has one compiler.
-for preset in release release-x86 release-arm64; do
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset"
-done
+# Per architecture: its build tree and its folder beside SHA256SUMS and in the kit.
+declare -A tree=([x64]=build/release-tree [x86]=build/release-tree-x86 [arm64]=build/release-tree-arm64)
+declare -A folder=([x64]="" [x86]=x86/ [arm64]=arm64/)
+if [ "${1:-}" = --from-test-builds ]; then
+  # The test presets' trees, already built by the caller: the same flags as the
+  # release presets, which differ from them in their folder alone.
+  tree=([x64]=build/windows [x86]=build/windows-x86 [arm64]=build/windows-arm64)
+else
+  # One build tree per architecture: a CMake build has one compiler.
+  for preset in release release-x86 release-arm64; do
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset"
+  done
+fi
 
 version=$(sed -n 's/^project(profile-import VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 out=build/release
 package=$out/package
 kit=profile-import-$version-windows-tests
-# Per architecture: its build tree and its folder beside SHA256SUMS and in the kit.
-declare -A tree=([x64]=build/release-tree [x86]=build/release-tree-x86 [arm64]=build/release-tree-arm64)
-declare -A folder=([x64]="" [x86]=x86/ [arm64]=arm64/)
 executables=(profile-import.exe profile-check.exe profile-sync.exe)
 # The kit's own programs: the suites, the benchmark and the programs it times
 # beside the importer, and the runner that guards the key around them; the
