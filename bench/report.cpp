@@ -127,8 +127,10 @@ std::string ReportJson(const Lineup& lineup, const Options& options, int failure
   std::string separator;
   ForEachArchitecture(
       lineup, [&](const std::string& arch, const Program& importer, const Program& minimal) {
-        json += separator + "\"" + arch +
-                "\":" + Fixed(Median(importer.ms) / Median(minimal.ms), kRatioDecimals);
+        // An architecture none of whose starts succeeded has no ratio: null, never NaN.
+        const bool timed = !importer.ms.empty() && !minimal.ms.empty();
+        json += separator + "\"" + arch + "\":" +
+                (timed ? Fixed(Median(importer.ms) / Median(minimal.ms), kRatioDecimals) : "null");
         separator = ",";
       });
   return json + "},\"manifest_floor\":\"" + ratios.nofile_manifest_floor + " " +
