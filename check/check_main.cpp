@@ -15,6 +15,8 @@
 
 #include "check/check_report.h"
 #include "check/code_page.h"
+#include "check/help_text.h"
+#include "profile/profile_file.h"
 #include "profile/profile_text.h"
 
 #ifdef _WIN32
@@ -26,36 +28,12 @@
 
 #include "app/running_account.h"
 #include "platform/windows_port.h"
-#include "profile/profile_file.h"
 #else
 #include <sys/stat.h>
 #endif
 
 namespace profile_import::check {
 namespace {
-
-constexpr int kUsageError = 2;
-
-constexpr std::string_view kHelp =
-    "usage: profile-check [--json] [--code-page N] [FILE]\n"
-    "  (FILE defaults to sysfile.cfg; - reads stdin)\n"
-    "Reads FILE as profile-import does and prints what it would store, or why it refuses.\n"
-    "Format: only the first 512 bytes count; the text ends at the first NUL.\n"
-    "  line 1 -> RegCorp (63)   lines 2+3 joined -> RegDataBase (31)   line 4 passed over\n"
-    "  line 5 -> RegAdmin (31)  line 6 -> RegUser (31)   (limits in UTF-16 code units)\n"
-    "Lines end with LF or CR LF; BOM dropped; each line is UTF-8 if valid, else text of the\n"
-    "importing machine's ANSI code page (1251 Cyrillic, 1253 Greek, 932 Japanese, ...):\n"
-    "--code-page N checks the file for such a machine; the default is this machine's own\n"
-    "on Windows, 1252 (Western European) elsewhere.\n"
-    "A file that starts with FF FE is UTF-16 LE (as PowerShell's Out-File writes it).\n"
-    "Refused: fewer than 5 line ends, a line over its limit, a line not valid in the code\n"
-    "page, a lone surrogate (UTF-16), or line 6 cut at byte 512.\n"
-    "Exit: the importer's code: 0 accepted, -5 refused, -1 no file (or another run has it),\n"
-    "-6 there but cannot be opened, -4 cannot read, -7 not a person's account, or its profile\n"
-    "not loaded (Windows: SYSTEM, a service, runas /noprofile); 2 bad usage. On Windows the\n"
-    "file is opened as the importer opens it, without sharing.\n"
-    "--json prints one JSON object (values, lengths, encodings, or the reason).\n"
-    "Nothing is written: no registry access, no deletion.\n";
 
 constexpr std::string_view kUnknownCodePage =
     "profile-check: --code-page takes a code page that a Windows machine can have as its ANSI\n"
@@ -130,13 +108,13 @@ struct OpenedFile {
 int Run(std::span<const std::string> args, OpenedFile (*open)(const std::string&),
         std::string (*refused_account)()) {
   bool json = false;
-  std::string path = "sysfile.cfg";
+  std::string path = Utf8(kProfileFileName);
   std::uint32_t code_page = MachineCodePage();
   int paths = 0;
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "--help" || arg == "-h") {
-      static_cast<void>(std::fputs(kHelp.data(), stdout));
+      static_cast<void>(std::fputs(HelpText().c_str(), stdout));
       return 0;
     }
     if (arg == "--json") {
@@ -151,7 +129,7 @@ int Run(std::span<const std::string> args, OpenedFile (*open)(const std::string&
         return kUsageError;
       }
     } else if ((arg.size() > 1 && arg[0] == '-') || ++paths > 1) {
-      static_cast<void>(std::fputs(kHelp.data(), stderr));
+      static_cast<void>(std::fputs(HelpText().c_str(), stderr));
       return kUsageError;
     } else {
       path = arg;

@@ -6,6 +6,7 @@
 
 #include "app/import_status.h"
 #include "check/code_page.h"
+#include "check/escaping.h"
 #include "profile/profile_text.h"
 
 namespace profile_import::check {
@@ -30,12 +31,8 @@ struct CheckedFile {
 // The exit code the importer would give for this file's content.
 ImportStatus StatusFor(const ParsedProfile& parsed);
 
-// A field's text for a terminal: UTF-8, with quotes, backslashes and control
-// characters escaped (\r, \t, \x01, \u0085), so nothing in it can hide.
-std::string EscapeForDisplay(std::u16string_view text);
-
-// The same text as the body of a JSON string.
-std::string EscapeForJson(std::u16string_view text);
+// The importer's exit code as messages show it: "-5".
+std::string ExitCode(ImportStatus status);
 
 // One line naming why the importer would refuse the file, and where.
 std::string DescribeRefusal(const CheckedFile& file);

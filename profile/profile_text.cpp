@@ -18,6 +18,14 @@ constexpr std::array<std::uint8_t, 2> kUtf16BeByteOrderMark = {0xFE, 0xFF};
 // The code units that the bytes after the UTF-16 mark fill.
 constexpr std::size_t kUtf16ReadUnits = (kProfileReadSize - kUtf16LeByteOrderMark.size()) / 2;
 
+// Where each field starts; only the second runs over two lines.
+constexpr std::size_t kCorpLine = kHandOffFields[kCorp].first_line;
+constexpr std::size_t kDataBaseLine = kHandOffFields[kDataBase].first_line;
+constexpr std::size_t kAdminLine = kHandOffFields[kAdmin].first_line;
+constexpr std::size_t kUserLine = kHandOffFields[kUser].first_line;
+static_assert(kHandOffFields[kCorp].line_count == 1 && kHandOffFields[kDataBase].line_count == 2 &&
+              kHandOffFields[kAdmin].line_count == 1 && kHandOffFields[kUser].line_count == 1);
+
 using Bytes = std::span<const std::uint8_t>;
 using Units = std::span<const char16_t>;
 
@@ -101,14 +109,14 @@ ParsedProfile SplitAndCheck(ParsedProfile result, std::span<const Unit> rest,
     result.refused_length = length;
     return result;
   };
-  if (!lines[4].ended_by_lf) {
+  if (!lines[kProfileLineCount - 2].ended_by_lf) {
     return refuse(ProfileTextVerdict::TooFewLineEnds, 0, 0);
   }
-  if (!lines[5].ended_by_lf && full_read_without_end) {
-    return refuse(ProfileTextVerdict::LastLineMayBeCut, 6, 0);
+  if (!lines[kProfileLineCount - 1].ended_by_lf && full_read_without_end) {
+    return refuse(ProfileTextVerdict::LastLineMayBeCut, kProfileLineCount, 0);
   }
 
-  // Lines 2 and 3 are decoded side by side, since they fill one field.
+  // The second field's two lines are decoded side by side, since they fill one value.
   std::array<char16_t, kProfileReadSize> units{};
   std::array<char16_t, kProfileReadSize> more_units{};
   std::array<std::u16string_view, kProfileLineCount> texts{};
@@ -117,33 +125,34 @@ ParsedProfile SplitAndCheck(ParsedProfile result, std::span<const Unit> rest,
     texts[index] = text.value_or(std::u16string_view{});
     return text.has_value();
   };
-  if (!take(0, units)) {
-    return refuse(unreadable, 1, 0);
+  if (!take(kCorpLine, units)) {
+    return refuse(unreadable, kCorpLine + 1, 0);
   }
-  if (!result.profile.Corp.Append(texts[0])) {
-    return refuse(ProfileTextVerdict::CorpTooLong, 1, texts[0].size());
+  if (!result.profile.Corp.Append(texts[kCorpLine])) {
+    return refuse(ProfileTextVerdict::CorpTooLong, kCorpLine + 1, texts[kCorpLine].size());
   }
-  for (const std::size_t index : {std::size_t{1}, std::size_t{2}}) {
-    if (!take(index, index == 1 ? std::span<char16_t>(units) : more_units)) {
+  for (const std::size_t index : {kDataBaseLine, kDataBaseLine + 1}) {
+    if (!take(index, index == kDataBaseLine ? std::span<char16_t>(units) : more_units)) {
       return refuse(unreadable, index + 1, 0);
     }
   }
-  if (texts[1].size() + texts[2].size() > kDataBaseCapacity) {
-    return refuse(ProfileTextVerdict::DataBaseTooLong, 2, texts[1].size() + texts[2].size());
+  const std::size_t joined = texts[kDataBaseLine].size() + texts[kDataBaseLine + 1].size();
+  if (joined > decltype(result.profile.DataBase)::kCapacity) {
+    return refuse(ProfileTextVerdict::DataBaseTooLong, kDataBaseLine + 1, joined);
   }
-  result.profile.DataBase.Append(texts[1]);
-  result.profile.DataBase.Append(texts[2]);
-  if (!take(4, units)) {
-    return refuse(unreadable, 5, 0);
+  result.profile.DataBase.Append(texts[kDataBaseLine]);
+  result.profile.DataBase.Append(texts[kDataBaseLine + 1]);
+  if (!take(kAdminLine, units)) {
+    return refuse(unreadable, kAdminLine + 1, 0);
   }
-  if (!result.profile.Admin.Append(texts[4])) {
-    return refuse(ProfileTextVerdict::AdminTooLong, 5, texts[4].size());
+  if (!result.profile.Admin.Append(texts[kAdminLine])) {
+    return refuse(ProfileTextVerdict::AdminTooLong, kAdminLine + 1, texts[kAdminLine].size());
   }
-  if (!take(5, units)) {
-    return refuse(unreadable, 6, 0);
+  if (!take(kUserLine, units)) {
+    return refuse(unreadable, kUserLine + 1, 0);
   }
-  if (!result.profile.User.Append(texts[5])) {
-    return refuse(ProfileTextVerdict::UserTooLong, 6, texts[5].size());
+  if (!result.profile.User.Append(texts[kUserLine])) {
+    return refuse(ProfileTextVerdict::UserTooLong, kUserLine + 1, texts[kUserLine].size());
   }
   return result;
 }

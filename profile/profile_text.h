@@ -35,8 +35,6 @@ enum class UnreadUtf16 {
   NoByteOrderMark,  // second byte is NUL
 };
 
-inline constexpr std::size_t kProfileLineCount = 6;
-
 struct ParsedProfile {
   ProfileTextVerdict verdict{};
   SiteProfile profile;  // complete only when verdict is Accepted

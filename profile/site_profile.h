@@ -4,13 +4,9 @@
 #include <cstddef>
 #include <string_view>
 
-namespace profile_import {
+#include "profile/hand_off_format.h"
 
-// Field capacities in UTF-16 code units, terminating NUL excluded.
-inline constexpr std::size_t kCorpCapacity = 63;
-inline constexpr std::size_t kDataBaseCapacity = 31;
-inline constexpr std::size_t kAdminCapacity = 31;
-inline constexpr std::size_t kUserCapacity = 31;
+namespace profile_import {
 
 // A NUL-terminated UTF-16 text of at most Capacity code units, held inline so
 // that the import never touches the heap.
@@ -41,10 +37,15 @@ class FixedText {
 };
 
 struct SiteProfile {
-  FixedText<kCorpCapacity> Corp;
-  FixedText<kDataBaseCapacity> DataBase;
-  FixedText<kAdminCapacity> Admin;
-  FixedText<kUserCapacity> User;
+  FixedText<kHandOffFields[kCorp].capacity> Corp;
+  FixedText<kHandOffFields[kDataBase].capacity> DataBase;
+  FixedText<kHandOffFields[kAdmin].capacity> Admin;
+  FixedText<kHandOffFields[kUser].capacity> User;
+
+  // In the order of kHandOffFields.
+  [[nodiscard]] std::array<std::u16string_view, kFieldCount> Texts() const {
+    return {Corp.View(), DataBase.View(), Admin.View(), User.View()};
+  }
 };
 
 }  // namespace profile_import

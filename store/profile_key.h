@@ -9,17 +9,12 @@ namespace profile_import {
 // Under HKEY_CURRENT_USER.
 inline constexpr const char16_t* kProfileKeyPath = u"Software\\Tessavo\\Mirandel";
 
-inline constexpr const char16_t* kCorpValueName = u"RegCorp";
-inline constexpr const char16_t* kDataBaseValueName = u"RegDataBase";
-inline constexpr const char16_t* kAdminValueName = u"RegAdmin";
-inline constexpr const char16_t* kUserValueName = u"RegUser";
-
 // Opens the key, or creates it (and any missing parent) when the open fails.
 // No handle when both fail.
 platform::UniqueKey OpenProfileKey(platform::Port& port);
 
-// Writes the four values in a fixed order and stops at the first failure,
-// returning its code; kSuccess when all four were written.
+// Writes the four values in the order of kHandOffFields and stops at the
+// first failure, returning its code; kSuccess when all four were written.
 platform::PlatformError WriteProfileValues(platform::Port& port, const platform::UniqueKey& key,
                                            const SiteProfile& profile);
 

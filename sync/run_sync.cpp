@@ -275,7 +275,7 @@ std::uint32_t PolicyMode(SyncPort& port) {
 struct StoredText {
   enum Kind { Absent, Text, Other } kind = Absent;
   std::size_t length = 0;
-  std::array<char16_t, kCorpCapacity + 1> units{};
+  std::array<char16_t, kHandOffFields[kCorp].capacity + 1> units{};
   [[nodiscard]] std::u16string_view View() const { return {units.data(), length}; }
 };
 
@@ -299,22 +299,15 @@ StoredText ReadText(SyncPort& port, platform::RawKey key, const char16_t* name) 
   return stored;
 }
 
-std::array<std::u16string_view, kValueCount> Texts(const SiteProfile& profile) {
-  return {profile.Corp.View(), profile.DataBase.View(), profile.Admin.View(), profile.User.View()};
-}
-
-constexpr std::array<const char16_t*, kValueCount> kValueNames = {
-    kCorpValueName, kDataBaseValueName, kAdminValueName, kUserValueName};
-
 // Which stored values differ from the master's, as bits; `missing` when any
 // value is not there at all.
 std::uint8_t Differences(SyncPort& port, platform::RawKey key, const SiteProfile& master,
                          bool& missing) {
-  const std::array<std::u16string_view, kValueCount> wanted = Texts(master);
+  const std::array<std::u16string_view, kFieldCount> wanted = master.Texts();
   std::uint8_t changed = 0;
   missing = false;
-  for (std::size_t i = 0; i < kValueCount; ++i) {
-    const StoredText stored = ReadText(port, key, kValueNames[i]);
+  for (std::size_t i = 0; i < kFieldCount; ++i) {
+    const StoredText stored = ReadText(port, key, kHandOffFields[i].value_name);
     missing = missing || stored.kind == StoredText::Absent;
     if (stored.kind != StoredText::Text || stored.View() != wanted[i]) {
       changed = static_cast<std::uint8_t>(changed | 1U << i);
@@ -378,7 +371,8 @@ PlatformError KeepPrevious(SyncPort& port, std::uint64_t hash) {
     return created.error;
   }
   const UniqueKey previous{port, created.key};
-  for (const char16_t* name : kValueNames) {
+  for (const HandOffField& field : kHandOffFields) {
+    const char16_t* name = field.value_name;
     const StoredText stored = current ? ReadText(port, current.get(), name) : StoredText{};
     const PlatformError error = stored.kind == StoredText::Text
                                     ? SetText(port, previous, name, stored.View())
@@ -470,7 +464,7 @@ std::uint64_t ProfileHash(const SiteProfile& profile) {
   constexpr std::uint64_t kPrime = 0x100000001B3;
   std::uint64_t hash = kOffsetBasis;
   const auto mix = [&hash](std::uint8_t byte) { hash = (hash ^ byte) * kPrime; };
-  for (const std::u16string_view text : Texts(profile)) {
+  for (const std::u16string_view text : profile.Texts()) {
     for (const char16_t unit : text) {
       mix(static_cast<std::uint8_t>(unit & 0xFF));
       mix(static_cast<std::uint8_t>(unit >> 8));
@@ -560,7 +554,7 @@ void RunSync(SyncPort& port, const CommandLine& command, SyncResult& result) {
     const UniqueKey stored{
         port, port.regOpenKeyForReading(platform::Root::CurrentUser, kProfileKeyPath).key};
     result.changed = stored ? Differences(port, stored.get(), parsed.profile, missing)
-                            : static_cast<std::uint8_t>((1U << kValueCount) - 1);
+                            : static_cast<std::uint8_t>((1U << kFieldCount) - 1);
   }
   const std::uint64_t marker = MarkerHash(port);
   if (missing) {

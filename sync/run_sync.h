@@ -47,8 +47,6 @@ enum class Change {
   DriftEnforced,  // the same, written back (--enforce)
 };
 
-inline constexpr std::size_t kValueCount = 4;
-
 struct SyncResult {
   SyncStatus status = SyncStatus::InPlace;
   Change change = Change::None;

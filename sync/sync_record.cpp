@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "store/profile_key.h"
+#include "profile/hand_off_format.h"
 #include "sync/iso_time.h"
 #include "sync/text_builder.h"
 
@@ -10,9 +10,6 @@ namespace profile_import::sync {
 namespace {
 
 using namespace std::string_view_literals;
-
-constexpr std::array<std::u16string_view, kValueCount> kValueNames = {
-    kCorpValueName, kDataBaseValueName, kAdminValueName, kUserValueName};
 
 std::string_view ChangeName(Change change) {
   switch (change) {
@@ -73,9 +70,9 @@ void BuildFields(const SyncResult& result, const RecordContext& context, Fields&
   out.Hex(result.nt_status, 8);
   next();
   bool any = false;
-  for (std::size_t i = 0; i < kValueCount; ++i) {
+  for (std::size_t i = 0; i < kFieldCount; ++i) {
     if ((result.changed >> i & 1U) != 0) {
-      out.Add(any ? u"," : u"").Add(kValueNames[i]);
+      out.Add(any ? u"," : u"").Add(kHandOffFields[i].value_name);
       any = true;
     }
   }

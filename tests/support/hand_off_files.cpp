@@ -21,8 +21,14 @@ class Draw {
   std::mt19937 engine_;
 };
 
-constexpr std::array<std::size_t, 6> kLineCapacity = {
-    kCorpCapacity, kDataBaseCapacity, kDataBaseCapacity, 0, kAdminCapacity, kUserCapacity};
+constexpr std::array<std::size_t, kProfileLineCount> kLineCapacity = [] {
+  std::array<std::size_t, kProfileLineCount> capacities{};
+  for (std::size_t line = 0; line < kProfileLineCount; ++line) {
+    const std::size_t field = FieldOfLine(line);
+    capacities.at(line) = field == kFieldCount ? 0 : kHandOffFields.at(field).capacity;
+  }
+  return capacities;
+}();
 
 std::string Piece(Draw& draw) {
   switch (draw.Below(8)) {

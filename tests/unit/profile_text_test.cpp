@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include "check/code_page.h"
-
 #include <string>
 #include <vector>
+
+#include "test_code_page.h"
 
 namespace profile_import {
 namespace {
@@ -193,7 +193,7 @@ class ParseProfileTextTest : public ::testing::TestWithParam<ParseCase> {};
 TEST_P(ParseProfileTextTest, SplitsDecodesAndChecks) {
   const ParseCase& c = GetParam();
   const auto* data = reinterpret_cast<const std::uint8_t*>(c.bytes.data());
-  check::CodePage code_page{c.code_page};
+  testing::TestCodePage code_page{c.code_page};
   const ParsedProfile parsed = ParseProfileText({data, c.bytes.size()}, code_page);
   ASSERT_EQ(parsed.verdict, c.verdict);
   if (c.verdict != Verdict::Accepted) {
