@@ -30,7 +30,7 @@ target_link_libraries(bench-empty-gui PRIVATE product_options)
 # needs nothing beside the programs it times.
 set(bench_inputs ${CMAKE_CURRENT_BINARY_DIR}/generated/bench/bench_inputs.h)
 set(bench_header "#pragma once\n#include <string_view>\n")
-foreach(input IN ITEMS "kSampleHandOff;examples/sysfile.cfg" "kImportBatch;bench/import.bat")
+foreach(input IN ITEMS "kSampleHandOff;samples/sysfile.cfg" "kImportBatch;bench/import.bat")
   list(GET input 0 name)
   list(GET input 1 file)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${file})

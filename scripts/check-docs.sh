@@ -44,7 +44,7 @@ done < <(grep -HnoE 'profile-import-[0-9][0-9.]*-(win-(x64|x86|arm64)|windows-te
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cp tests/fuzz/corpus/*.cfg examples/sysfile.cfg "$work/"
+cp samples/*.cfg "$work/"
 # Each example: its command's arguments in N.args, where it is in N.where, the
 # lines after it up to the next command or the block's end in N.want.
 awk -v dir="$work" '

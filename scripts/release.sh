@@ -66,8 +66,8 @@ cp "${executables[@]/#/$out/}" "${kit_programs[@]/#/${tree[x64]}/}" kit/*.cmd \
   kit/README.txt "$package/$kit/"
 cp "${executables[@]/#/$out/x86/}" "${kit_programs[@]/#/${tree[x86]}/}" "$package/$kit/x86/"
 cp "$out/arm64/profile-import.exe" "${tree[arm64]}/bench-minimal-pe.exe" "$package/$kit/arm64/"
-cp "${tree[x64]}"/samples/*.cfg "$package/$kit/samples/"
-cp "${tree[x64]}"/samples/*.cfg "$package/$kit/x86/samples/"
+cp samples/*.cfg "$package/$kit/samples/"
+cp samples/*.cfg "$package/$kit/x86/samples/"
 # The kit's other programs signed alike, so that app control and SmartScreen
 # treat the importer and the floors it is timed against the same way.
 if [ -n "${SIGN_PFX:-}" ]; then

@@ -10,7 +10,7 @@ add_executable(profile_text_fuzzer
 target_link_libraries(profile_text_fuzzer PRIVATE profile_core project_warnings)
 target_link_options(profile_text_fuzzer PRIVATE -fsanitize=fuzzer,address,undefined)
 
-set(seed_corpus ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus)
+set(seed_corpus ${PROJECT_SOURCE_DIR}/samples)
 set(grown_corpus ${CMAKE_BINARY_DIR}/fuzz-corpus)
 set(crash_dir ${CMAKE_BINARY_DIR}/fuzz-crashes)
 file(MAKE_DIRECTORY ${grown_corpus} ${crash_dir})
