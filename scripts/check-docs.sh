@@ -15,8 +15,8 @@ fail() {
   failures=$((failures + 1))
 }
 
-# A heading's anchor as GitHub makes it: lower case, punctuation dropped, spaces as hyphens.
-anchors() { sed -n 's/^#\{1,6\} //p' "$1" | tr 'A-Z' 'a-z' | sed 's/[^a-z0-9 _-]//g; s/ /-/g'; }
+# Its headings' anchors by the rule the release's README.txt resolves links by.
+anchors() { scripts/markdown-to-text.sh --anchors "$1"; }
 
 for doc in "${docs[@]}"; do
   while read -r link; do
