@@ -15,7 +15,7 @@ fail() {
   failures=$((failures + 1))
 }
 
-# Its headings' anchors by the rule the release's README.txt resolves links by.
+# A page's headings' anchors, by the rule the zips' README.txt resolves links by.
 anchors() { scripts/markdown-to-text.sh --anchors "$1"; }
 
 for doc in "${docs[@]}"; do

@@ -10,6 +10,7 @@
 # broken over two lines) fails the run, naming its paragraph.
 # Under LC_ALL=C (mawk counts bytes anyway) a width counts the bytes that start
 # a UTF-8 character, not its continuation bytes.
+
 # A heading's anchor as GitHub makes it: lower case, punctuation dropped,
 # spaces as hyphens. scripts/check-docs.sh checks links by the same rule.
 function anchor(h) { h = tolower(h); gsub(/[^a-z0-9 _-]/, "", h); gsub(/ /, "-", h); return h }
