@@ -58,10 +58,14 @@ for run in first second; do
   line=$("$wine64" build/windows/profile-sync.exe "$master" 2>>"$scratch/wine.log" | tr -d '\r')
   code=$?
   set -e
-  echo "Exit code: $code${line:+; its result line (time, computer, user, SID, code, error, values"}"
-  [ -z "$line" ] || echo "  changed, change, master, version, elapsed, detail):"
-  [ -z "$line" ] || echo "$line" | tr '\t' '\n' | sed 's/^/    /'
-  [ -n "$line" ] || echo "  Nothing to do, and nothing recorded: the values and the marker match the master."
+  echo "Exit code: $code"
+  if [ -n "$line" ]; then
+    echo "  Its result line (time, computer, user, SID, code, error, values changed,"
+    echo "  change, master, version, elapsed, detail):"
+    echo "$line" | tr '\t' '\n' | sed 's/^/    /'
+  else
+    echo "  Nothing to do, and nothing recorded: the values and the marker match the master."
+  fi
 done
 "$wine64" reg query 'HKCU\Software\Tessavo\profile-sync' 2>/dev/null | tr -d '\r' | grep -v '^$' |
   sed 's/^/    /' || true
