@@ -1,5 +1,6 @@
-# libFuzzer over the hand-off file reader. The test suite replays the seed
-# corpus, then fuzzes for FUZZ_SECONDS; scripts/fuzz.sh runs it for longer.
+# libFuzzer over the hand-off file reader. The test suite replays its seeds,
+# the sample files of samples/, then fuzzes for FUZZ_SECONDS; scripts/fuzz.sh
+# runs it for longer.
 
 set(FUZZ_SECONDS 60 CACHE STRING "How long the test suite fuzzes")
 set(FUZZ_MAX_LEN 600)
