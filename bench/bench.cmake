@@ -30,7 +30,7 @@ target_link_libraries(bench-empty-gui PRIVATE product_options)
 # needs nothing beside the programs it times.
 set(bench_inputs ${CMAKE_CURRENT_BINARY_DIR}/generated/bench/bench_inputs.h)
 set(bench_header "#pragma once\n#include <string_view>\n")
-foreach(input IN ITEMS "kSampleHandOff;examples/sysfile.cfg" "kImportBatch;bench/import.bat")
+foreach(input IN ITEMS "kSampleHandOff;samples/sysfile.cfg" "kImportBatch;bench/import.bat")
   list(GET input 0 name)
   list(GET input 1 file)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${file})
@@ -45,7 +45,8 @@ file(CONFIGURE OUTPUT ${bench_inputs} CONTENT "${bench_header}" @ONLY)
 
 add_executable(bench-startup bench/startup_bench.cpp bench/bench_text.cpp bench/json_text.cpp
   bench/lineup.cpp bench/local_copies.cpp bench/machine_json.cpp bench/options.cpp
-  bench/report.cpp bench/timed_runs.cpp platform/windows_port.cpp)
+  bench/report.cpp bench/timed_runs.cpp)
 target_include_directories(bench-startup PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/generated)
 target_link_options(bench-startup PRIVATE -municode -static -s)
-target_link_libraries(bench-startup PRIVATE winlib profile_core project_warnings ntdll)
+target_link_libraries(bench-startup PRIVATE windows_port winlib profile_core project_warnings advapi32
+  ntdll)

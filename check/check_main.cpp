@@ -15,6 +15,7 @@
 
 #include "check/check_report.h"
 #include "check/code_page.h"
+#include "check/escaping.h"
 #include "check/help_text.h"
 #include "profile/profile_file.h"
 #include "profile/profile_text.h"

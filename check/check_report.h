@@ -6,7 +6,6 @@
 
 #include "app/import_status.h"
 #include "check/code_page.h"
-#include "check/escaping.h"
 #include "profile/profile_text.h"
 
 namespace profile_import::check {

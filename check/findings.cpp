@@ -1,4 +1,5 @@
 #include "check/findings.h"
+#include "check/escaping.h"
 
 #include <algorithm>
 

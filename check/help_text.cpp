@@ -1,4 +1,5 @@
 #include "check/help_text.h"
+#include "check/escaping.h"
 
 #include <array>
 #include <cstddef>

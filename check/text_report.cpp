@@ -2,6 +2,7 @@
 #include <string_view>
 
 #include "check/check_report.h"
+#include "check/escaping.h"
 #include "check/findings.h"
 
 namespace profile_import::check {

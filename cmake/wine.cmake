@@ -4,37 +4,43 @@
 # loader first and so slows every 64-bit start. Wine's own processes start
 # 32-bit children through its 32-bit side, unpacked by scripts/unpack-wine.sh,
 # so x64 and x86 programs share a prefix as they share a Windows.
-set(WINE32_ROOT /opt/wine-i386 CACHE PATH "Wine's 32-bit side (scripts/unpack-wine.sh)")
-set(WINE_ARM64_ROOT /opt/wine-arm64 CACHE PATH "Wine for ARM64, run by qemu (scripts/unpack-wine.sh)")
+
+# Its paths and environment, shared with the scripts that run Wine.
+set(wine_env_file ${CMAKE_CURRENT_LIST_DIR}/wine.env)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${wine_env_file})
+file(STRINGS ${wine_env_file} wine_settings REGEX "^[A-Za-z0-9_]+=")
+foreach(setting IN LISTS wine_settings)
+  string(REGEX MATCH "^([A-Za-z0-9_]+)=(.*)$" setting "${setting}")
+  string(CONFIGURE "${CMAKE_MATCH_2}" value)
+  set(${CMAKE_MATCH_1} "${value}")
+endforeach()
 
 # WINE_HOST_LOADER, the 64-bit loader, makes the prefix: one made by the 32-bit
 # loader first cannot start 64-bit programs.
 if(WINE_ARCH STREQUAL "arm64")
-  set(WINE_LOADER ${WINE_ARM64_ROOT}/wine)
+  set(WINE_LOADER ${wine_arm64_root}/wine)
   set(WINE_HOST_LOADER ${WINE_LOADER})
-  set(WINE_SERVER ${WINE_ARM64_ROOT}/loader/wineserver)
-  set(wine_children WINELOADER=${WINE_ARM64_ROOT}/loader/wine64)
+  set(WINE_SERVER ${wine_arm64_root}/loader/wineserver)
+  set(wine_children WINELOADER=${wine_arm64_root}/loader/wine64)
 else()
   if(WINE_ARCH STREQUAL "i386")
-    set(WINE_LOADER ${WINE32_ROOT}/wine)
+    set(WINE_LOADER ${wine32})
     # The tests this loader runs: a kernel that cannot run 32-bit programs
     # cannot start it, and the windows-x86-no-wine32 presets leave them out.
     set(WINE_LOADER_LABELS wine32)
   else()
-    set(WINE_LOADER /usr/lib/wine/wine64)
+    set(WINE_LOADER ${wine64})
   endif()
-  set(WINE_HOST_LOADER /usr/lib/wine/wine64)
-  set(WINE_SERVER /usr/lib/wine/wineserver64)
-  set(wine_children WINELOADER=${WINE32_ROOT}/loader/wine64
-    WINEDLLPATH=${WINE32_ROOT}/usr/lib/i386-linux-gnu/wine)
+  set(WINE_HOST_LOADER ${wine64})
+  set(WINE_SERVER ${wineserver})
+  set(wine_children WINELOADER=${WINELOADER} WINEDLLPATH=${WINEDLLPATH})
 endif()
 
 set(WINE_TEST_PREFIX ${CMAKE_BINARY_DIR}/wine-prefix)
 set(WINE_ENVIRONMENT
   WINEPREFIX=${WINE_TEST_PREFIX}
-  WINEDEBUG=-all
-  # No Mono or Gecko install prompts on an offline machine.
-  WINEDLLOVERRIDES=mscoree,mshtml=
+  WINEDEBUG=${WINEDEBUG}
+  WINEDLLOVERRIDES=${WINEDLLOVERRIDES}
   WINE_HOST_LOADER=${WINE_HOST_LOADER}
   ${wine_children})
 set(CMAKE_CROSSCOMPILING_EMULATOR env ${WINE_ENVIRONMENT} ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh

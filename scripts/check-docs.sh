@@ -15,8 +15,8 @@ fail() {
   failures=$((failures + 1))
 }
 
-# A heading's anchor as GitHub makes it: lower case, punctuation dropped, spaces as hyphens.
-anchors() { sed -n 's/^#\{1,6\} //p' "$1" | tr 'A-Z' 'a-z' | sed 's/[^a-z0-9 _-]//g; s/ /-/g'; }
+# A page's headings' anchors, by the rule the zips' README.txt resolves links by.
+anchors() { scripts/markdown-to-text.sh --anchors "$1"; }
 
 for doc in "${docs[@]}"; do
   while read -r link; do
@@ -44,7 +44,7 @@ done < <(grep -HnoE 'profile-import-[0-9][0-9.]*-(win-(x64|x86|arm64)|windows-te
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cp tests/fuzz/corpus/*.cfg examples/sysfile.cfg "$work/"
+cp samples/*.cfg "$work/"
 # Each example: its command's arguments in N.args, where it is in N.where, the
 # lines after it up to the next command or the block's end in N.want.
 awk -v dir="$work" '

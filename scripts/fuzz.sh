@@ -11,4 +11,4 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 cd build/fuzz
 exec ./profile_text_fuzzer -max_len=600 -max_total_time="$seconds" -timeout=10 \
-  -print_final_stats=1 -artifact_prefix=fuzz-crashes/ fuzz-corpus ../../tests/fuzz/corpus
+  -print_final_stats=1 -artifact_prefix=fuzz-crashes/ fuzz-corpus ../../samples

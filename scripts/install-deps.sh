@@ -44,7 +44,8 @@ for name in "${test_locales[@]}"; do
   locale -a | grep -qx "$name.utf8" || locales_made=false
 done
 
-wine_dirs=(/opt/wine-i386 /opt/wine-arm64)
+source "$(dirname "$0")/../cmake/wine.env"
+declare -A wine_dirs=([i386]=$wine32_root [arm64]=$wine_arm64_root)
 unpacked=true
 for dir in "${wine_dirs[@]}"; do
   [ -e "$dir/complete" ] || unpacked=false
@@ -67,8 +68,8 @@ if [ ${#missing[@]} -ne 0 ]; then
   "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
     apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
-for dir in "${wine_dirs[@]}"; do
-  "${as_root[@]}" "$(dirname "$0")/unpack-wine.sh" "${dir#/opt/wine-}" "$dir"
+for arch in "${!wine_dirs[@]}"; do
+  "${as_root[@]}" "$(dirname "$0")/unpack-wine.sh" "$arch" "${wine_dirs[$arch]}"
 done
 for name in "${test_locales[@]}"; do
   locale -a | grep -qx "$name.utf8" || "${as_root[@]}" localedef -i "$name" -f UTF-8 "$name.UTF-8"

@@ -15,12 +15,12 @@ cmake --build --preset windows --target profile-import profile-sync >/dev/null
 scratch=$PWD/build/example
 rm -rf "$scratch"
 mkdir -p "$scratch/work"
-cp examples/sysfile.cfg "$scratch/work/"
+cp samples/sysfile.cfg "$scratch/work/"
 
 export WINEPREFIX=$scratch/wine-prefix
 source scripts/wine-env.sh
 echo "Hand-off file $scratch/work/sysfile.cfg:"
-sed 's/^/    /' examples/sysfile.cfg
+sed 's/^/    /' samples/sysfile.cfg
 echo "Creating a scratch Wine prefix and running profile-import.exe there..."
 set +e
 (cd "$scratch/work" && "$wine64" "$OLDPWD/build/windows/profile-import.exe") 2>"$scratch/wine.log"
@@ -50,7 +50,7 @@ fi
 
 # profile-sync: the same example as the master copy in a folder of its own.
 mkdir -p "$scratch/masters"
-cp examples/sysfile.cfg "$scratch/masters/"
+cp samples/sysfile.cfg "$scratch/masters/"
 master=$("$wine64" winepath -w "$scratch/masters/sysfile.cfg" 2>/dev/null | tr -d '\r')
 for run in first second; do
   echo "Running profile-sync.exe \"$master\" ($run run)..."
@@ -58,10 +58,14 @@ for run in first second; do
   line=$("$wine64" build/windows/profile-sync.exe "$master" 2>>"$scratch/wine.log" | tr -d '\r')
   code=$?
   set -e
-  echo "Exit code: $code${line:+; its result line (time, computer, user, SID, code, error, values"}"
-  [ -z "$line" ] || echo "  changed, change, master, version, elapsed, detail):"
-  [ -z "$line" ] || echo "$line" | tr '\t' '\n' | sed 's/^/    /'
-  [ -n "$line" ] || echo "  Nothing to do, and nothing recorded: the values and the marker match the master."
+  echo "Exit code: $code"
+  if [ -n "$line" ]; then
+    echo "  Its result line (time, computer, user, SID, code, error, values changed,"
+    echo "  change, master, version, elapsed, detail):"
+    echo "$line" | tr '\t' '\n' | sed 's/^/    /'
+  else
+    echo "  Nothing to do, and nothing recorded: the values and the marker match the master."
+  fi
 done
 "$wine64" reg query 'HKCU\Software\Tessavo\profile-sync' 2>/dev/null | tr -d '\r' | grep -v '^$' |
   sed 's/^/    /' || true

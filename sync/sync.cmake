@@ -39,7 +39,6 @@ entry_symbol(sync_entry SyncEntry)
 add_executable(profile-sync WIN32
   sync/main_windows.cpp
   platform/compiler_support.cpp
-  platform/windows_port.cpp
   platform/windows_sync_port.cpp
   ${CMAKE_CURRENT_BINARY_DIR}/profile-sync.rc)
 target_include_directories(profile-sync PRIVATE ${messages_dir})
@@ -50,5 +49,5 @@ target_link_options(profile-sync PRIVATE -nostdlib -nostartfiles -Wl,--entry=${s
 add_dependencies(profile-sync sync_kernel32_imports kernel32_imports)
 # 32-bit x86 divides 64-bit numbers (times, counts) with libgcc's helpers,
 # linked in statically: no DLL.
-target_link_libraries(profile-sync PRIVATE sync_core product_options ${SYNC_KERNEL32_IMPORTS}
+target_link_libraries(profile-sync PRIVATE windows_port sync_core product_options ${SYNC_KERNEL32_IMPORTS}
   ${NTDLL_IMPORTS} $<$<AND:$<EQUAL:${CMAKE_SIZEOF_VOID_P},4>,$<CXX_COMPILER_ID:GNU>>:gcc>)

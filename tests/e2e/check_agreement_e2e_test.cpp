@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "check/check_report.h"
+#include "check/escaping.h"
 #include "e2e_support.h"
 #include "support/hand_off_files.h"
 

@@ -1,5 +1,6 @@
-# libFuzzer over the hand-off file reader. The test suite replays the seed
-# corpus, then fuzzes for FUZZ_SECONDS; scripts/fuzz.sh runs it for longer.
+# libFuzzer over the hand-off file reader. The test suite replays its seeds,
+# the sample files of samples/, then fuzzes for FUZZ_SECONDS; scripts/fuzz.sh
+# runs it for longer.
 
 set(FUZZ_SECONDS 60 CACHE STRING "How long the test suite fuzzes")
 set(FUZZ_MAX_LEN 600)
@@ -10,7 +11,7 @@ add_executable(profile_text_fuzzer
 target_link_libraries(profile_text_fuzzer PRIVATE profile_core project_warnings)
 target_link_options(profile_text_fuzzer PRIVATE -fsanitize=fuzzer,address,undefined)
 
-set(seed_corpus ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus)
+set(seed_corpus ${PROJECT_SOURCE_DIR}/samples)
 set(grown_corpus ${CMAKE_BINARY_DIR}/fuzz-corpus)
 set(crash_dir ${CMAKE_BINARY_DIR}/fuzz-crashes)
 file(MAKE_DIRECTORY ${grown_corpus} ${crash_dir})

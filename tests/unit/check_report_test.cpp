@@ -1,4 +1,5 @@
 #include "check/check_report.h"
+#include "check/escaping.h"
 
 #include <gtest/gtest.h>
 
