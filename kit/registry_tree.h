@@ -1,0 +1,27 @@
+#pragma once
+// Reading and comparing a tree of keys in HKCU, for the key guard.
+#include <windows.h>
+
+#include <string>
+
+#include "owners.h"
+
+namespace kit {
+
+// How a key is named in what the kit prints, as reg.exe takes it.
+std::wstring Hkcu(const std::wstring& path);
+LSTATUS OpenKey(HKEY parent, const std::wstring& path, REGSAM access, Key& key);
+LSTATUS CreateKey(HKEY parent, const std::wstring& path, Key& key);
+// Deleted, or not there to begin with.
+bool DeleteTree(const std::wstring& path);
+// When anything in the tree was last written, as text.
+std::wstring LastWritten(HKEY key);
+// Where two trees first differ (names, types, bytes, subkeys), or empty.
+std::wstring FirstDifference(HKEY a, HKEY b, const std::wstring& where);
+// Why the tree at path cannot be run over, or empty: a key the user may not
+// write or delete (the tests would delete the tree only in part, and the
+// restore could not put it back), or a registry link, whose target a delete
+// of the tree would reach without it ever being backed up.
+std::wstring FirstUnsafeKey(const std::wstring& path);
+
+}  // namespace kit
