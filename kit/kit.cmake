@@ -39,3 +39,13 @@ function(add_kit_runner_resources)
 endfunction()
 add_kit_runner_resources()
 
+# The two commands administrators type, one template: each finds the runner
+# and hands it its verb and their arguments.
+function(add_kit_launcher COMMAND VERB USAGE)
+  configure_file(kit/launcher.cmd.in ${CMAKE_CURRENT_BINARY_DIR}/${COMMAND}.cmd @ONLY
+    NEWLINE_STYLE CRLF)
+endfunction()
+add_kit_launcher(run-tests tests
+  "run-tests.cmd [--gtest_filter=...] ...   options passed on to every suite")
+add_kit_launcher(run-bench bench
+  "run-bench.cmd [ROUNDS] [--seed N]    200 rounds by default, about a minute")
