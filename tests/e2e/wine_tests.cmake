@@ -19,7 +19,9 @@ add_dependencies(e2e_tests profile-import profile-check profile-sync)
 
 # The end-to-end suite runs only where the key is backed up or throwaway, as
 # in this build's own Wine prefix.
-set(key_guard PROFILE_IMPORT_KEY_GUARD=ctest)
+file(STRINGS ${PROJECT_SOURCE_DIR}/kit/key_guard_variable.h guard_line REGEX "kKeyGuardVariable")
+string(REGEX REPLACE ".*L\"([A-Z_]+)\".*" "\\1" guard_variable "${guard_line}")
+set(key_guard ${guard_variable}=ctest)
 
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   # The 32-bit suites run whole, one Wine start each: the x64 build already

@@ -38,7 +38,8 @@ fail() {
 }
 x86_refusal=$(wine32_refusal) || [ $? -eq 1 ]
 # Only the kit's runner may say the key is guarded.
-unset PROFILE_IMPORT_KEY_GUARD CI
+guard_variable=$(sed -n 's/.*kKeyGuardVariable.*L"\([A-Z_]*\)".*/\1/p' "$(dirname "$0")/../../kit/key_guard_variable.h")
+unset "$guard_variable" CI
 
 rm -rf "$work"
 mkdir -p "$work"
