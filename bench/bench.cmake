@@ -43,8 +43,9 @@ foreach(input IN ITEMS "kSampleHandOff;examples/sysfile.cfg" "kImportBatch;bench
 endforeach()
 file(CONFIGURE OUTPUT ${bench_inputs} CONTENT "${bench_header}" @ONLY)
 
-add_executable(bench-startup bench/startup_bench.cpp platform/windows_port.cpp)
+add_executable(bench-startup bench/startup_bench.cpp bench/bench_text.cpp bench/json_text.cpp
+  bench/lineup.cpp bench/local_copies.cpp bench/machine_json.cpp bench/options.cpp
+  bench/report.cpp bench/timed_runs.cpp platform/windows_port.cpp)
 target_include_directories(bench-startup PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/generated)
-target_compile_definitions(bench-startup PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
 target_link_options(bench-startup PRIVATE -municode -static -s)
-target_link_libraries(bench-startup PRIVATE check_report project_warnings advapi32 ntdll)
+target_link_libraries(bench-startup PRIVATE winlib profile_core project_warnings ntdll)

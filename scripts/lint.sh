@@ -15,7 +15,7 @@ portable=(app/run_import.cpp profile/*.cpp store/*.cpp sync/command_line.cpp syn
   tests/support/*.cpp tests/fuzz/*.cpp)
 windows=(app/main_windows.cpp platform/windows_port.cpp platform/windows_sync_port.cpp
   platform/compiler_support.cpp sync/main_windows.cpp check/check_main.cpp tests/e2e/*.cpp kit/*.cpp
-  bench/*.cpp)
+  bench/*.cpp winlib/*.cpp)
 
 # clang-tidy reads the Windows sources as MinGW-w64 code; it needs to be told
 # where the MinGW C++ headers are, since Debian puts them in a "-posix" folder.
@@ -36,7 +36,7 @@ cppcheck --quiet --error-exitcode=1 --std=c++20 --language=c++ --inline-suppr --
   --enable=warning,style,performance,portability --suppress=missingIncludeSystem \
   --suppress='unusedStructMember:tests/*' \
   -I . -I tests app platform profile store sync check tests/unit tests/support tests/fuzz tests/e2e kit \
-  bench
+  bench winlib
 
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 

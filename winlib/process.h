@@ -1,0 +1,44 @@
+#pragma once
+// Starting a program, with the one start Wine may lose made again.
+#include <windows.h>
+
+#include <string>
+
+#include "winlib/status.h"
+#include "winlib/unique_handle.h"
+
+namespace winlib {
+
+// What CreateProcessW is given.
+struct ProcessStart {
+  std::wstring application;   // the program's full path
+  std::wstring command_line;  // the whole line, the program's quoted name first
+  std::wstring folder;        // where it starts; empty: this process's own folder
+  DWORD creation_flags = 0;   // CREATE_SUSPENDED, for one to be put in a job first
+  bool inherit_handles = false;
+  STARTUPINFOW startup{};  // its standard handles, if any; StartProcess sets cb
+};
+
+struct StartedProcess {
+  UniqueProcess process;
+  UniqueThread thread;
+  // Starts Wine lost and that were made again; set whether or not the last
+  // start worked.
+  int lost_starts = 0;
+  // QueryPerformanceCounter just before the start that worked, for whoever
+  // times the program from its start.
+  LARGE_INTEGER counter_at_start{};
+};
+
+// Wine's loader now and then ends a new process before any of its code runs
+// (error 1359, ERROR_INTERNAL_ERROR): under Wine only, such a start is made
+// again, up to this many starts in all. On Windows that error is a real one.
+inline constexpr int kStartAttempts = 3;
+
+// Starts the program; the last start's error if none worked.
+[[nodiscard]] Result<StartedProcess> StartProcess(const ProcessStart& start);
+
+// Whether this process runs under Wine.
+[[nodiscard]] bool UnderWine();
+
+}  // namespace winlib
