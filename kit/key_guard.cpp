@@ -41,12 +41,12 @@ std::wstring TakeSnapshot(const std::wstring& path) {
   if (!DeleteTree(path)) {
     return L"cannot clear " + Hkcu(path);
   }
-  Key snapshot;
+  winlib::UniqueKey snapshot;
   LSTATUS status = CreateKey(HKEY_CURRENT_USER, path, snapshot);
   if (status != ERROR_SUCCESS) {
     return L"cannot create " + Hkcu(path) + L": " + ErrorText(status);
   }
-  Key guarded;
+  winlib::UniqueKey guarded;
   status = OpenKey(HKEY_CURRENT_USER, kGuardedKey, KEY_READ, guarded);
   // Only "not found" means absent; any other error leaves the state unknown.
   if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
@@ -54,7 +54,7 @@ std::wstring TakeSnapshot(const std::wstring& path) {
   }
   const DWORD existed = status == ERROR_SUCCESS ? 1 : 0;
   if (existed != 0) {
-    Key copy;
+    winlib::UniqueKey copy;
     status = CreateKey(snapshot.get(), kCopyName, copy);
     if (status == ERROR_SUCCESS) {
       status = RegCopyTreeW(guarded.get(), nullptr, copy.get());
@@ -78,7 +78,7 @@ std::wstring TakeSnapshot(const std::wstring& path) {
 // Recreates the deleted key from its copy (or leaves it absent, as it was)
 // and checks it; empty, or what went wrong.
 std::wstring PutBack(bool existed, HKEY copy) {
-  Key restored;
+  winlib::UniqueKey restored;
   if (!existed) {
     const LSTATUS status = OpenKey(HKEY_CURRENT_USER, kGuardedKey, KEY_READ, restored);
     return status == ERROR_FILE_NOT_FOUND
@@ -111,7 +111,7 @@ void KeyGuard::SayHowToFinish(const std::wstring& taken) const {
 }
 
 bool KeyGuard::ArmRunOnce() {
-  Key run_once;
+  winlib::UniqueKey run_once;
   return CreateKey(HKEY_CURRENT_USER, kRunOnceKey, run_once) == ERROR_SUCCESS &&
          WriteText(run_once.get(), kRunOnceValue, restore_command_) == ERROR_SUCCESS;
 }
@@ -147,7 +147,7 @@ GuardStatus KeyGuard::Lock() {
 
 // Puts back the backup of a run that did not finish, if there is one.
 GuardStatus KeyGuard::RestorePending() {
-  Key backup;
+  winlib::UniqueKey backup;
   const LSTATUS status = OpenKey(HKEY_CURRENT_USER, kBackupKey, KEY_READ, backup);
   if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
     Say(L"refusing to run: cannot read " + Hkcu(kBackupKey) + L": " + ErrorText(status));
@@ -168,7 +168,7 @@ GuardStatus KeyGuard::RestorePending() {
   }
   // The key may have changed since (a real import, a vendor program): it is
   // kept aside before the backup replaces it.
-  Key current;
+  winlib::UniqueKey current;
   const LSTATUS found = OpenKey(HKEY_CURRENT_USER, kGuardedKey, KEY_READ, current);
   const std::wstring written = found == ERROR_SUCCESS
                                    ? L"last written " + LastWritten(current.get())
@@ -232,12 +232,12 @@ GuardStatus KeyGuard::Recover() {
 }
 
 GuardStatus KeyGuard::Restore() {
-  Key backup;
+  winlib::UniqueKey backup;
   LSTATUS status = OpenKey(HKEY_CURRENT_USER, kBackupKey, KEY_ALL_ACCESS, backup);
   std::wstring taken;
   DWORD existed = 0;
   auto size = static_cast<DWORD>(sizeof(existed));
-  Key copy;
+  winlib::UniqueKey copy;
   // Everything the restore needs is opened before the key is deleted.
   if (status != ERROR_SUCCESS || ReadText(backup.get(), kTakenValue, taken) != ERROR_SUCCESS ||
       RegGetValueW(backup.get(), nullptr, kExistedValue, RRF_RT_REG_DWORD, nullptr, &existed,

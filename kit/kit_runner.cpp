@@ -23,11 +23,13 @@
 
 #include "junit_counts.h"
 #include "key_guard.h"
-#include "key_guard_variable.h"
 #include "kit_text.h"
-#include "owners.h"
 #include "run_arguments.h"
 #include "run_control.h"
+#include "winlib/files.h"
+#include "winlib/key_guard_variable.h"
+#include "winlib/paths.h"
+#include "winlib/unique_handle.h"
 #include "work_folders.h"
 
 namespace {
@@ -76,30 +78,6 @@ std::wstring RunName(const std::wstring& stamp) {
          kit::Environment(L"USERNAME") + L"-" + stamp;
 }
 
-std::string ReadFileBytes(const std::wstring& path) {
-  std::string bytes;
-  const kit::File file(
-      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-  std::array<char, 65536> chunk{};
-  DWORD read = 0;
-  while (file.valid() &&
-         ReadFile(file.get(), chunk.data(), static_cast<DWORD>(chunk.size()), &read, nullptr) !=
-             FALSE &&
-         read != 0) {
-    bytes.append(chunk.data(), read);
-  }
-  return bytes;
-}
-
-bool WriteFileBytes(const std::wstring& path, std::string_view bytes) {
-  kit::File file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-  DWORD written = 0;
-  const bool ok =
-      file.valid() && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()),
-                                &written, nullptr) != FALSE;
-  return CloseHandle(file.release()) != FALSE && ok && written == bytes.size();
-}
-
 struct Suite {
   const char* result;       // its XML file and its name in the results
   const wchar_t* program;   // from the kit folder
@@ -138,14 +116,14 @@ class TestRun {
       }
       return;
     }
-    std::string text = ReadFileBytes(xml);
+    std::string text = winlib::ReadWholeFile(xml).value;
     const kit::Report report = kit::ReadReport(text);
     counts_.passed += report.counts.passed;
     counts_.failed += report.counts.failed;
     counts_.skipped += report.counts.skipped;
     kit::NameApart(text, suite.result);
-    const bool written =
-        report.complete && WriteFileBytes(results_ + L"\\" + kit::Wide(xml_name), text);
+    const bool written = report.complete &&
+                         winlib::WriteWholeFile(results_ + L"\\" + kit::Wide(xml_name), text).ok();
     const bool unexplained = run.code != 0 && report.counts.failed == 0;
     if (report.complete && !written) {
       PrintLine(L"run-tests: cannot write " + results_ + L"\\" + kit::Wide(xml_name));
@@ -221,8 +199,8 @@ bool StartedByExplorer() {
   if (!kit::Environment(L"CI").empty() || command_line.find(L"/c") == std::wstring::npos) {
     return false;
   }
-  const kit::File snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot.valid()) {
+  const winlib::UniqueSnapshot snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) {
     return false;
   }
   const ProcessEntry command =
@@ -284,20 +262,19 @@ int RunBench(kit::RunControl& control, const std::wstring& kit_folder, const std
   }
   const std::wstring report = work + L"\\bench.txt";
   SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-  kit::File output(CreateFileW(report.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                               CREATE_ALWAYS, 0, nullptr));
+  winlib::UniqueFile output(CreateFileW(report.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                        CREATE_ALWAYS, 0, nullptr));
   PrintLine(L"run-bench: timing on " + machine + L"; the report follows when the rounds are done");
   const kit::Started run =
-      !output.valid()
-          ? kit::Started{false, GetLastError()}
-          : control.Run(bench,
-                        arguments + others + L" --work " + kit::Quoted(work + L"\\bench") +
-                            L" --json " + kit::Quoted(results + L"\\bench.json"),
-                        work, output.get());
+      !output ? kit::Started{false, GetLastError()}
+              : control.Run(bench,
+                            arguments + others + L" --work " + kit::Quoted(work + L"\\bench") +
+                                L" --json " + kit::Quoted(results + L"\\bench.json"),
+                            work, output.get());
   output.reset();
   const bool restored = control.End() == kit::GuardStatus::kReady;
-  const std::string text = ReadFileBytes(report);
-  const bool kept = WriteFileBytes(results + L"\\bench.txt", text);
+  const std::string text = winlib::ReadWholeFile(report).value;
+  const bool kept = winlib::WriteWholeFile(results + L"\\bench.txt", text).ok();
   PrintLine(L"Results: \"" + results + L"\\bench.json\", \"" + results + L"\\bench.txt\"" +
             (kept ? L"" : L" (bench.txt could not be written)"));
   if (!run.ok && !control.interrupted()) {
@@ -359,8 +336,14 @@ int wmain(int argc, wchar_t** argv) {
   if (verb == nullptr || !verb->accept(args.subspan(2), arguments)) {
     return Finish(kRefused);
   }
+  const winlib::Result<std::wstring> program = winlib::ProgramPath();
+  if (!program.ok()) {
+    PrintLine(std::wstring(verb->command) + L": cannot tell where it is: " +
+              kit::ErrorText(program.status.error) + L"; nothing was run");
+    return Finish(kRefused);
+  }
   // Static: the console's close handler may use them until the process ends.
-  static kit::KeyGuard guard(verb->command, kit::Quoted(kit::ProgramPath()) + L" restore");
+  static kit::KeyGuard guard(verb->command, kit::Quoted(program.value) + L" restore");
   static kit::RunControl run(guard);
   if (verb->run == nullptr) {
     const int code = GuardCode(guard.Recover());
@@ -373,7 +356,7 @@ int wmain(int argc, wchar_t** argv) {
               kit::ErrorText(error) + L"; nothing was run");
     return Finish(kRefused);
   }
-  const std::wstring kit_folder = kit::KitFolder();
+  const std::wstring kit_folder = kit::KitFolder(program.value);
   const std::wstring stamp = RunStamp();
   // The suites' work files and their XML.
   const std::wstring work = kit::WorkFolder(stamp);
@@ -393,7 +376,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   control = &run;
   SetConsoleCtrlHandler(OnControl, TRUE);
-  SetEnvironmentVariableW(kKeyGuardVariable, L"kit-runner");
+  SetEnvironmentVariableW(winlib::kKeyGuardVariable, L"kit-runner");
   const int code = verb->run(run, kit_folder, work, results, arguments);
   kit::RemoveTree(work);
   // Another run may start while this window waits for a key.

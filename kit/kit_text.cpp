@@ -1,6 +1,7 @@
 #include "kit_text.h"
 
-#include <array>
+#include "winlib/error_text.h"
+
 #include <cstdint>
 
 namespace kit {
@@ -41,15 +42,8 @@ void PrintLine(std::wstring_view line) {
 }
 
 std::wstring ErrorText(DWORD error) {
-  std::array<wchar_t, 256> text{};
-  DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                error, 0, text.data(), static_cast<DWORD>(text.size()), nullptr);
-  while (length > 0 && (text.at(length - 1) == L'\n' || text.at(length - 1) == L'\r' ||
-                        text.at(length - 1) == L' ' || text.at(length - 1) == L'.')) {
-    --length;
-  }
-  return L"error " + std::to_wstring(error) +
-         (length == 0 ? L"" : L" (" + std::wstring(text.data(), length) + L")");
+  const std::wstring text = winlib::ErrorText({error});
+  return L"error " + std::to_wstring(error) + (text.empty() ? L"" : L" (" + text + L")");
 }
 
 std::wstring CodeText(DWORD code) {

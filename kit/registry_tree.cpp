@@ -93,10 +93,10 @@ FILETIME NewestWrite(HKEY key) {
   for (DWORD i = 0; i < subkeys; ++i) {
     std::array<wchar_t, kKeyNameChars> name{};
     auto size = static_cast<DWORD>(name.size());
-    Key sub;
+    winlib::UniqueKey sub;
     if (RegEnumKeyExW(key, i, name.data(), &size, nullptr, nullptr, nullptr, nullptr) ==
             ERROR_SUCCESS &&
-        RegOpenKeyExW(key, name.data(), 0, KEY_READ, sub.out()) == ERROR_SUCCESS) {
+        RegOpenKeyExW(key, name.data(), 0, KEY_READ, sub.put()) == ERROR_SUCCESS) {
       const FILETIME written = NewestWrite(sub.get());
       newest = CompareFileTime(&written, &newest) > 0 ? written : newest;
     }
@@ -116,12 +116,12 @@ std::wstring Hkcu(const std::wstring& path) {
   return L"HKCU\\" + path;
 }
 
-LSTATUS OpenKey(HKEY parent, const std::wstring& path, REGSAM access, Key& key) {
-  return RegOpenKeyExW(parent, path.c_str(), 0, access, key.out());
+LSTATUS OpenKey(HKEY parent, const std::wstring& path, REGSAM access, winlib::UniqueKey& key) {
+  return RegOpenKeyExW(parent, path.c_str(), 0, access, key.put());
 }
 
-LSTATUS CreateKey(HKEY parent, const std::wstring& path, Key& key) {
-  return RegCreateKeyExW(parent, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.out(),
+LSTATUS CreateKey(HKEY parent, const std::wstring& path, winlib::UniqueKey& key) {
+  return RegCreateKeyExW(parent, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
                          nullptr);
 }
 
@@ -156,8 +156,8 @@ std::wstring FirstDifference(HKEY a, HKEY b, const std::wstring& where) {
     return where + L": its subkeys differ";
   }
   for (const std::wstring& name : in_a.subkeys) {
-    Key sub_a;
-    Key sub_b;
+    winlib::UniqueKey sub_a;
+    winlib::UniqueKey sub_b;
     const LSTATUS open_a = OpenKey(a, name, KEY_READ, sub_a);
     const LSTATUS open_b = OpenKey(b, name, KEY_READ, sub_b);
     std::wstring path = where;
@@ -174,11 +174,11 @@ std::wstring FirstDifference(HKEY a, HKEY b, const std::wstring& where) {
 }
 
 std::wstring FirstUnsafeKey(const std::wstring& path) {
-  Key key;
+  winlib::UniqueKey key;
   // Opened as the link itself, if it is one, never as its target.
   const LSTATUS status =
       RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), REG_OPTION_OPEN_LINK,
-                    KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY | DELETE, key.out());
+                    KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY | DELETE, key.put());
   if (status == ERROR_FILE_NOT_FOUND) {
     return {};
   }

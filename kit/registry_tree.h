@@ -4,14 +4,14 @@
 
 #include <string>
 
-#include "owners.h"
+#include "winlib/unique_handle.h"
 
 namespace kit {
 
 // How a key is named in what the kit prints, as reg.exe takes it.
 std::wstring Hkcu(const std::wstring& path);
-LSTATUS OpenKey(HKEY parent, const std::wstring& path, REGSAM access, Key& key);
-LSTATUS CreateKey(HKEY parent, const std::wstring& path, Key& key);
+LSTATUS OpenKey(HKEY parent, const std::wstring& path, REGSAM access, winlib::UniqueKey& key);
+LSTATUS CreateKey(HKEY parent, const std::wstring& path, winlib::UniqueKey& key);
 // Deleted, or not there to begin with.
 bool DeleteTree(const std::wstring& path);
 // When anything in the tree was last written, as text.

@@ -2,14 +2,12 @@
 
 #include "kit_text.h"
 #include "run_arguments.h"
+#include "winlib/process.h"
 
 namespace kit {
 
 namespace {
 
-// Wine's loader now and then loses a process before any of its code runs
-// (error 1359): only such a start is made again.
-constexpr int kStartAttempts = 3;
 // How often an emptied job is asked whether its processes are gone.
 constexpr DWORD kJobPollMs = 20;
 
@@ -30,8 +28,8 @@ bool RunControl::MakeJob(DWORD& error) {
   job_.reset(CreateJobObjectW(nullptr, nullptr));
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-  if (!job_.valid() || SetInformationJobObject(job_.get(), JobObjectExtendedLimitInformation,
-                                               &limits, sizeof(limits)) == FALSE) {
+  if (!job_ || SetInformationJobObject(job_.get(), JobObjectExtendedLimitInformation, &limits,
+                                       sizeof(limits)) == FALSE) {
     error = GetLastError();
     return false;
   }
@@ -57,16 +55,15 @@ bool RunControl::EmptyJob() const {
 
 Started RunControl::Run(const std::wstring& program, const std::wstring& arguments,
                         const std::wstring& folder, HANDLE output) {
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
+  winlib::ProcessStart start{program, Quoted(program) + arguments, folder, CREATE_SUSPENDED,
+                             output != nullptr};
   if (output != nullptr) {
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = output;
-    startup.hStdError = output;
+    start.startup.dwFlags = STARTF_USESTDHANDLES;
+    start.startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    start.startup.hStdOutput = output;
+    start.startup.hStdError = output;
   }
-  PROCESS_INFORMATION info{};
-  Handle process;
+  winlib::UniqueProcess process;
   {
     // Started, put in the job and let go under the lock: the console's
     // handler ends it or finds the run over.
@@ -74,26 +71,17 @@ Started RunControl::Run(const std::wstring& program, const std::wstring& argumen
     if (interrupted_ || ended_) {
       return {false, ERROR_CANCELLED};
     }
-    for (int attempt = 1;; ++attempt) {
-      std::wstring command_line = Quoted(program) + arguments;
-      if (CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr,
-                         output != nullptr ? TRUE : FALSE, CREATE_SUSPENDED, nullptr,
-                         folder.c_str(), &startup, &info) != FALSE) {
-        break;
-      }
-      const DWORD error = GetLastError();
-      if (error != ERROR_INTERNAL_ERROR || attempt == kStartAttempts) {
-        return {false, error};
-      }
+    winlib::Result<winlib::StartedProcess> started = winlib::StartProcess(start);
+    if (!started.ok()) {
+      return {false, started.status.error};
     }
-    const Handle thread(info.hThread);
-    process.reset(info.hProcess);
+    process = std::move(started.value.process);
     if (AssignProcessToJobObject(job_.get(), process.get()) == FALSE) {
       const DWORD error = GetLastError();
       TerminateProcess(process.get(), ERROR_CANCELLED);
       return {false, error};
     }
-    ResumeThread(thread.get());
+    ResumeThread(started.value.thread.get());
   }
   WaitForSingleObject(process.get(), INFINITE);
   DWORD code = 0;

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "key_guard.h"
-#include "owners.h"
+#include "winlib/unique_handle.h"
 
 namespace kit {
 
@@ -43,7 +43,7 @@ class RunControl {
   bool interrupted_ = false;
   bool ended_ = false;
   GuardStatus end_status_ = GuardStatus::kReady;
-  Handle job_;
+  winlib::UniqueJob job_;
 };
 
 }  // namespace kit

@@ -23,12 +23,12 @@ bool MakeFolder(const std::wstring& path) {
 // Who holds the lock, as the holder wrote it into the file.
 std::wstring Holder(const std::wstring& path) {
   // Read access only, sharing everything: the holder shares reading.
-  const File file(CreateFileW(path.c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, 0, nullptr));
+  const winlib::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, 0, nullptr));
   std::array<wchar_t, 256> text{};
   DWORD read = 0;
-  if (!file.valid() ||
+  if (!file ||
       ReadFile(file.get(), text.data(), static_cast<DWORD>((text.size() - 1) * sizeof(wchar_t)),
                &read, nullptr) == FALSE) {
     return L"a program that does not say which";
@@ -39,8 +39,8 @@ std::wstring Holder(const std::wstring& path) {
 }  // namespace
 
 std::wstring CurrentUserSid() {
-  Handle token;
-  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.out()) == FALSE) {
+  winlib::UniqueToken token;
+  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()) == FALSE) {
     return {};
   }
   alignas(TOKEN_USER) std::array<BYTE, 256> buffer{};
@@ -73,7 +73,7 @@ LockStatus UserLock::Take(std::wstring& holder) {
   // Writing not shared: a second run's open fails while this one holds it.
   file_.reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file_.valid()) {
+  if (!file_) {
     const DWORD error = GetLastError();
     holder = error == ERROR_SHARING_VIOLATION ? Holder(path) : path + L": " + ErrorText(error);
     return error == ERROR_SHARING_VIOLATION ? LockStatus::kHeld : LockStatus::kFailed;

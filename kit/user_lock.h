@@ -4,7 +4,7 @@
 // first (the folder is the user's alone), and a crash or logoff frees it.
 #include <string>
 
-#include "owners.h"
+#include "winlib/unique_handle.h"
 
 namespace kit {
 
@@ -27,7 +27,7 @@ class UserLock {
   void Release() { file_.reset(); }
 
  private:
-  File file_;
+  winlib::UniqueFile file_;
 };
 
 }  // namespace kit

@@ -7,16 +7,13 @@
 #include <array>
 
 #include "kit_text.h"
-#include "owners.h"
 #include "user_lock.h"
+#include "winlib/paths.h"
+#include "winlib/unique_handle.h"
 
 namespace kit {
 
 namespace {
-
-std::wstring Folder(const std::wstring& path) {
-  return path.substr(0, path.find_last_of(L'\\'));
-}
 
 // gtest joins its XML's name to the working folder, which it reads by a
 // narrow path in the ANSI code page; %TEMP% holds the user's name, which may
@@ -30,24 +27,11 @@ bool SpelledInAnsi(const std::wstring& path) {
 
 }  // namespace
 
-std::wstring ProgramPath() {
-  // The call cuts the path to the buffer and says so only by filling it.
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length < path.size()) {
-      path.resize(length);
-      return path;
-    }
-    path.resize(path.size() * 2);
-  }
-}
-
-std::wstring KitFolder() {
+std::wstring KitFolder(const std::wstring& program) {
 #ifdef _WIN64
-  return Folder(ProgramPath());
+  return winlib::ParentFolder(program);
 #else
-  return Folder(Folder(ProgramPath()));
+  return winlib::ParentFolder(winlib::ParentFolder(program));
 #endif
 }
 
@@ -95,8 +79,9 @@ std::wstring ResultsFolder(const std::wstring& kit_folder, const std::wstring& r
 void RemoveTree(const std::wstring& path) {
   {
     WIN32_FIND_DATAW found{};
-    const Find search(FindFirstFileW((path + L"\\*").c_str(), &found));
-    for (bool more = search.valid(); more; more = FindNextFileW(search.get(), &found) != FALSE) {
+    const winlib::UniqueFind search(FindFirstFileW((path + L"\\*").c_str(), &found));
+    for (bool more = static_cast<bool>(search); more;
+         more = FindNextFileW(search.get(), &found) != FALSE) {
       const std::wstring name = static_cast<const wchar_t*>(found.cFileName);
       if (name == L"." || name == L"..") {
         continue;

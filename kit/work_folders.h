@@ -5,10 +5,9 @@
 
 namespace kit {
 
-// This program's full path, however long.
-std::wstring ProgramPath();
-// The kit's folder: x64's runner is in it, x86's in x86\.
-std::wstring KitFolder();
+// The kit's folder, from the runner's path: x64's runner is in it, x86's in
+// x86\.
+std::wstring KitFolder(const std::wstring& program);
 bool MakeFolder(const std::wstring& path);
 // Local and of this run alone: in %TEMP%, by its short name if need be, else
 // in %ProgramData%, for this user and SYSTEM alone. Empty if none can be made.

@@ -20,7 +20,7 @@ add_dependencies(e2e_tests profile-import profile-check profile-sync)
 
 # The end-to-end suite runs only where the key is backed up or throwaway, as
 # in this build's own Wine prefix.
-file(STRINGS ${PROJECT_SOURCE_DIR}/kit/key_guard_variable.h guard_line REGEX "kKeyGuardVariable")
+file(STRINGS ${PROJECT_SOURCE_DIR}/winlib/key_guard_variable.h guard_line REGEX "kKeyGuardVariable")
 string(REGEX REPLACE ".*L\"([A-Z_]+)\".*" "\\1" guard_variable "${guard_line}")
 set(key_guard ${guard_variable}=ctest)
 
