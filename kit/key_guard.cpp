@@ -37,20 +37,20 @@ LSTATUS WriteText(HKEY key, const wchar_t* name, const std::wstring& text) {
 // Copies the guarded key (or that it does not exist) into path, checks the
 // copy, and only then marks it complete: a snapshot without its time was cut
 // short and holds nothing to restore.
-std::wstring TakeSnapshot(const std::wstring& path) {
+Problem TakeSnapshot(const std::wstring& path) {
   if (!DeleteTree(path)) {
-    return L"cannot clear " + Hkcu(path);
+    return {L"cannot clear " + Hkcu(path)};
   }
   winlib::UniqueKey snapshot;
   LSTATUS status = CreateKey(HKEY_CURRENT_USER, path, snapshot);
   if (status != ERROR_SUCCESS) {
-    return L"cannot create " + Hkcu(path) + L": " + ErrorText(status);
+    return {L"cannot create " + Hkcu(path) + L": " + ErrorText(status)};
   }
   winlib::UniqueKey guarded;
   status = OpenKey(HKEY_CURRENT_USER, kGuardedKey, KEY_READ, guarded);
   // Only "not found" means absent; any other error leaves the state unknown.
   if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
-    return L"cannot read " + Hkcu(kGuardedKey) + L": " + ErrorText(status);
+    return {L"cannot read " + Hkcu(kGuardedKey) + L": " + ErrorText(status)};
   }
   const DWORD existed = status == ERROR_SUCCESS ? 1 : 0;
   if (existed != 0) {
@@ -60,11 +60,11 @@ std::wstring TakeSnapshot(const std::wstring& path) {
       status = RegCopyTreeW(guarded.get(), nullptr, copy.get());
     }
     if (status != ERROR_SUCCESS) {
-      return L"cannot copy " + Hkcu(kGuardedKey) + L": " + ErrorText(status);
+      return {L"cannot copy " + Hkcu(kGuardedKey) + L": " + ErrorText(status)};
     }
-    std::wstring difference = FirstDifference(guarded.get(), copy.get(), Hkcu(path));
-    if (!difference.empty()) {
-      return L"the copy does not match: " + difference;
+    Problem difference = FirstDifference(guarded.get(), copy.get(), Hkcu(path));
+    if (!difference.ok()) {
+      return {L"the copy does not match: " + difference.text};
     }
   }
   status = RegSetValueExW(snapshot.get(), kExistedValue, 0, REG_DWORD,
@@ -72,24 +72,25 @@ std::wstring TakeSnapshot(const std::wstring& path) {
   if (status == ERROR_SUCCESS) {
     status = WriteText(snapshot.get(), kTakenValue, Now());
   }
-  return status == ERROR_SUCCESS ? L"" : L"cannot write " + Hkcu(path) + L": " + ErrorText(status);
+  return {status == ERROR_SUCCESS ? L""
+                                  : L"cannot write " + Hkcu(path) + L": " + ErrorText(status)};
 }
 
 // Recreates the deleted key from its copy (or leaves it absent, as it was)
-// and checks it; empty, or what went wrong.
-std::wstring PutBack(bool existed, HKEY copy) {
+// and checks it.
+Problem PutBack(bool existed, HKEY copy) {
   winlib::UniqueKey restored;
   if (!existed) {
     const LSTATUS status = OpenKey(HKEY_CURRENT_USER, kGuardedKey, KEY_READ, restored);
-    return status == ERROR_FILE_NOT_FOUND
-               ? L""
-               : L"it should not exist, but opening it gives " + ErrorText(status);
+    return {status == ERROR_FILE_NOT_FOUND
+                ? L""
+                : L"it should not exist, but opening it gives " + ErrorText(status)};
   }
   LSTATUS status = CreateKey(HKEY_CURRENT_USER, kGuardedKey, restored);
   if (status == ERROR_SUCCESS) {
     status = RegCopyTreeW(copy, nullptr, restored.get());
   }
-  return status != ERROR_SUCCESS ? L"the copy failed: " + ErrorText(status)
+  return status != ERROR_SUCCESS ? Problem{L"the copy failed: " + ErrorText(status)}
                                  : FirstDifference(copy, restored.get(), Hkcu(kGuardedKey));
 }
 
@@ -135,9 +136,9 @@ GuardStatus KeyGuard::Lock() {
     return GuardStatus::kRefused;
   }
   for (const wchar_t* path : {kGuardedKey, kKitKey}) {
-    const std::wstring unsafe = FirstUnsafeKey(path);
-    if (!unsafe.empty()) {
-      Say(L"refusing to run: " + unsafe + L"; nothing was changed. The tests would delete " +
+    const Problem unsafe = FirstUnsafeKey(path);
+    if (!unsafe.ok()) {
+      Say(L"refusing to run: " + unsafe.text + L"; nothing was changed. The tests would delete " +
           Hkcu(kGuardedKey) + L" only in part, or what a link points to.");
       return GuardStatus::kRefused;
     }
@@ -175,10 +176,10 @@ GuardStatus KeyGuard::RestorePending() {
                                    : std::wstring(L"absent");
   current.reset();
   const std::wstring side = std::wstring(kKitKey) + L"\\Key as found " + Now();
-  const std::wstring problem = TakeSnapshot(side);
-  if (!problem.empty()) {
+  const Problem problem = TakeSnapshot(side);
+  if (!problem.ok()) {
     DeleteTree(side);
-    Say(L"refusing to run: found the backup of a run that did not finish, but " + problem);
+    Say(L"refusing to run: found the backup of a run that did not finish, but " + problem.text);
     return GuardStatus::kRefused;
   }
   Say(L"found the backup of a run that did not finish, taken " + taken + L"; " + Hkcu(kGuardedKey) +
@@ -203,14 +204,14 @@ GuardStatus KeyGuard::Begin() {
   if (status != GuardStatus::kReady) {
     return status;
   }
-  std::wstring problem = TakeSnapshot(kBackupKey);
-  if (problem.empty() && !ArmRunOnce()) {
-    problem = L"cannot write " + Hkcu(kRunOnceKey) + L", which restores it at the next logon " +
-              L"if this run is cut short";
+  Problem problem = TakeSnapshot(kBackupKey);
+  if (problem.ok() && !ArmRunOnce()) {
+    problem.text = L"cannot write " + Hkcu(kRunOnceKey) +
+                   L", which restores it at the next logon " + L"if this run is cut short";
   }
-  if (!problem.empty()) {
+  if (!problem.ok()) {
     DeleteTree(kBackupKey);
-    Say(L"refusing to run: cannot back up " + Hkcu(kGuardedKey) + L": " + problem);
+    Say(L"refusing to run: cannot back up " + Hkcu(kGuardedKey) + L": " + problem.text);
     return GuardStatus::kRefused;
   }
   Say(L"backed up " + Hkcu(kGuardedKey) + L" to " + Hkcu(kBackupKey));
@@ -249,15 +250,15 @@ GuardStatus KeyGuard::Restore() {
   }
   // A link made under the key since the backup: deleting the tree would
   // delete its target.
-  std::wstring problem = FirstUnsafeKey(kGuardedKey);
-  if (problem.empty()) {
+  Problem problem = FirstUnsafeKey(kGuardedKey);
+  if (problem.ok()) {
     status = RegDeleteTreeW(HKEY_CURRENT_USER, kGuardedKey);
     problem = status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND
-                  ? L"it cannot be deleted: " + ErrorText(status)
+                  ? Problem{L"it cannot be deleted: " + ErrorText(status)}
                   : PutBack(existed != 0, copy.get());
   }
-  if (!problem.empty()) {
-    Say(L"could not put " + Hkcu(kGuardedKey) + L" back as it was: " + problem);
+  if (!problem.ok()) {
+    Say(L"could not put " + Hkcu(kGuardedKey) + L" back as it was: " + problem.text);
     SayHowToFinish(taken);
     return GuardStatus::kNotRestored;
   }

@@ -138,22 +138,22 @@ std::wstring LastWritten(HKEY key) {
                                                         : L"unknown";
 }
 
-std::wstring FirstDifference(HKEY a, HKEY b, const std::wstring& where) {
+Problem FirstDifference(HKEY a, HKEY b, const std::wstring& where) {
   Listing in_a;
   Listing in_b;
   const LSTATUS read_a = List(a, in_a);
   const LSTATUS read_b = List(b, in_b);
   if (read_a != ERROR_SUCCESS || read_b != ERROR_SUCCESS) {
-    return where + L" cannot be read: " + ErrorText(read_a != ERROR_SUCCESS ? read_a : read_b);
+    return {where + L" cannot be read: " + ErrorText(read_a != ERROR_SUCCESS ? read_a : read_b)};
   }
   if (in_a.values != in_b.values) {
     const auto pair = std::mismatch(in_a.values.begin(), in_a.values.end(), in_b.values.begin(),
                                     in_b.values.end());
     const Value& first = pair.first != in_a.values.end() ? *pair.first : *pair.second;
-    return where + L": value " + ValueName(first.name) + L" differs";
+    return {where + L": value " + ValueName(first.name) + L" differs"};
   }
   if (in_a.subkeys != in_b.subkeys) {
-    return where + L": its subkeys differ";
+    return {where + L": its subkeys differ"};
   }
   for (const std::wstring& name : in_a.subkeys) {
     winlib::UniqueKey sub_a;
@@ -163,17 +163,17 @@ std::wstring FirstDifference(HKEY a, HKEY b, const std::wstring& where) {
     std::wstring path = where;
     path.append(L"\\").append(name);
     if (open_a != ERROR_SUCCESS || open_b != ERROR_SUCCESS) {
-      return path + L" cannot be opened: " + ErrorText(open_a != ERROR_SUCCESS ? open_a : open_b);
+      return {path + L" cannot be opened: " + ErrorText(open_a != ERROR_SUCCESS ? open_a : open_b)};
     }
-    std::wstring difference = FirstDifference(sub_a.get(), sub_b.get(), path);
-    if (!difference.empty()) {
+    Problem difference = FirstDifference(sub_a.get(), sub_b.get(), path);
+    if (!difference.ok()) {
       return difference;
     }
   }
   return {};
 }
 
-std::wstring FirstUnsafeKey(const std::wstring& path) {
+Problem FirstUnsafeKey(const std::wstring& path) {
   winlib::UniqueKey key;
   // Opened as the link itself, if it is one, never as its target.
   const LSTATUS status =
@@ -183,17 +183,17 @@ std::wstring FirstUnsafeKey(const std::wstring& path) {
     return {};
   }
   if (status == ERROR_SUCCESS && IsLink(key.get())) {
-    return Hkcu(path) + L" is a registry link";
+    return {Hkcu(path) + L" is a registry link"};
   }
   Listing listing;
   const LSTATUS listed = status == ERROR_SUCCESS ? List(key.get(), listing) : status;
   if (listed != ERROR_SUCCESS) {
-    return Hkcu(path) + L" cannot be opened to write and delete (" + ErrorText(listed) + L")";
+    return {Hkcu(path) + L" cannot be opened to write and delete (" + ErrorText(listed) + L")"};
   }
   for (const std::wstring& name : listing.subkeys) {
     std::wstring sub = path;
-    std::wstring unsafe = FirstUnsafeKey(sub.append(L"\\").append(name));
-    if (!unsafe.empty()) {
+    Problem unsafe = FirstUnsafeKey(sub.append(L"\\").append(name));
+    if (!unsafe.ok()) {
       return unsafe;
     }
   }
