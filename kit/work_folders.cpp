@@ -69,7 +69,11 @@ std::wstring WorkFolder(const std::wstring& stamp) {
 std::wstring ResultsFolder(const std::wstring& kit_folder, const std::wstring& run_name) {
   std::wstring results = kit_folder + L"\\results";
   if (!MakeFolder(results) || !MakeFolder(results + L"\\" + run_name)) {
-    results = LocalKitFolder() + L"\\results";
+    const std::wstring local = LocalKitFolder();
+    if (local.empty()) {
+      return {};
+    }
+    results = local + L"\\results";
     MakeFolder(results);
   }
   results += L"\\" + run_name;
