@@ -15,6 +15,7 @@
 #include <conio.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <array>
 #include <span>
 #include <string>
@@ -304,7 +305,7 @@ struct Verb {
              const std::wstring&);
 };
 
-bool NoArguments(std::span<const std::wstring> args, std::wstring&) {
+bool NoArguments(std::span<const std::wstring> args, std::wstring& /*out*/) {
   return args.empty();
 }
 
@@ -325,10 +326,10 @@ int GuardCode(kit::GuardStatus status) {
 int wmain(int argc, wchar_t** argv) {
   const std::vector<std::wstring> all = kit::Arguments(argc, argv);
   const std::span<const std::wstring> args(all);
-  const Verb* verb = nullptr;
-  for (const Verb& known : kVerbs) {
-    verb = args.size() > 1 && args[1] == known.word ? &known : verb;
-  }
+  const auto* const known = std::find_if(kVerbs.begin(), kVerbs.end(), [&args](const Verb& verb) {
+    return args.size() > 1 && args[1] == verb.word;
+  });
+  const Verb* verb = known != kVerbs.end() ? &*known : nullptr;
   std::wstring arguments;
   if (verb == nullptr) {
     PrintLine(L"usage: kit-runner tests [--gtest_...]... | bench [ROUNDS] [--seed N] | restore");

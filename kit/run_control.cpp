@@ -16,6 +16,8 @@ class Locked {
   explicit Locked(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
   Locked(const Locked&) = delete;
   Locked& operator=(const Locked&) = delete;
+  Locked(Locked&&) = delete;
+  Locked& operator=(Locked&&) = delete;
   ~Locked() { ReleaseSRWLockExclusive(&lock_); }
 
  private:
