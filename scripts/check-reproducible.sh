@@ -36,7 +36,7 @@ case ${1:-} in
   ;;
 --against-test-builds)
   [ -z "$(git status --porcelain)" ] || { echo "check-reproducible: this clone has changes"; exit 2; }
-  first=.
+  first=$PWD
   second=$(realpath "$2")
   scripts/release.sh --from-test-builds >"$scratch/first.log" 2>&1 || { cat "$scratch/first.log"; exit 1; }
   ;;

@@ -68,7 +68,8 @@ fi
 cp "$out/x86/profile-check.exe" "$out/arm64/"
 
 # The kit tests the very files shipped, signed or not.
-cp "${executables[@]/#/$out/}" "${kit_programs[@]/#/${tree[x64]}/}" kit/*.cmd "$package/$kit/"
+cp "${executables[@]/#/$out/}" "${kit_programs[@]/#/${tree[x64]}/}" "${tree[x64]}"/run-{tests,bench}.cmd \
+  "$package/$kit/"
 cp "${executables[@]/#/$out/x86/}" "${kit_programs[@]/#/${tree[x86]}/}" "$package/$kit/x86/"
 cp "$out/arm64/profile-import.exe" "${tree[arm64]}/bench-minimal-pe.exe" "$package/$kit/arm64/"
 cp samples/*.cfg "$package/$kit/samples/"

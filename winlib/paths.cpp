@@ -15,7 +15,7 @@ std::wstring ParentFolder(const std::wstring& path) {
   return path.substr(0, path.find_last_of(L'\\'));
 }
 
-Result<std::wstring> ProgramFolder() {
+Result<std::wstring> ProgramPath() {
   Result<std::wstring> result;
   std::wstring& path = result.value;
   // The call says nothing of the length it needs: it fills the buffer, cut,
@@ -28,7 +28,7 @@ Result<std::wstring> ProgramFolder() {
       return result;
     }
     if (length < size) {
-      path = ParentFolder(path.substr(0, length));
+      path.resize(length);
       return result;
     }
     if (size >= kLongestPath) {
@@ -36,6 +36,12 @@ Result<std::wstring> ProgramFolder() {
       return result;
     }
   }
+}
+
+Result<std::wstring> ProgramFolder() {
+  Result<std::wstring> result = ProgramPath();
+  result.value = ParentFolder(result.value);
+  return result;
 }
 
 Result<std::wstring> FullPath(const std::wstring& path) {

@@ -9,6 +9,9 @@ namespace winlib {
 // The path up to its last backslash: the folder a file is in.
 [[nodiscard]] std::wstring ParentFolder(const std::wstring& path);
 
+// This program's own file, as a full path.
+[[nodiscard]] Result<std::wstring> ProgramPath();
+
 // The folder this program's own file is in.
 [[nodiscard]] Result<std::wstring> ProgramFolder();
 

@@ -8,10 +8,11 @@
 
 #include <cstdio>
 
+#include "winlib/key_guard_variable.h"
+
 int wmain(int argc, wchar_t** argv) {
   testing::InitGoogleTest(&argc, argv);
-  if (!GTEST_FLAG_GET(list_tests) &&
-      GetEnvironmentVariableW(L"PROFILE_IMPORT_KEY_GUARD", nullptr, 0) == 0) {
+  if (!GTEST_FLAG_GET(list_tests) && !winlib::KeyGuarded()) {
     static_cast<void>(std::fputs(
         "e2e_tests: refusing to run: every test deletes HKCU\\Software\\Tessavo; run "
         "run-tests.cmd instead, which backs the key up first and puts it back afterwards\n",

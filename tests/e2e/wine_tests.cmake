@@ -7,10 +7,12 @@ add_executable(e2e_tests
   e2e/e2e_main.cpp
   e2e/e2e_support.cpp
   e2e/import_e2e_test.cpp
+  e2e/kit_junit_test.cpp
   e2e/robustness_e2e_test.cpp
   e2e/sync_e2e_test.cpp
   e2e/winlib_test.cpp
-  support/hand_off_files.cpp)
+  support/hand_off_files.cpp
+  ${PROJECT_SOURCE_DIR}/kit/junit_counts.cpp)
 target_compile_definitions(e2e_tests PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
 target_include_directories(e2e_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(e2e_tests PRIVATE check_report profile_core winlib project_warnings
@@ -20,7 +22,9 @@ add_dependencies(e2e_tests profile-import profile-check profile-sync)
 
 # The end-to-end suite runs only where the key is backed up or throwaway, as
 # in this build's own Wine prefix.
-set(key_guard PROFILE_IMPORT_KEY_GUARD=ctest)
+file(STRINGS ${PROJECT_SOURCE_DIR}/winlib/key_guard_variable.h guard_line REGEX "kKeyGuardVariable")
+string(REGEX REPLACE ".*L\"([A-Z_]+)\".*" "\\1" guard_variable "${guard_line}")
+set(key_guard ${guard_variable}=ctest)
 
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   # The 32-bit suites run whole, one Wine start each: the x64 build already

@@ -16,7 +16,11 @@
 #   first's pending backup;
 #   run-tests.cmd with the kit's do-nothing PE as profile-import.exe: a
 #   non-zero exit, failures counted, the killed run's backup restored after
-#   the newer key was kept aside.
+#   the newer key was kept aside;
+#   and a junction in the work folder pointing outside it, a registry link
+#   under the key, the lock's old named object made first by another
+#   process, Ctrl+C while a program the suite left behind is still to write
+#   the key, and a run cut short whose RunOnce command puts the key back.
 # Where the 32-bit Wine cannot start (a kernel without 32-bit support), the
 # kit's x86 leg fails at its first start of each x86 program: it is reported
 # as not run, a run that failed for that alone counts as exit 0, and every
@@ -38,11 +42,18 @@ fail() {
 }
 x86_refusal=$(wine32_refusal) || [ $? -eq 1 ]
 # Only the kit's runner may say the key is guarded.
-unset PROFILE_IMPORT_KEY_GUARD CI
+guard_variable=$(sed -n 's/.*kKeyGuardVariable.*L"\([A-Z_]*\)".*/\1/p' "$(dirname "$0")/../../winlib/key_guard_variable.h")
+unset "$guard_variable" CI
 
 rm -rf "$work"
 mkdir -p "$work"
 (cd "$work" && cmake -E tar xf "$zip")
+# Registry links, a named object held, a writer that outlives its parent:
+# what reg.exe cannot do in Wine.
+helper="$work/kit-helper.exe"
+x86_64-w64-mingw32-gcc -municode -O1 -s -o "$helper" "$(dirname "$0")/kit_helper.c" -lntdll
+run_once='HKCU\Software\Microsoft\Windows\CurrentVersion\RunOnce'
+run_once_value='profile-import-kit restore'
 kit=$(echo "$work"/*/)
 "$wineserver" -k 2>/dev/null || true
 "$wineserver" -p
@@ -103,6 +114,20 @@ run_kit() {
   code=$?
   set -e
   check_run "$name"
+}
+# The processes of this prefix whose command line matches: kit tests in
+# other prefixes on the machine are left alone.
+prefix_pids() {
+  local pid
+  for pid in $(pgrep -f "$1"); do
+    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$pid"
+  done
+}
+# Sends a signal to them; false if there is none.
+signal_prefix() {
+  local pids
+  pids=$(prefix_pids "$2")
+  [ -n "$pids" ] && kill -s "$1" $pids
 }
 newest_results() {
   ls -td "$kit"/results/*/ 2>/dev/null | head -1
@@ -176,8 +201,15 @@ start_full_run() {
 # must refuse at once.
 start_full_run full 'backed up'
 full=$!
+# A junction (here a directory symlink, which Wine reports as one) in the
+# run's work folder: its clean-up must remove the link, not what it reaches.
+mkdir -p "$work/outside"
+echo kept >"$work/outside/kept.txt"
+temp=$("$wine64" winepath -u "$("$wine64" cmd /c echo %TEMP% | tr -d '\r')")
+run_work=$(ls -td "$temp"/profile-import-kit-*/ 2>/dev/null | head -1) || true
+[ -n "$run_work" ] && ln -s "$work/outside" "${run_work}outside" || fail "no work folder of the run's in $temp"
 (cd "$kit" && "$wine64" cmd /c run-bench.cmd 2) >"$work/twice.log" 2>&1 </dev/null && twice=0 || twice=$?
-[ "$twice" -eq 2 ] && grep -q 'another kit run of this user is under way' "$work/twice.log" ||
+[ "$twice" -eq 2 ] && grep -q 'another kit run of this user is under way (process [0-9]* in session' "$work/twice.log" ||
   fail "a second run by the same user did not refuse (exit $twice)"
 set +e
 wait "$full"
@@ -185,6 +217,7 @@ code=$?
 set -e
 check_run full
 [ "$code" -eq 0 ] || fail "the full run exited with $code"
+[ -e "$work/outside/kept.txt" ] || fail "the work folder's clean-up deleted what a junction in it points to"
 read -r passed _ failed _ skipped _ <<<"$summary"
 [ $((passed + failed + skipped)) -eq "$listed" ] || fail "the summary does not count the $listed listed tests"
 for xml in unit_tests e2e_tests "${x86_suites[@]/#/x86-}" x86-importer-x64-e2e_tests; do
@@ -197,6 +230,27 @@ grep -qs '<testsuite name="x86-importer-x64-e2e_tests\.' "$(newest_results)x86-i
 
 run_kit no-test cmd /c run-tests.cmd --gtest_filter=NoSuchTest.*
 [ "$code" -eq 1 ] && grep -q 'no test ran' "$log" || fail "a filter matching no test did not fail (exit $code)"
+
+# A registry link under the key: refused before anything is touched, its
+# target intact.
+"$wine64" reg add 'HKCU\Software\Link target' /v Kept /d "the link's target" /f >/dev/null
+"$wine64" "$helper" link 'Software\Tessavo\Link' 'Software\Link target'
+"$wine64" reg export "$key" "$work/linked.reg" /y >/dev/null
+expected="$work/linked.reg"
+run_kit link cmd /c run-tests.cmd --gtest_filter=ImportEndToEnd.NoFileCreatesNothing
+expected="$work/before.reg"
+[ "$code" -eq 2 ] && grep -q 'Link is a registry link' "$log" || fail "a registry link under the key did not refuse the run (exit $code)"
+"$wine64" reg query 'HKCU\Software\Link target' /v Kept 2>/dev/null | grep -q "the link's target" ||
+  fail "the registry link's target was touched"
+"$wine64" "$helper" unlink 'Software\Tessavo\Link'
+"$wine64" reg delete 'HKCU\Software\Link target' /f >/dev/null
+
+# Another user's process holding the named object the lock once was: the run goes on.
+"$wine64" "$helper" squat &
+sleep 1
+run_kit squatted cmd /c run-tests.cmd --gtest_filter=ImportEndToEnd.NoFileCreatesNothing
+signal_prefix TERM 'kit-helper\.exe squat' || fail "the squatting process was gone before the run"
+[ "$code" -eq 0 ] || fail "a named object made first by another process blocked the run (exit $code)"
 
 # Arguments are text: a quoted & runs nothing, and what is not accepted is refused.
 run_kit injected cmd /c 'run-bench.cmd "2&echo INJECTED"'
@@ -221,14 +275,16 @@ grep -qs '"times_ms":{"importer":\[[0-9]' "$(newest_results)bench.json" || fail 
 start_full_run killed 'end-to-end tests'
 killed=$!
 sleep 1
-pkill -9 -f 'kit-runner\.exe' || fail "no runner to kill"
+signal_prefix KILL 'kit-runner\.exe' || fail "no runner to kill"
 wait "$killed" || true
 # The suite under way dies with the runner: left running, it would go on
 # rewriting the key.
 sleep 2
-! pgrep -f 'e2e_tests\.exe' >/dev/null || fail "the suite outlived the runner"
-pkill -9 -f 'e2e_tests\.exe' || true
+[ -z "$(prefix_pids 'e2e_tests\.exe')" ] || fail "the suite outlived the runner"
+signal_prefix KILL 'e2e_tests\.exe' || true
 "$wine64" reg query "$kit_key\\Backup" >/dev/null 2>&1 || fail "the killed run left no backup"
+"$wine64" reg query "$run_once" /v "$run_once_value" 2>/dev/null | tr -d '\r' | grep -q 'kit-runner\.exe" restore$' ||
+  fail "the killed run left no RunOnce value to put the key back at the next logon"
 "$wine64" reg add "$key\\Mirandel" /v RegCorp /t REG_SZ /d "stored by a later logon" /f >/dev/null
 
 # The second user, with a registry of their own, runs the kit from the same
@@ -255,6 +311,47 @@ cp "$work/profile-import.exe" "$kit/profile-import.exe"
 grep -q 'found the backup of a run that did not finish' "$log" || fail "the killed run's backup was not said to be restored"
 "$wine64" reg query "$kit_key" /s 2>/dev/null | tr -d '\r' | grep -q 'stored by a later logon' ||
   fail "the newer key was not kept aside before the backup was restored"
+! "$wine64" reg query "$run_once" /v "$run_once_value" >/dev/null 2>&1 || fail "the RunOnce value outlived a verified restore"
+"$wine64" reg delete "$kit_key" /f >/dev/null 2>&1 || true
+
+# Ctrl+C while a program the suite started, which outlived it, is still to
+# write the key: the key is put back only once that program is gone.
+cp "$helper" "$kit/profile-import.exe"
+log="$work/interrupted.log"
+(cd "$kit" && exec "$wine64" cmd /c run-tests.cmd '--gtest_filter=ImportEndToEnd.*') >"$log" 2>&1 </dev/null &
+interrupted=$!
+for _ in $(seq 600); do
+  [ -z "$(prefix_pids 'profile-import\.exe late')" ] || break
+  sleep 0.1
+done
+signal_prefix INT 'kit-runner\.exe' || fail "no runner to interrupt"
+set +e
+wait "$interrupted"
+code=$?
+set -e
+# Past the time the left-behind program would have written the key.
+sleep 6
+cp "$work/profile-import.exe" "$kit/profile-import.exe"
+check_run interrupted
+[ "$code" -eq 1 ] && grep -q 'FAILED; interrupted' "$log" || fail "the interrupted run did not report it (exit $code)"
+[ -z "$(prefix_pids 'profile-import\.exe late')" ] || fail "a program the suite left behind outlived the run"
+
+# Cut short as by a logoff, then the next logon runs what RunOnce holds.
+start_full_run logoff 'backed up'
+logoff=$!
+signal_prefix KILL 'kit-runner\.exe' || fail "no runner to kill"
+wait "$logoff" || true
+logon=$("$wine64" reg query "$run_once" /v "$run_once_value" 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ *"\(.*\)" restore$/\1/p')
+# Windows deletes the value before it runs the command.
+"$wine64" reg delete "$run_once" /v "$run_once_value" /f >/dev/null 2>&1 || true
+log="$work/logon.log"
+set +e
+"$wine64" "${logon:-no RunOnce value}" restore >"$log" 2>&1 </dev/null
+code=$?
+set -e
+check_run logon
+[ "$code" -eq 0 ] && grep -q 'found the backup of a run that did not finish' "$log" ||
+  fail "the RunOnce command did not put the key back (exit $code)"
 "$wine64" reg delete "$kit_key" /f >/dev/null 2>&1 || true
 
 if [ "$failures" -ne 0 ]; then

@@ -1,0 +1,93 @@
+#include "user_lock.h"
+
+#include <sddl.h>
+
+#include <array>
+
+#include "kit_text.h"
+
+namespace kit {
+
+namespace {
+
+bool ServiceAccount(PSID sid) {
+  return IsWellKnownSid(sid, WinLocalSystemSid) != FALSE ||
+         IsWellKnownSid(sid, WinLocalServiceSid) != FALSE ||
+         IsWellKnownSid(sid, WinNetworkServiceSid) != FALSE;
+}
+
+bool MakeFolder(const std::wstring& path) {
+  return CreateDirectoryW(path.c_str(), nullptr) != FALSE || GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+// Who holds the lock, as the holder wrote it into the file.
+std::wstring Holder(const std::wstring& path) {
+  // Read access only, sharing everything: the holder shares reading.
+  const winlib::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, 0, nullptr));
+  std::array<wchar_t, 256> text{};
+  DWORD read = 0;
+  if (!file ||
+      ReadFile(file.get(), text.data(), static_cast<DWORD>((text.size() - 1) * sizeof(wchar_t)),
+               &read, nullptr) == FALSE) {
+    return L"a program that does not say which";
+  }
+  return {text.data(), read / sizeof(wchar_t)};
+}
+
+}  // namespace
+
+std::wstring CurrentUserSid() {
+  winlib::UniqueToken token;
+  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()) == FALSE) {
+    return {};
+  }
+  alignas(TOKEN_USER) std::array<BYTE, 256> buffer{};
+  DWORD size = 0;
+  const BOOL read = GetTokenInformation(token.get(), TokenUser, buffer.data(),
+                                        static_cast<DWORD>(buffer.size()), &size);
+  const PSID sid = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
+  wchar_t* text = nullptr;
+  if (read == FALSE || ServiceAccount(sid) || ConvertSidToStringSidW(sid, &text) == FALSE) {
+    return {};
+  }
+  std::wstring out(text);
+  LocalFree(text);
+  return out;
+}
+
+std::wstring LocalKitFolder() {
+  const std::wstring local = Environment(L"LOCALAPPDATA");
+  const std::wstring folder = local + L"\\profile-import-kit";
+  return !local.empty() && MakeFolder(folder) ? folder : std::wstring();
+}
+
+LockStatus UserLock::Take(std::wstring& holder) {
+  const std::wstring folder = LocalKitFolder();
+  if (folder.empty()) {
+    holder = L"%LOCALAPPDATA%\\profile-import-kit cannot be made";
+    return LockStatus::kFailed;
+  }
+  const std::wstring path = folder + L"\\run.lock";
+  // Writing not shared: a second run's open fails while this one holds it.
+  file_.reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file_) {
+    const DWORD error = GetLastError();
+    holder = error == ERROR_SHARING_VIOLATION ? Holder(path) : path + L": " + ErrorText(error);
+    return error == ERROR_SHARING_VIOLATION ? LockStatus::kHeld : LockStatus::kFailed;
+  }
+  DWORD session = 0;
+  ProcessIdToSessionId(GetCurrentProcessId(), &session);
+  const std::wstring text = L"process " + std::to_wstring(GetCurrentProcessId()) + L" in session " +
+                            std::to_wstring(session) + L", started " + UtcStamp(L"-", L" ", L":") +
+                            L" UTC";
+  DWORD written = 0;
+  SetEndOfFile(file_.get());
+  WriteFile(file_.get(), text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &written,
+            nullptr);
+  return LockStatus::kTaken;
+}
+
+}  // namespace kit

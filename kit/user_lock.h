@@ -1,0 +1,33 @@
+#pragma once
+// One kit run per user at a time, across sessions: a file in the user's own
+// %LOCALAPPDATA% held open without write sharing. No other user can create it
+// first (the folder is the user's alone), and a crash or logoff frees it.
+#include <string>
+
+#include "winlib/unique_handle.h"
+
+namespace kit {
+
+// The user's SID as text; empty for a service account or one it cannot tell.
+std::wstring CurrentUserSid();
+
+// The kit's folder in the user's %LOCALAPPDATA%, made if need be; empty if
+// it cannot be.
+std::wstring LocalKitFolder();
+
+enum class LockStatus {
+  kTaken,
+  kHeld,    // by another run; holder says which
+  kFailed,  // holder says why
+};
+
+class UserLock {
+ public:
+  LockStatus Take(std::wstring& holder);
+  void Release() { file_.reset(); }
+
+ private:
+  winlib::UniqueFile file_;
+};
+
+}  // namespace kit
