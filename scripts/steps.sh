@@ -8,10 +8,13 @@
 #   run_steps SLOTS                   run them, at most SLOTS at a time
 #
 # A step's weight is its share of a slot: a step that mostly waits (Wine
-# round trips, a timed fuzzing run) may take half of one beside a compile.
+# round trips) takes half of one beside a compile (STEP_WEIGHT=1). A step
+# declared with STEP_FIRST=1 is started before the others when a slot is
+# free: the head of the longest chain, whose output may still print late.
 
 step_names=()
 declare -A step_needs step_command step_weight step_state step_log step_took
+step_first=()
 step_dir=$(mktemp -d)
 
 step() {
@@ -20,6 +23,7 @@ step() {
   step_names+=("$name")
   step_needs[$name]=$needs
   step_weight[$name]=${STEP_WEIGHT:-2}
+  [ -z "${STEP_FIRST:-}" ] || step_first+=("$name")
   step_state[$name]=waiting
   step_command[$name]=$(printf '%q ' "$@")
 }
@@ -61,7 +65,7 @@ run_steps() {
   local slots=$(($1 * 2)) name pid status ended
   set -m # each step in a process group of its own, so that a stop reaches its children
   while :; do
-    for name in "${step_names[@]}"; do
+    for name in "${step_first[@]}" "${step_names[@]}"; do
       [ "${step_state[$name]}" = waiting ] && _step_ready "$name" || continue
       # A step may always start alone, whatever its weight.
       [ "$_step_running" -eq 0 ] || [ $((_step_running + step_weight[$name])) -le "$slots" ] || continue
