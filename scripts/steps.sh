@@ -5,10 +5,10 @@
 # and the failed step's output is printed in full with the others before it.
 #
 #   step NAME "NEEDS..." COMMAND...   declare a step (NEEDS: names of earlier steps)
-#   run_steps SLOTS                   run them, at most SLOTS at a time
+#   run_steps UNITS                   run them, their weights adding up to UNITS at most
 #
-# A step's weight is its share of a slot: a step that mostly waits (Wine
-# round trips) takes half of one beside a compile (STEP_WEIGHT=1). A step
+# A step weighs 2 units, a CPU's worth (a compile, qemu); one that mostly
+# waits (Wine round trips) 1 (STEP_WEIGHT=1). A step
 # declared with STEP_FIRST=1 is started before the others when a slot is
 # free: the head of the longest chain, whose output may still print late.
 
@@ -62,7 +62,7 @@ _step_stop_all() {
 }
 
 run_steps() {
-  local slots=$(($1 * 2)) name pid status ended
+  local slots=$1 name pid status ended
   set -m # each step in a process group of its own, so that a stop reaches its children
   while :; do
     for name in "${step_first[@]}" "${step_names[@]}"; do

@@ -58,40 +58,51 @@ x86_suites() {
   say_not_run
 }
 
-# Declared in the order their output is printed; each starts as soon as what
-# it needs has passed and a slot is free, the longest chains first.
-step second-release "" scripts/check-reproducible.sh --build-only "$second"
+kit_test() {
+  tests/release/kit_test.sh build/reproducible/profile-import-*-windows-tests.zip \
+    build/windows/wine-prefix build/kit-second-user/wine-prefix
+}
+
+# Declared in the order their output is printed, about the order they end;
+# each starts as soon as what it needs has passed and there is room: two
+# compiles (2 units each) and one step that waits on Wine (1 unit). The
+# second release build, the head of the longest chain, starts first.
+step native "" cmake --workflow --preset native
 step windows-build "" build windows
 STEP_WEIGHT=1 step windows "windows-build" ctest --preset windows
-step x86-build "" build windows-x86
-STEP_WEIGHT=1 step x86 "x86-build" x86_suites
 step arm64-build "" build windows-arm64
 step arm64 "arm64-build" ctest --preset windows-arm64
-step reproducible "windows-build x86-build arm64-build second-release" \
-  scripts/check-reproducible.sh "$first_release" "$second"
-# The second user's registry is a prefix of its own, made by the 64-bit Wine.
-STEP_WEIGHT=1 step kit "reproducible windows" tests/release/kit_test.sh \
-  build/reproducible/profile-import-*-windows-tests.zip build/windows/wine-prefix \
-  build/kit-second-user/wine-prefix
-step native "" cmake --workflow --preset native
 step native-asan "" cmake --workflow --preset native-asan
+step x86-build "" build windows-x86
+STEP_WEIGHT=1 step x86 "x86-build" x86_suites
 step fuzz "" cmake --workflow --preset fuzz
 # Configures the native and x64 builds again for their compilation databases.
 step lint "native windows-build" scripts/lint.sh
+STEP_FIRST=1 step second-release "" scripts/check-reproducible.sh --build-only "$second"
+step reproducible "windows-build x86-build arm64-build second-release" \
+  scripts/check-reproducible.sh "$first_release" "$second"
+# The second user's registry is a prefix of its own, made by the 64-bit Wine.
+STEP_WEIGHT=1 step kit "reproducible windows" kit_test
 
 # Wine's server and services for a prefix of this tree outlive a step that
-# was stopped, and under qemu keep a CPU busy: they go with it.
+# was stopped, and under qemu keep a CPU busy: they go with it, and so do
+# those a start caught half-way brings up again a moment later.
 stop_wine() {
-  local environ
-  for environ in /proc/[0-9]*/environ; do
-    tr '\0' '\n' <"$environ" 2>/dev/null | grep -q "^WINEPREFIX=$PWD/build/" || continue
-    environ=${environ%/environ}
-    kill -KILL "${environ#/proc/}" 2>/dev/null || true
+  local environ found
+  for _ in 1 2 3 4 5; do
+    found=""
+    for environ in /proc/[0-9]*/environ; do
+      { tr '\0' '\n' <"$environ" | grep -q "^WINEPREFIX=$PWD/build/"; } 2>/dev/null || continue
+      environ=${environ%/environ}
+      kill -KILL "${environ#/proc/}" 2>/dev/null && found=yes
+    done
+    [ -n "$found" ] || return 0
+    sleep 1
   done
 }
 trap '_step_stop_all; [ -z "$_step_failed" ] || stop_wine; rm -rf "$step_dir"' EXIT
 status=0
-run_steps 2 || status=$?
+run_steps 5 || status=$?
 find_not_run || true
 say_not_run
 # CPU time of every program the steps ran, against the wall time; asked of
