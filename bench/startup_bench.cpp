@@ -17,7 +17,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <random>
 #include <span>
 #include <string>
@@ -28,6 +27,8 @@
 #include "bench/options.h"
 #include "bench/report.h"
 #include "bench/timed_runs.h"
+#include "winlib/error_text.h"
+#include "winlib/files.h"
 #include "winlib/key_guard_variable.h"
 #include "winlib/paths.h"
 
@@ -45,10 +46,10 @@ std::uint32_t FreshSeed() {
 
 // Writes the report's JSON; false after saying why not.
 bool WriteJson(const std::wstring& path, const std::string& json) {
-  FILE* out = _wfopen(path.c_str(), L"wb");
-  if (out == nullptr || std::fwrite(json.data(), 1, json.size(), out) != json.size() ||
-      std::fclose(out) != 0) {
-    bench::Print("bench-startup: cannot write " + bench::Narrow(path) + "\n");
+  const winlib::Status written = winlib::WriteWholeFile(path, json);
+  if (!written.ok()) {
+    bench::Print("bench-startup: cannot write " + bench::Narrow(path) + ": " +
+                 bench::Narrow(winlib::ErrorText(written)) + "\n");
     return false;
   }
   bench::Print("times: " + bench::Narrow(path) + "\n");

@@ -28,6 +28,15 @@ inline constexpr std::array<HandOffField, kFieldCount> kHandOffFields = {{
     {u"RegUser", 31, 5, 1},
 }};
 
+// The largest capacity of any field: a buffer of it holds any one value.
+inline constexpr std::size_t kLargestCapacity = [] {
+  std::size_t largest = 0;
+  for (const HandOffField& field : kHandOffFields) {
+    largest = field.capacity > largest ? field.capacity : largest;
+  }
+  return largest;
+}();
+
 // The field fed by a 0-based line, or kFieldCount for a line passed over.
 constexpr std::size_t FieldOfLine(std::size_t line) {
   for (std::size_t field = 0; field < kFieldCount; ++field) {

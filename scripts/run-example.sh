@@ -29,15 +29,9 @@ set -e
 
 # The shell sees only the low 8 bits of the Windows exit code.
 signed=$((code > 127 ? code - 256 : code))
-case $signed in
-  0) name=ImportOk ;;
-  -1) name=NoProfileFile ;;
-  -2) name=KeyUnavailable ;;
-  -3) name=WriteFailed ;;
-  -4) name=ReadFailed ;;
-  -5) name=ProfileRejected ;;
-  *) name="not an import status (see $scratch/wine.log)" ;;
-esac
+# Its name, read from the enum the importer returns it from.
+name=$(sed -n "s/^ *\([A-Za-z]*\) = $signed,.*/\1/p" app/import_status.h)
+name=${name:-"not an import status (see $scratch/wine.log)"}
 echo "Exit code: $signed ($name)"
 echo "HKEY_CURRENT_USER\\Software\\Tessavo\\Mirandel now holds:"
 "$wine64" reg query 'HKCU\Software\Tessavo\Mirandel' 2>/dev/null | tr -d '\r' | grep -v '^$' |

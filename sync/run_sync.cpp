@@ -275,7 +275,7 @@ std::uint32_t PolicyMode(SyncPort& port) {
 struct StoredText {
   enum Kind { Absent, Text, Other } kind = Absent;
   std::size_t length = 0;
-  std::array<char16_t, kHandOffFields[kCorp].capacity + 1> units{};
+  std::array<char16_t, kLargestCapacity + 1> units{};
   [[nodiscard]] std::u16string_view View() const { return {units.data(), length}; }
 };
 

@@ -16,6 +16,8 @@ struct ProcessStart {
   std::wstring folder;        // where it starts; empty: this process's own folder
   DWORD creation_flags = 0;   // CREATE_SUSPENDED, for one to be put in a job first
   bool inherit_handles = false;
+  // A CREATE_UNICODE_ENVIRONMENT block; empty: this process's environment.
+  std::wstring environment{};
   STARTUPINFOW startup{};  // its standard handles, if any; StartProcess sets cb
 };
 

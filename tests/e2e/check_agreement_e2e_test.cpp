@@ -12,6 +12,7 @@
 #include "check/escaping.h"
 #include "e2e_support.h"
 #include "support/hand_off_files.h"
+#include "winlib/files.h"
 
 namespace e2e {
 namespace {
@@ -39,7 +40,7 @@ std::vector<Sample> Samples() {
       for (const wchar_t c : name.substr(0, name.size() - 4)) {
         tag += std::isalnum(c) != 0 ? static_cast<char>(c) : '_';
       }
-      samples.push_back({"sample_" + tag, ReadWholeFile(dir + name)});
+      samples.push_back({"sample_" + tag, winlib::ReadWholeFile(dir + name).value});
     } while (FindNextFileW(search, &found) != FALSE);
     FindClose(search);
   }

@@ -5,13 +5,16 @@
 #include <cstring>
 #include <span>
 #include <string_view>
+#include <utility>
+
+#include "winlib/error_text.h"
+#include "winlib/files.h"
+#include "winlib/paths.h"
+#include "winlib/unique_handle.h"
 
 namespace e2e {
 std::wstring ExeDirectory() {
-  std::wstring path(MAX_PATH, L'\0');
-  const DWORD length = GetModuleFileNameW(nullptr, path.data(), MAX_PATH);
-  path.resize(length);
-  return path.substr(0, path.find_last_of(L'\\'));
+  return winlib::ProgramFolder().value;
 }
 
 namespace {
@@ -45,21 +48,16 @@ const std::wstring& WorkDirectory() {
 }
 
 void WriteHandOff(const std::string& bytes, const std::wstring& path) {
-  FILE* file = _wfopen(path.c_str(), L"wb");
-  ASSERT_NE(file, nullptr);
-  EXPECT_EQ(fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
-  EXPECT_EQ(fclose(file), 0);
+  const winlib::Status written = winlib::WriteWholeFile(path, bytes);
+  ASSERT_TRUE(written.ok()) << winlib::ErrorText(written);
 }
 
 std::optional<std::string> ReadHandOff() {
-  FILE* file = _wfopen(HandOffPath().c_str(), L"rb");
-  if (file == nullptr) {
+  winlib::Result<std::string> read = winlib::ReadWholeFile(HandOffPath());
+  if (!read.ok()) {
     return std::nullopt;
   }
-  std::string bytes(4096, '\0');
-  bytes.resize(fread(bytes.data(), 1, bytes.size(), file));
-  EXPECT_EQ(fclose(file), 0);
-  return bytes;
+  return std::move(read.value);
 }
 
 bool KeyExists(const wchar_t* path) {
@@ -97,69 +95,45 @@ void SetValue(const wchar_t* path, const wchar_t* name, const RegValue& value) {
 
 namespace {
 
-std::string StartFailure(const std::wstring& program, int attempt, DWORD error) {
-  std::array<char, 256> text{};
-  const DWORD length =
-      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-                     text.data(), static_cast<DWORD>(text.size()), nullptr);
-  std::string reason(text.data(), length);
-  reason.erase(reason.find_last_not_of(" \r\n") + 1);
-  return "could not start " + std::string(program.begin(), program.end()) + " (attempt " +
-         std::to_string(attempt) + "): error " + std::to_string(error) + " (" + reason + ")";
+// A failure to start is a test failure that names the program and the error;
+// a start Wine lost and that was made again is said, not failed.
+winlib::StartedProcess StartInWorkDirectory(winlib::ProcessStart start) {
+  start.folder = WorkDirectory();
+  winlib::Result<winlib::StartedProcess> started = winlib::StartProcess(start);
+  if (started.value.lost_starts > 0) {
+    const std::string retry = "[ RETRY    ] " + std::to_string(started.value.lost_starts) +
+                              " start(s) of " +
+                              std::string(start.application.begin(), start.application.end()) +
+                              " lost by Wine during start-up; started again\n";
+    static_cast<void>(std::fputs(retry.c_str(), stdout));
+  }
+  if (!started.ok()) {
+    ADD_FAILURE() << L"could not start " << start.application << L": error " << started.status.error
+                  << L" (" << winlib::ErrorText(started.status) << L")";
+  }
+  return std::move(started.value);
 }
 
-bool UnderWine() {
-  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+std::wstring Quoted(const std::wstring& text) {
+  return L"\"" + text + L"\"";
 }
 
 }  // namespace
 
-bool StartInWorkDirectory(const std::wstring& program, const std::wstring& command_line,
-                          BOOL inherit_handles, DWORD creation_flags, STARTUPINFOW& startup,
-                          PROCESS_INFORMATION& process, wchar_t* environment) {
-  // Wine 8 now and then loses a new process before it has run any of its
-  // code: the process's loader exits during start-up and CreateProcessW fails
-  // with ERROR_INTERNAL_ERROR. That failure alone, and only under Wine, is
-  // tried again, and each retry is said; any other failure fails at once.
-  constexpr int kAttempts = 3;
-  for (int attempt = 1; attempt <= kAttempts; ++attempt) {
-    std::wstring writable = command_line;  // CreateProcessW may write to it
-    const wchar_t* application = command_line.empty() ? program.c_str() : nullptr;
-    if (CreateProcessW(application, command_line.empty() ? nullptr : writable.data(), nullptr,
-                       nullptr, inherit_handles, creation_flags, environment,
-                       WorkDirectory().c_str(), &startup, &process) != FALSE) {
-      return true;
-    }
-    const DWORD error = GetLastError();
-    if (error != ERROR_INTERNAL_ERROR || !UnderWine() || attempt == kAttempts) {
-      ADD_FAILURE() << StartFailure(program, attempt, error);
-      return false;
-    }
-    const std::string retry =
-        "[ RETRY    ] " + StartFailure(program, attempt, error) +
-        ": Wine lost the new process during its start-up; starting it again\n";
-    static_cast<void>(std::fputs(retry.c_str(), stdout));
-  }
-  return false;
+winlib::StartedProcess StartImporter(DWORD creation_flags) {
+  winlib::ProcessStart start;
+  start.application = ImporterPath();
+  start.command_line = Quoted(start.application);
+  start.creation_flags = creation_flags;
+  return StartInWorkDirectory(std::move(start));
 }
 
-PROCESS_INFORMATION StartImporter(DWORD creation_flags) {
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process{};
-  StartInWorkDirectory(ImporterPath(), {}, FALSE, creation_flags, startup, process);
-  return process;
-}
-
-DWORD WaitForExitCode(const PROCESS_INFORMATION& process) {
-  if (process.hProcess == nullptr) {
-    return 0xDEADBEEF;
-  }
-  WaitForSingleObject(process.hProcess, INFINITE);
+DWORD WaitForExitCode(winlib::StartedProcess process) {
   DWORD code = 0xDEADBEEF;
-  GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  if (process.process) {
+    WaitForSingleObject(process.process.get(), INFINITE);
+    GetExitCodeProcess(process.process.get(), &code);
+  }
   return code;
 }
 
@@ -182,18 +156,6 @@ void ImportEndToEnd::ExpectProfileStored(const Profile& expected) {
     EXPECT_EQ(ReadValue(kProfileKeyPath, name.data()), StringValue(*texts.at(i)))
         << std::string(name.begin(), name.end());
   }
-}
-
-std::string ReadWholeFile(const std::wstring& path) {
-  FILE* file = _wfopen(path.c_str(), L"rb");
-  if (file == nullptr) {
-    return {};
-  }
-  constexpr std::size_t kEnough = std::size_t{64} * 1024;  // every sample is far smaller
-  std::string bytes(kEnough, '\0');
-  bytes.resize(fread(bytes.data(), 1, bytes.size(), file));
-  EXPECT_EQ(fclose(file), 0);
-  return bytes;
 }
 
 namespace {
@@ -221,30 +183,32 @@ CapturedRun RunCaptured(const wchar_t* program, const std::wstring& arguments,
   const std::wstring out_path =
       WorkDirectory() + L"\\output-" + std::to_wstring(GetCurrentThreadId()) + L".txt";
   SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-  const HANDLE out = CreateFileW(out_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (out == INVALID_HANDLE_VALUE) {
+  winlib::UniqueFile out(CreateFileW(out_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!out) {
     ADD_FAILURE() << "cannot create the program's output file";
     return {};
   }
   const std::wstring path = ExeDirectory() + L"\\" + program;
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = out;
-  startup.hStdError = out;
-  PROCESS_INFORMATION process{};
-  std::wstring environment = local_app_data.empty() ? L"" : EnvironmentWith(local_app_data);
-  const bool started = StartInWorkDirectory(path, L"\"" + path + L"\" " + arguments, TRUE,
-                                            CREATE_UNICODE_ENVIRONMENT, startup, process,
-                                            environment.empty() ? nullptr : environment.data());
-  CloseHandle(out);
-  if (!started) {
+  winlib::ProcessStart start;
+  start.application = path;
+  start.command_line = Quoted(path) + L" " + arguments;
+  start.creation_flags = CREATE_UNICODE_ENVIRONMENT;
+  start.inherit_handles = true;
+  if (!local_app_data.empty()) {
+    start.environment = EnvironmentWith(local_app_data);
+  }
+  start.startup.dwFlags = STARTF_USESTDHANDLES;
+  start.startup.hStdOutput = out.get();
+  start.startup.hStdError = out.get();
+  winlib::StartedProcess started = StartInWorkDirectory(std::move(start));
+  out.reset();
+  if (!started.process) {
     return {};
   }
   CapturedRun run;
-  run.code = WaitForExitCode(process);
-  run.output = ReadWholeFile(out_path);
+  run.code = WaitForExitCode(std::move(started));
+  run.output = winlib::ReadWholeFile(out_path).value;
   DeleteFileW(out_path.c_str());
   return run;
 }

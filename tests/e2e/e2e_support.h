@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "winlib/process.h"
+
 namespace e2e {
 
 inline constexpr const wchar_t* kTessavoPath = L"Software\\Tessavo";
@@ -48,17 +50,9 @@ void SetValue(const wchar_t* path, const wchar_t* name, const RegValue& value);
 
 // Starts the importer in the work directory. WaitForExitCode waits for it,
 // closes its handles and gives its full 32-bit exit code.
-PROCESS_INFORMATION StartImporter(DWORD creation_flags);
-DWORD WaitForExitCode(const PROCESS_INFORMATION& process);
+winlib::StartedProcess StartImporter(DWORD creation_flags);
+DWORD WaitForExitCode(winlib::StartedProcess process);
 DWORD RunImporter();
-// CreateProcessW in the work directory: the program by its path, or by a
-// command line when one is given. A failure to start is a test failure that
-// names the program, the attempt and the error.
-bool StartInWorkDirectory(const std::wstring& program, const std::wstring& command_line,
-                          BOOL inherit_handles, DWORD creation_flags, STARTUPINFOW& startup,
-                          PROCESS_INFORMATION& process, wchar_t* environment = nullptr);
-
-std::string ReadWholeFile(const std::wstring& path);
 
 struct CapturedRun {
   DWORD code = 0xDEADBEEF;

@@ -4,9 +4,11 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "e2e_support.h"
+#include "platform/windows_port.h"
 #include "support/hand_off_files.h"
 
 namespace e2e {
@@ -37,15 +39,15 @@ TEST_F(ConcurrentImport, EightCopiesOnOneFileImportItOnceAndCompletely) {
   for (int round = 1; round <= kRounds; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
     WriteHandOff(NumberedFile(round));
-    std::array<PROCESS_INFORMATION, kCopies> copies{};
+    std::array<winlib::StartedProcess, kCopies> copies{};
     std::generate(copies.begin(), copies.end(), [] { return StartImporter(CREATE_SUSPENDED); });
     // Released together, so their opens of the file overlap as much as they can.
-    for (const PROCESS_INFORMATION& copy : copies) {
-      ResumeThread(copy.hThread);
+    for (const winlib::StartedProcess& copy : copies) {
+      ResumeThread(copy.thread.get());
     }
     int imported = 0;
-    for (const PROCESS_INFORMATION& copy : copies) {
-      const DWORD code = WaitForExitCode(copy);
+    for (winlib::StartedProcess& copy : copies) {
+      const DWORD code = WaitForExitCode(std::move(copy));
       EXPECT_TRUE(code == kImportOk || code == kNoProfileFile) << std::hex << code;
       imported += code == kImportOk ? 1 : 0;
     }
@@ -86,9 +88,9 @@ TEST_F(ConcurrentImport, FileReplacedDuringARunStaysForTheNext) {
     WriteHandOff(NumberedFile(1));
     WriteHandOff(NumberedFile(2), staged);
 
-    const PROCESS_INFORMATION run = StartImporter(CREATE_SUSPENDED);
-    SetProcessAffinityMask(run.hProcess, 1);
-    ResumeThread(run.hThread);
+    winlib::StartedProcess run = StartImporter(CREATE_SUSPENDED);
+    SetProcessAffinityMask(run.process.get(), 1);
+    ResumeThread(run.thread.get());
     EXPECT_EQ(WaitForSingleObject(written, 10000), WAIT_OBJECT_0);
     // Refused while a run holds the file; tried again for up to about 2 s.
     bool moved = false;
@@ -96,8 +98,8 @@ TEST_F(ConcurrentImport, FileReplacedDuringARunStaysForTheNext) {
       moved = MoveFileExW(staged.c_str(), HandOffPath().c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
       Sleep(moved ? 0 : 1);
     }
-    landed_during_run += WaitForSingleObject(run.hProcess, 0) == WAIT_TIMEOUT ? 1 : 0;
-    EXPECT_EQ(WaitForExitCode(run), kImportOk);
+    landed_during_run += WaitForSingleObject(run.process.get(), 0) == WAIT_TIMEOUT ? 1 : 0;
+    EXPECT_EQ(WaitForExitCode(std::move(run)), kImportOk);
     CloseHandle(written);
     RegCloseKey(key);
     ASSERT_TRUE(moved);
@@ -123,7 +125,9 @@ class GeneratedFile : public ImportEndToEnd, public ::testing::WithParamInterfac
 
 TEST_P(GeneratedFile, OutcomeMatchesThePortableReader) {
   const std::string& bytes = Files()[GetParam()];
-  const profile_import::ParsedProfile expected = profile_import::testing::ParseAsRead(bytes);
+  // Decoded as the importer decodes, in the machine's own code page.
+  profile_import::platform::WindowsPort port;
+  const profile_import::ParsedProfile expected = profile_import::testing::ParseAsRead(bytes, port);
   for (const wchar_t* name : kValueNames) {
     SetValue(kProfileKeyPath, name, StringValue(L"before"));
   }
@@ -150,8 +154,9 @@ INSTANTIATE_TEST_SUITE_P(Seeded, GeneratedFile,
 TEST(GeneratedFiles, CoverAcceptedFilesAndEveryKindOfRefusal) {
   const std::vector<std::string>& files = GeneratedFile::Files();
   std::vector<profile_import::ProfileTextVerdict> seen(files.size());
-  std::transform(files.begin(), files.end(), seen.begin(), [](const std::string& file) {
-    return profile_import::testing::ParseAsRead(file).verdict;
+  profile_import::platform::WindowsPort port;
+  std::transform(files.begin(), files.end(), seen.begin(), [&port](const std::string& file) {
+    return profile_import::testing::ParseAsRead(file, port).verdict;
   });
   using enum profile_import::ProfileTextVerdict;
   for (auto verdict :

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "e2e_support.h"
+#include "winlib/files.h"
 // After <windows.h>, which e2e_support.h includes.
 #include <sddl.h>
 
@@ -89,7 +90,7 @@ std::wstring AppData() {
   return WorkDirectory() + L"\\appdata";
 }
 std::string Log() {
-  return ReadWholeFile(AppData() + L"\\Tessavo\\profile-sync.log");
+  return winlib::ReadWholeFile(AppData() + L"\\Tessavo\\profile-sync.log").value;
 }
 
 CapturedRun Sync(const std::wstring& arguments) {
@@ -126,8 +127,8 @@ std::string ShareSnapshot(const std::wstring& folder = TheShare().folder) {
       snapshot += ShareSnapshot(path);
     } else {
       snapshot += std::string(path.begin(), path.end()) + ":" +
-                  std::to_string(found.ftLastWriteTime.dwLowDateTime) + ":" + ReadWholeFile(path) +
-                  "\n";
+                  std::to_string(found.ftLastWriteTime.dwLowDateTime) + ":" +
+                  winlib::ReadWholeFile(path).value + "\n";
     }
   } while (FindNextFileW(search, &found) != FALSE);
   FindClose(search);

@@ -99,11 +99,10 @@ std::vector<std::string> GenerateHandOffFiles(std::uint32_t seed, std::size_t co
   return files;
 }
 
-ParsedProfile ParseAsRead(std::string_view file, std::uint32_t code_page) {
+ParsedProfile ParseAsRead(std::string_view file, platform::AnsiCodePage& code_page) {
   std::array<std::uint8_t, kProfileReadSize> buffer{};
   std::copy_n(file.begin(), std::min(file.size(), buffer.size()), buffer.begin());
-  check::CodePage decoder{code_page};
-  return ParseProfileText(buffer, decoder);
+  return ParseProfileText(buffer, code_page);
 }
 
 }  // namespace profile_import::testing

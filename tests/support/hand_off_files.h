@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "check/code_page.h"
+#include "platform/ansi_code_page.h"
 #include "profile/profile_text.h"
 
 namespace profile_import::testing {
@@ -23,8 +23,7 @@ inline constexpr std::uint32_t kBadInputSeed = 20261238;
 inline constexpr std::size_t kBadInputCount = 40;
 
 // What the reader makes of a file's bytes, fed as the one read feeds them,
-// on a machine of this ANSI code page.
-ParsedProfile ParseAsRead(std::string_view file,
-                          std::uint32_t code_page = check::MachineCodePage());
+// decoded in this ANSI code page.
+ParsedProfile ParseAsRead(std::string_view file, platform::AnsiCodePage& code_page);
 
 }  // namespace profile_import::testing

@@ -1,4 +1,5 @@
 #include "check/check_report.h"
+#include "check/code_page.h"
 #include "check/escaping.h"
 
 #include <gtest/gtest.h>
@@ -93,7 +94,8 @@ class RefusalMessage : public ::testing::TestWithParam<RefusalCase> {};
 
 TEST_P(RefusalMessage, NamesTheRuleAndWhere) {
   const RefusalCase& c = GetParam();
-  const ParsedProfile parsed = testing::ParseAsRead(c.bytes, c.code_page);
+  check::CodePage decoder{c.code_page};
+  const ParsedProfile parsed = testing::ParseAsRead(c.bytes, decoder);
   ASSERT_NE(parsed.verdict, ProfileTextVerdict::Accepted);
   const CheckedFile file{"f.cfg", StatusFor(parsed), c.bytes.size(), parsed, c.code_page};
   EXPECT_EQ(DescribeRefusal(file), c.message);
@@ -149,7 +151,8 @@ TEST(Report, AcceptedFileListsValuesLengthsEncodingsAndIgnoredText) {
   std::string bytes = "Caf\xC3\xA9\r\nsrv\\\r\n\x80\r\nskip\r\n\r\njdoe\r\nafter\n";
   bytes += '\0';
   bytes.resize(600, 'z');
-  const ParsedProfile parsed = testing::ParseAsRead(bytes, kWindows1252);
+  check::CodePage decoder{kWindows1252};
+  const ParsedProfile parsed = testing::ParseAsRead(bytes, decoder);
   const CheckedFile file{"sysfile.cfg", StatusFor(parsed), bytes.size(), parsed};
   EXPECT_EQ(TextReport(file),
             "sysfile.cfg: accepted; the importer would store\n"
