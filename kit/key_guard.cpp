@@ -12,8 +12,12 @@ namespace {
 constexpr const wchar_t* kCopyName = L"Tessavo";
 constexpr const wchar_t* kTakenValue = L"Taken";
 constexpr const wchar_t* kExistedValue = L"KeyExisted";
-constexpr const wchar_t* kRunOnceKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
-constexpr const wchar_t* kRunOnceValue = L"profile-import-kit restore";
+// Run, not RunOnce: Windows deletes a RunOnce value before it starts the
+// command, so a restore that could not start or was refused would leave
+// nothing for the logon after. The kit removes this one after a verified
+// restore.
+constexpr const wchar_t* kRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr const wchar_t* kRunValue = L"profile-import-kit restore";
 
 std::wstring Now() {
   return UtcStamp(L"-", L" ", L":") + L" UTC";
@@ -108,13 +112,13 @@ void KeyGuard::SayHowToFinish(const std::wstring& taken) const {
   Say(L"  reg copy \"" + Hkcu(kBackupKey) + L"\\" + kCopyName + L"\" " + Hkcu(kGuardedKey) +
       L" /s /f   (only if the backup holds " + kCopyName + L")");
   Say(L"  reg delete \"" + Hkcu(kBackupKey) + L"\" /f");
-  Say(L"  reg delete " + Hkcu(kRunOnceKey) + L" /v \"" + kRunOnceValue + L"\" /f");
+  Say(L"  reg delete " + Hkcu(kRunKey) + L" /v \"" + kRunValue + L"\" /f");
 }
 
-bool KeyGuard::ArmRunOnce() {
-  winlib::UniqueKey run_once;
-  return CreateKey(HKEY_CURRENT_USER, kRunOnceKey, run_once) == ERROR_SUCCESS &&
-         WriteText(run_once.get(), kRunOnceValue, restore_command_) == ERROR_SUCCESS;
+bool KeyGuard::ArmLogonRestore() {
+  winlib::UniqueKey run;
+  return CreateKey(HKEY_CURRENT_USER, kRunKey, run) == ERROR_SUCCESS &&
+         WriteText(run.get(), kRunValue, restore_command_) == ERROR_SUCCESS;
 }
 
 GuardStatus KeyGuard::Lock() {
@@ -129,6 +133,11 @@ GuardStatus KeyGuard::Lock() {
     Say(L"refusing to run: another kit run of this user is under way (" + holder +
         L"), here or in another session; nothing was changed. Let it finish, then run this "
         L"again.");
+  } else if (locked == LockStatus::kBusy) {
+    Say(L"refusing to run: " + holder +
+        L" is held open by another program, not by a kit run "
+        L"(an antivirus or backup program, perhaps); nothing was changed. Try again in a "
+        L"moment.");
   } else if (locked == LockStatus::kFailed) {
     Say(L"refusing to run: cannot take this user's kit lock: " + holder);
   }
@@ -182,6 +191,14 @@ GuardStatus KeyGuard::RestorePending() {
     Say(L"refusing to run: found the backup of a run that did not finish, but " + problem.text);
     return GuardStatus::kRefused;
   }
+  // Armed before the key is deleted: a restore cut short here is finished
+  // at the next logon.
+  if (!ArmLogonRestore()) {
+    DeleteTree(side);
+    Say(L"refusing to run: found the backup of a run that did not finish, but cannot write " +
+        Hkcu(kRunKey) + L", which finishes its restore at the next logon if it is cut short");
+    return GuardStatus::kRefused;
+  }
   Say(L"found the backup of a run that did not finish, taken " + taken + L"; " + Hkcu(kGuardedKey) +
       L" as it is now (" + written + L") is kept in " + Hkcu(side) +
       L" and then restored from that backup");
@@ -205,9 +222,9 @@ GuardStatus KeyGuard::Begin() {
     return status;
   }
   Problem problem = TakeSnapshot(kBackupKey);
-  if (problem.ok() && !ArmRunOnce()) {
-    problem.text = L"cannot write " + Hkcu(kRunOnceKey) +
-                   L", which restores it at the next logon " + L"if this run is cut short";
+  if (problem.ok() && !ArmLogonRestore()) {
+    problem.text = L"cannot write " + Hkcu(kRunKey) +
+                   L", which restores it at the next logon if this run is cut short";
   }
   if (!problem.ok()) {
     DeleteTree(kBackupKey);
@@ -223,11 +240,10 @@ GuardStatus KeyGuard::Recover() {
   if (status == GuardStatus::kReady) {
     status = RestorePending();
   }
-  if (status == GuardStatus::kNotRestored) {
-    // Windows dropped the value before starting this: the next logon tries again.
-    ArmRunOnce();
-  } else if (status == GuardStatus::kReady) {
-    RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunOnceKey, kRunOnceValue);
+  // With nothing pending (restored since, or by hand) the value has no more
+  // to do; otherwise it stays for the next logon.
+  if (status == GuardStatus::kReady) {
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, kRunValue);
   }
   return status;
 }
@@ -274,7 +290,7 @@ GuardStatus KeyGuard::Restore() {
     return GuardStatus::kNotRestored;
   }
   // Nothing is left for the next logon to restore.
-  RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunOnceKey, kRunOnceValue);
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, kRunValue);
   // Gone too unless side copies are left in it.
   RegDeleteKeyW(HKEY_CURRENT_USER, kKitKey);
   return GuardStatus::kReady;

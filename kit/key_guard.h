@@ -4,8 +4,8 @@
 // key of the kit's own in the same hive (which roams with it and is never
 // another user's), and afterwards the copy replaces it and both trees are
 // compared value by value. Only a matching restore drops the backup. While a
-// backup is pending, a RunOnce value of the same hive restores it at the
-// next logon, in case the run never gets to (logoff, shutdown, power loss).
+// backup is pending, a Run value of the same hive restores it at the next
+// logon, in case the run never gets to (logoff, shutdown, power loss).
 #include <windows.h>
 
 #include <string>
@@ -28,14 +28,15 @@ enum class GuardStatus {
 class KeyGuard {
  public:
   // name: the command, at the head of every line it prints; restore_command:
-  // the command line that puts a pending backup back (for RunOnce).
+  // the command line that puts a pending backup back (the Run value).
   KeyGuard(std::wstring name, std::wstring restore_command)
       : name_(std::move(name)), restore_command_(std::move(restore_command)) {}
   // Takes the user's lock, puts back what an interrupted run left, then backs
   // the key up. Anything but kReady: the run must not start.
   GuardStatus Begin();
   // Takes the user's lock and puts back what an interrupted run left, if
-  // anything: what the RunOnce value runs at logon.
+  // anything: what the Run value runs at logon. With nothing pending it
+  // only removes that value.
   GuardStatus Recover();
   // Puts the key back from the backup and checks it; drops the backup only if
   // the two match.
@@ -47,7 +48,7 @@ class KeyGuard {
   GuardStatus Lock();
   GuardStatus RestorePending();
   GuardStatus Restore();
-  bool ArmRunOnce();
+  bool ArmLogonRestore();
   void Say(std::wstring_view line) const;
   void SayHowToFinish(const std::wstring& taken) const;
 

@@ -3,7 +3,7 @@
 //   kit-runner tests [--gtest_...]...    every suite this machine runs
 //   kit-runner bench [ROUNDS] [--seed N] the start-up benchmark
 //   kit-runner restore                   puts back what a cut-short run left
-//                                        (what RunOnce runs at logon)
+//                                        (what the Run value runs at logon)
 // Around the first two, KeyGuard backs HKCU\Software\Tessavo up and puts it
 // back, and RunControl keeps what they start in hand. Suites work and write
 // their XML in a local folder of the run's own, named in ASCII from the
@@ -17,6 +17,9 @@
 
 #include <algorithm>
 #include <array>
+#include <csignal>
+#include <cstdlib>
+#include <exception>
 #include <span>
 #include <string>
 #include <string_view>
@@ -42,8 +45,17 @@ constexpr int kPassed = 0;
 constexpr int kFailed = 1;
 constexpr int kRefused = 2;
 constexpr int kNotRestored = 3;
+// Outside 0 to 3, which the launcher passes on: it says the runner ended
+// abnormally. abort()'s own code, 3, would read as "not put back".
+constexpr int kCrashed = 4;
 
-// Set once the key is backed up; the console's handler ends the run through it.
+// A crash (out of memory, a failed check) ends with kCrashed; the backup and
+// the Run value stay for the next run or logon to restore.
+[[noreturn]] void EndCrashed() {
+  std::_Exit(kCrashed);
+}
+
+// Set before the key is backed up; the console's handler ends the run through it.
 kit::RunControl* volatile control = nullptr;
 
 // Ctrl+C reaches every program in the console; this one ends every program
@@ -324,6 +336,8 @@ int GuardCode(kit::GuardStatus status) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  std::set_terminate(EndCrashed);
+  static_cast<void>(std::signal(SIGABRT, [](int /*signal*/) { EndCrashed(); }));
   const std::vector<std::wstring> all = kit::Arguments(argc, argv);
   const std::span<const std::wstring> args(all);
   const auto* const known = std::find_if(kVerbs.begin(), kVerbs.end(), [&args](const Verb& verb) {
@@ -368,15 +382,17 @@ int wmain(int argc, wchar_t** argv) {
               L"beside the kit or in %LOCALAPPDATA%; nothing was run");
     return Finish(kRefused);
   }
-  const kit::GuardStatus begun = guard.Begin();
+  // Before the backup, so that a window closed during it, or during the
+  // restore of an earlier run's, waits for it to end and then restores.
+  control = &run;
+  SetConsoleCtrlHandler(OnControl, TRUE);
+  const kit::GuardStatus begun = run.Begin();
   if (begun != kit::GuardStatus::kReady) {
     guard.Unlock();
     kit::RemoveTree(work);
     RemoveDirectoryW(results.c_str());
     return Finish(GuardCode(begun));
   }
-  control = &run;
-  SetConsoleCtrlHandler(OnControl, TRUE);
   SetEnvironmentVariableW(winlib::kKeyGuardVariable, L"kit-runner");
   const int code = verb->run(run, kit_folder, work, results, arguments);
   kit::RemoveTree(work);

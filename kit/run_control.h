@@ -23,6 +23,9 @@ class RunControl {
   // The job, which dies with this process (and its programs with it): false,
   // with the error, if it cannot be made.
   bool MakeJob(DWORD& error);
+  // Backs the key up (KeyGuard::Begin) under the lock the console's handler
+  // ends the run by: a window closed meanwhile restores only once it is done.
+  GuardStatus Begin();
   // Starts a program in folder, in the job, and waits for it; its leftovers
   // are ended too. output, when given, receives its standard output and error.
   Started Run(const std::wstring& program, const std::wstring& arguments,
@@ -35,13 +38,16 @@ class RunControl {
   GuardStatus End();
 
  private:
-  // With the lock held: true once no program of the run is left.
+  // With the lock held: true once no program of the run is left; false, with
+  // what is left said, if they are not all gone in time.
   bool EmptyJob() const;
 
   KeyGuard& guard_;
   mutable SRWLOCK lock_ = SRWLOCK_INIT;
   bool interrupted_ = false;
   bool ended_ = false;
+  bool begun_ = false;  // the key is backed up, so the end puts it back
+  bool stuck_ = false;  // a program would not end: nothing more starts
   GuardStatus end_status_ = GuardStatus::kReady;
   winlib::UniqueJob job_;
 };

@@ -3,21 +3,24 @@
 #include <sddl.h>
 
 #include <array>
+#include <cwchar>
+#include <string_view>
 
 #include "kit_text.h"
+#include "winlib/process.h"
+#include "work_folders.h"
 
 namespace kit {
 
 namespace {
 
+// How a holder's text begins: its process id follows.
+constexpr std::wstring_view kHolderPrefix = L"process ";
+
 bool ServiceAccount(PSID sid) {
   return IsWellKnownSid(sid, WinLocalSystemSid) != FALSE ||
          IsWellKnownSid(sid, WinLocalServiceSid) != FALSE ||
          IsWellKnownSid(sid, WinNetworkServiceSid) != FALSE;
-}
-
-bool MakeFolder(const std::wstring& path) {
-  return CreateDirectoryW(path.c_str(), nullptr) != FALSE || GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
 // Who holds the lock, as the holder wrote it into the file.
@@ -34,6 +37,20 @@ std::wstring Holder(const std::wstring& path) {
     return L"a program that does not say which";
   }
   return {text.data(), read / sizeof(wchar_t)};
+}
+
+// Whether the process the holder's text names is still a kit run: an
+// antivirus or backup program may hold the file open for a moment too.
+bool HeldByRun(const std::wstring& holder) {
+  if (holder.rfind(kHolderPrefix, 0) != 0) {
+    return false;
+  }
+  const std::wstring id = holder.substr(kHolderPrefix.size());
+  const std::wstring program =
+      winlib::RunningProgram(static_cast<DWORD>(std::wcstoul(id.c_str(), nullptr, 10)));
+  // Past the last backslash; the whole path if there is none.
+  const std::wstring name = program.substr(program.find_last_of(L'\\') + 1);
+  return _wcsicmp(name.c_str(), L"kit-runner.exe") == 0;
 }
 
 }  // namespace
@@ -75,14 +92,22 @@ LockStatus UserLock::Take(std::wstring& holder) {
                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file_) {
     const DWORD error = GetLastError();
-    holder = error == ERROR_SHARING_VIOLATION ? Holder(path) : path + L": " + ErrorText(error);
-    return error == ERROR_SHARING_VIOLATION ? LockStatus::kHeld : LockStatus::kFailed;
+    if (error != ERROR_SHARING_VIOLATION) {
+      holder = path + L": " + ErrorText(error);
+      return LockStatus::kFailed;
+    }
+    holder = Holder(path);
+    if (!HeldByRun(holder)) {
+      holder = path;
+      return LockStatus::kBusy;
+    }
+    return LockStatus::kHeld;
   }
   DWORD session = 0;
   ProcessIdToSessionId(GetCurrentProcessId(), &session);
-  const std::wstring text = L"process " + std::to_wstring(GetCurrentProcessId()) + L" in session " +
-                            std::to_wstring(session) + L", started " + UtcStamp(L"-", L" ", L":") +
-                            L" UTC";
+  const std::wstring text = std::wstring(kHolderPrefix) + std::to_wstring(GetCurrentProcessId()) +
+                            L" in session " + std::to_wstring(session) + L", started " +
+                            UtcStamp(L"-", L" ", L":") + L" UTC";
   DWORD written = 0;
   SetEndOfFile(file_.get());
   WriteFile(file_.get(), text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &written,

@@ -18,6 +18,7 @@ std::wstring LocalKitFolder();
 enum class LockStatus {
   kTaken,
   kHeld,    // by another run; holder says which
+  kBusy,    // held open by some other program for now; holder is the file
   kFailed,  // holder says why
 };
 

@@ -4,8 +4,6 @@
 // After windows.h, whose types it uses.
 #include <sddl.h>
 
-#include <array>
-
 #include "kit_text.h"
 #include "user_lock.h"
 #include "winlib/paths.h"
@@ -25,6 +23,17 @@ bool SpelledInAnsi(const std::wstring& path) {
                                  lossy == FALSE);
 }
 
+// A path from a call that, given too small a buffer, gives the size it needs
+// (NUL included) and, given one large enough, the length it wrote. Empty if
+// the call fails.
+template <typename Call>
+std::wstring PathFrom(Call call) {
+  std::wstring path(call(nullptr, 0), L'\0');
+  const DWORD length = call(path.data(), static_cast<DWORD>(path.size()));
+  path.resize(length < path.size() ? length : 0);
+  return path;
+}
+
 }  // namespace
 
 std::wstring KitFolder(const std::wstring& program) {
@@ -40,21 +49,24 @@ bool MakeFolder(const std::wstring& path) {
 }
 
 std::wstring WorkFolder(const std::wstring& stamp) {
-  std::array<wchar_t, MAX_PATH + 1> path{};
-  GetTempPathW(static_cast<DWORD>(path.size()), path.data());
-  std::wstring work = std::wstring(path.data()) + L"profile-import-kit-" + stamp;
-  if (MakeFolder(work) && SpelledInAnsi(work)) {
-    return work;
+  const std::wstring temp =
+      PathFrom([](wchar_t* buffer, DWORD size) { return GetTempPathW(size, buffer); });
+  if (!temp.empty()) {
+    std::wstring work = temp + L"profile-import-kit-" + stamp;
+    if (MakeFolder(work) && SpelledInAnsi(work)) {
+      return work;
+    }
+    std::wstring short_name = PathFrom([&work](wchar_t* buffer, DWORD size) {
+      return GetShortPathNameW(work.c_str(), buffer, size);
+    });
+    if (!short_name.empty() && SpelledInAnsi(short_name)) {
+      return short_name;
+    }
+    RemoveDirectoryW(work.c_str());
   }
-  const DWORD length =
-      GetShortPathNameW(work.c_str(), path.data(), static_cast<DWORD>(path.size()));
-  if (length > 0 && length < path.size() && SpelledInAnsi(path.data())) {
-    return path.data();
-  }
-  RemoveDirectoryW(work.c_str());
   // Others may write in %ProgramData%: the folder is made new, for this user
   // and SYSTEM alone, so no one else can put a file in it first.
-  work = Environment(L"ProgramData") + L"\\profile-import-kit-" + stamp;
+  const std::wstring work = Environment(L"ProgramData") + L"\\profile-import-kit-" + stamp;
   const std::wstring sddl = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;" + CurrentUserSid() + L")";
   SECURITY_ATTRIBUTES attributes{sizeof(attributes), nullptr, FALSE};
   if (ConvertStringSecurityDescriptorToSecurityDescriptorW(
@@ -67,17 +79,20 @@ std::wstring WorkFolder(const std::wstring& stamp) {
 }
 
 std::wstring ResultsFolder(const std::wstring& kit_folder, const std::wstring& run_name) {
-  std::wstring results = kit_folder + L"\\results";
-  if (!MakeFolder(results) || !MakeFolder(results + L"\\" + run_name)) {
-    const std::wstring local = LocalKitFolder();
-    if (local.empty()) {
-      return {};
+  for (const std::wstring& parent : {kit_folder, LocalKitFolder()}) {
+    const std::wstring results = parent + L"\\results";
+    std::wstring run = results;
+    run.append(L"\\").append(run_name);
+    // A results folder that is a link would put the run's files where it
+    // points; the run's own folder is made new, so nothing is in it first.
+    const bool made = !parent.empty() && MakeFolder(results);
+    const DWORD attributes = made ? GetFileAttributesW(results.c_str()) : INVALID_FILE_ATTRIBUTES;
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+        CreateDirectoryW(run.c_str(), nullptr) != FALSE) {
+      return run;
     }
-    results = local + L"\\results";
-    MakeFolder(results);
   }
-  results += L"\\" + run_name;
-  return MakeFolder(results) ? results : std::wstring();
+  return {};
 }
 
 void RemoveTree(const std::wstring& path) {

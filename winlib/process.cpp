@@ -2,6 +2,19 @@
 
 namespace winlib {
 
+std::wstring RunningProgram(DWORD process_id) {
+  const UniqueProcess process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
+  DWORD code = 0;
+  if (!process || GetExitCodeProcess(process.get(), &code) == FALSE || code != STILL_ACTIVE) {
+    return {};
+  }
+  // Long paths reach 32,767 characters.
+  std::wstring path(UNICODE_STRING_MAX_CHARS, L'\0');
+  auto size = static_cast<DWORD>(path.size());
+  path.resize(QueryFullProcessImageNameW(process.get(), 0, path.data(), &size) != FALSE ? size : 0);
+  return path;
+}
+
 bool UnderWine() {
   return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
 }

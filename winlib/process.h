@@ -40,6 +40,10 @@ inline constexpr int kStartAttempts = 3;
 // Starts the program; the last start's error if none worked.
 [[nodiscard]] Result<StartedProcess> StartProcess(const ProcessStart& start);
 
+// The program a running process runs, as a full path; empty if it has ended
+// or cannot be asked.
+[[nodiscard]] std::wstring RunningProgram(DWORD process_id);
+
 // Whether this process runs under Wine.
 [[nodiscard]] bool UnderWine();
 

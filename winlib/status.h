@@ -19,7 +19,6 @@ struct [[nodiscard]] Status {
     const DWORD error = GetLastError();
     return {error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE};
   }
-  static Status FromRegistry(LSTATUS status) { return {static_cast<DWORD>(status)}; }
 };
 
 // A value, meaningful only when status.ok().

@@ -79,13 +79,11 @@ struct KeyHandleTraits {
 struct ProcessKind;
 struct ThreadKind;
 struct JobKind;
-struct MutexKind;
 struct TokenKind;
 
 using UniqueProcess = UniqueHandle<NullHandleTraits<ProcessKind>>;
 using UniqueThread = UniqueHandle<NullHandleTraits<ThreadKind>>;
 using UniqueJob = UniqueHandle<NullHandleTraits<JobKind>>;
-using UniqueMutex = UniqueHandle<NullHandleTraits<MutexKind>>;
 using UniqueToken = UniqueHandle<NullHandleTraits<TokenKind>>;
 using UniqueFile = UniqueHandle<FileHandleTraits>;
 using UniqueFind = UniqueHandle<FindHandleTraits>;  // FindFirstFileW's search

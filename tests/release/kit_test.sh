@@ -20,7 +20,8 @@
 #   and a junction in the work folder pointing outside it, a registry link
 #   under the key, the lock's old named object made first by another
 #   process, Ctrl+C while a program the suite left behind is still to write
-#   the key, and a run cut short whose RunOnce command puts the key back.
+#   the key, and a run cut short whose Run value's command puts the key back
+#   at the next logon (and, with nothing left pending, only removes the value).
 # Where the 32-bit Wine cannot start (a kernel without 32-bit support), the
 # kit's x86 leg fails at its first start of each x86 program: it is reported
 # as not run, a run that failed for that alone counts as exit 0, and every
@@ -52,8 +53,8 @@ mkdir -p "$work"
 # what reg.exe cannot do in Wine.
 helper="$work/kit-helper.exe"
 x86_64-w64-mingw32-gcc -municode -O1 -s -o "$helper" "$(dirname "$0")/kit_helper.c" -lntdll
-run_once='HKCU\Software\Microsoft\Windows\CurrentVersion\RunOnce'
-run_once_value='profile-import-kit restore'
+logon_run='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
+logon_value='profile-import-kit restore'
 kit=$(echo "$work"/*/)
 "$wineserver" -k 2>/dev/null || true
 "$wineserver" -p
@@ -283,8 +284,8 @@ sleep 2
 [ -z "$(prefix_pids 'e2e_tests\.exe')" ] || fail "the suite outlived the runner"
 signal_prefix KILL 'e2e_tests\.exe' || true
 "$wine64" reg query "$kit_key\\Backup" >/dev/null 2>&1 || fail "the killed run left no backup"
-"$wine64" reg query "$run_once" /v "$run_once_value" 2>/dev/null | tr -d '\r' | grep -q 'kit-runner\.exe" restore$' ||
-  fail "the killed run left no RunOnce value to put the key back at the next logon"
+"$wine64" reg query "$logon_run" /v "$logon_value" 2>/dev/null | tr -d '\r' | grep -q 'kit-runner\.exe" restore$' ||
+  fail "the killed run left no Run value to put the key back at the next logon"
 "$wine64" reg add "$key\\Mirandel" /v RegCorp /t REG_SZ /d "stored by a later logon" /f >/dev/null
 
 # The second user, with a registry of their own, runs the kit from the same
@@ -311,7 +312,7 @@ cp "$work/profile-import.exe" "$kit/profile-import.exe"
 grep -q 'found the backup of a run that did not finish' "$log" || fail "the killed run's backup was not said to be restored"
 "$wine64" reg query "$kit_key" /s 2>/dev/null | tr -d '\r' | grep -q 'stored by a later logon' ||
   fail "the newer key was not kept aside before the backup was restored"
-! "$wine64" reg query "$run_once" /v "$run_once_value" >/dev/null 2>&1 || fail "the RunOnce value outlived a verified restore"
+! "$wine64" reg query "$logon_run" /v "$logon_value" >/dev/null 2>&1 || fail "the Run value outlived a verified restore"
 "$wine64" reg delete "$kit_key" /f >/dev/null 2>&1 || true
 
 # Ctrl+C while a program the suite started, which outlived it, is still to
@@ -336,22 +337,27 @@ check_run interrupted
 [ "$code" -eq 1 ] && grep -q 'FAILED; interrupted' "$log" || fail "the interrupted run did not report it (exit $code)"
 [ -z "$(prefix_pids 'profile-import\.exe late')" ] || fail "a program the suite left behind outlived the run"
 
-# Cut short as by a logoff, then the next logon runs what RunOnce holds.
+# Cut short as by a logoff, then the next logon runs what the Run value
+# holds, which Windows leaves in place; run again with nothing pending, it
+# only removes the value.
 start_full_run logoff 'backed up'
 logoff=$!
 signal_prefix KILL 'kit-runner\.exe' || fail "no runner to kill"
 wait "$logoff" || true
-logon=$("$wine64" reg query "$run_once" /v "$run_once_value" 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ *"\(.*\)" restore$/\1/p')
-# Windows deletes the value before it runs the command.
-"$wine64" reg delete "$run_once" /v "$run_once_value" /f >/dev/null 2>&1 || true
-log="$work/logon.log"
-set +e
-"$wine64" "${logon:-no RunOnce value}" restore >"$log" 2>&1 </dev/null
-code=$?
-set -e
-check_run logon
-[ "$code" -eq 0 ] && grep -q 'found the backup of a run that did not finish' "$log" ||
-  fail "the RunOnce command did not put the key back (exit $code)"
+logon=$("$wine64" reg query "$logon_run" /v "$logon_value" 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ *"\(.*\)" restore$/\1/p')
+for pending in yes no; do
+  log="$work/logon-$pending.log"
+  set +e
+  "$wine64" "${logon:-no Run value}" restore >"$log" 2>&1 </dev/null
+  code=$?
+  set -e
+  check_run "logon-$pending"
+  [ "$code" -eq 0 ] && { [ $pending = no ] || grep -q 'found the backup of a run that did not finish' "$log"; } ||
+    fail "the logon restore (backup pending: $pending) exited $code or did not say what it restored"
+  ! "$wine64" reg query "$logon_run" /v "$logon_value" >/dev/null 2>&1 || fail "the Run value outlived the logon restore (pending: $pending)"
+  "$wine64" reg add "$logon_run" /v "$logon_value" /t REG_SZ /d "\"$logon\" restore" /f >/dev/null
+done
+"$wine64" reg delete "$logon_run" /v "$logon_value" /f >/dev/null 2>&1 || true
 "$wine64" reg delete "$kit_key" /f >/dev/null 2>&1 || true
 
 if [ "$failures" -ne 0 ]; then
