@@ -343,7 +343,7 @@ int wmain(int argc, wchar_t** argv) {
   const auto* const known = std::find_if(kVerbs.begin(), kVerbs.end(), [&args](const Verb& verb) {
     return args.size() > 1 && args[1] == verb.word;
   });
-  const Verb* verb = known != kVerbs.end() ? &*known : nullptr;
+  const Verb* verb = known != kVerbs.end() ? known : nullptr;
   std::wstring arguments;
   if (verb == nullptr) {
     PrintLine(L"usage: kit-runner tests [--gtest_...]... | bench [ROUNDS] [--seed N] | restore");
