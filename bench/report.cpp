@@ -1,6 +1,7 @@
 #include "bench/report.h"
 
 #include <algorithm>
+#include <iterator>
 #include <string_view>
 #include <vector>
 
@@ -114,9 +115,8 @@ std::string ReportJson(const Lineup& lineup, const Options& options, int failure
                      ",\"failures\":" + std::to_string(failures) + ",\"times_ms\":{";
   std::vector<const Program*> timed = {&lineup.importer, &lineup.minimal, &lineup.manifest_floor,
                                        &lineup.empty};
-  for (const Program& other : lineup.others) {
-    timed.push_back(&other);
-  }
+  std::transform(lineup.others.begin(), lineup.others.end(), std::back_inserter(timed),
+                 [](const Program& other) { return &other; });
   timed.insert(timed.end(), {&lineup.importer_nofile, &lineup.sync_equal, &lineup.batch});
   for (const Program* program : timed) {
     json += "\"" + program->name + "\":" + JsonArray(program->ms) + ",";

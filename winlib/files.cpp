@@ -28,7 +28,7 @@ Result<std::string> ReadWholeFile(const std::wstring& path) {
     const std::size_t had = bytes.size();
     bytes.resize(had + kReadPiece);
     DWORD read = 0;
-    if (ReadFile(file.get(), bytes.data() + had, kReadPiece, &read, nullptr) == FALSE) {
+    if (ReadFile(file.get(), &bytes[had], kReadPiece, &read, nullptr) == FALSE) {
       result.status = Status::LastError();
       bytes.clear();
       return result;

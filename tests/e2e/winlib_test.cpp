@@ -29,7 +29,7 @@ TEST(Winlib, WholeFileComesBackByteForByte) {
 }
 
 TEST(Winlib, PathsAreNotCutAtMaxPath) {
-  const std::wstring name(2 * MAX_PATH, L'n');
+  const std::wstring name(std::size_t{2} * MAX_PATH, L'n');
   const winlib::Result<std::wstring> full = winlib::FullPath(name);
   ASSERT_TRUE(full.ok());
   EXPECT_TRUE(full.value.ends_with(L"\\" + name));
