@@ -6,8 +6,6 @@
 #   check-reproducible.sh              both clones built here, one after the other
 #   check-reproducible.sh --build-only DIR
 #                                      one scratch clone built in DIR (a path of its own)
-#   check-reproducible.sh --scratch DIR
-#                                      a scratch clone built here, compared with DIR's
 #   check-reproducible.sh --against-test-builds DIR
 #                                      this clone's own test builds, which must be fresh
 #                                      builds of a clean clone, compared with DIR's
@@ -28,11 +26,6 @@ case ${1:-} in
 --build-only)
   build_clone "$2"
   exit 0
-  ;;
---scratch)
-  first=$scratch/a
-  second=$(realpath "$2")
-  build_clone "$first"
   ;;
 --against-test-builds)
   [ -z "$(git status --porcelain)" ] || { echo "check-reproducible: this clone has changes"; exit 2; }
