@@ -27,7 +27,7 @@ Result<StartedProcess> StartProcess(const ProcessStart& start) {
   const wchar_t* folder = start.folder.empty() ? nullptr : start.folder.c_str();
   // The call takes the block through a pointer to non-const.
   std::wstring environment = start.environment;
-  for (int attempt = 1;; ++attempt) {
+  result.status = StartAgainWhileLost(UnderWine(), started.lost_starts, [&] {
     // CreateProcessW may write to the command line it is given.
     std::wstring command_line = start.command_line;
     PROCESS_INFORMATION process{};
@@ -35,17 +35,14 @@ Result<StartedProcess> StartProcess(const ProcessStart& start) {
     if (CreateProcessW(start.application.c_str(), command_line.data(), nullptr, nullptr,
                        start.inherit_handles ? TRUE : FALSE, start.creation_flags,
                        environment.empty() ? nullptr : environment.data(), folder, &startup,
-                       &process) != FALSE) {
-      started.process.reset(process.hProcess);
-      started.thread.reset(process.hThread);
-      return result;
+                       &process) == FALSE) {
+      return Status::LastError();
     }
-    result.status = Status::LastError();
-    if (result.status.error != ERROR_INTERNAL_ERROR || attempt == kStartAttempts || !UnderWine()) {
-      return result;
-    }
-    ++started.lost_starts;
-  }
+    started.process.reset(process.hProcess);
+    started.thread.reset(process.hThread);
+    return Status{};
+  });
+  return result;
 }
 
 }  // namespace winlib

@@ -37,6 +37,20 @@ struct StartedProcess {
 // again, up to this many starts in all. On Windows that error is a real one.
 inline constexpr int kStartAttempts = 3;
 
+// Calls start_once (a start: its Status) until a start works, fails otherwise
+// than lost, or kStartAttempts were made; lost_starts counts those made again.
+// The last start's status: a start that worked after a lost one is ok.
+template <typename StartOnce>
+[[nodiscard]] Status StartAgainWhileLost(bool under_wine, int& lost_starts, StartOnce start_once) {
+  for (int attempt = 1;; ++attempt) {
+    const Status status = start_once();
+    if (status.error != ERROR_INTERNAL_ERROR || attempt == kStartAttempts || !under_wine) {
+      return status;
+    }
+    ++lost_starts;
+  }
+}
+
 // Starts the program; the last start's error if none worked.
 [[nodiscard]] Result<StartedProcess> StartProcess(const ProcessStart& start);
 

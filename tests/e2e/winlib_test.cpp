@@ -1,7 +1,9 @@
 // The tools' Windows helpers where a fault would lose bytes or cut a path.
 #include <windows.h>
 
+#include <array>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -47,6 +49,45 @@ TEST(Winlib, StartOfAMissingProgramCarriesItsError) {
   EXPECT_EQ(started.status.error, static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
   EXPECT_EQ(started.value.lost_starts, 0);
   EXPECT_FALSE(started.value.process);
+}
+
+// Each row: the errors of the starts made, in turn, and what the caller is told.
+TEST(Winlib, LostStartsAreMadeAgainUnderWineOnly) {
+  struct Row {
+    const char* name;
+    bool under_wine;
+    std::vector<DWORD> errors;
+    DWORD told;
+    int lost;
+  };
+  static_assert(winlib::kStartAttempts == 3, "the rows below make three starts at most");
+  const std::array rows = {
+      Row{"lost, then started", true, {ERROR_INTERNAL_ERROR, ERROR_SUCCESS}, ERROR_SUCCESS, 1},
+      Row{"lost, then another error",
+          true,
+          {ERROR_INTERNAL_ERROR, ERROR_ACCESS_DENIED},
+          ERROR_ACCESS_DENIED,
+          1},
+      Row{"lost every time",
+          true,
+          {ERROR_INTERNAL_ERROR, ERROR_INTERNAL_ERROR, ERROR_INTERNAL_ERROR},
+          ERROR_INTERNAL_ERROR,
+          2},
+      Row{"another error", true, {ERROR_ACCESS_DENIED}, ERROR_ACCESS_DENIED, 0},
+      Row{"on Windows", false, {ERROR_INTERNAL_ERROR}, ERROR_INTERNAL_ERROR, 0},
+  };
+  for (const Row& row : rows) {
+    std::size_t made = 0;
+    int lost = 0;
+    const winlib::Status told = winlib::StartAgainWhileLost(row.under_wine, lost, [&] {
+      // A start past the row's last counts too, so that one too many fails.
+      const std::size_t start = made++;
+      return winlib::Status{start < row.errors.size() ? row.errors[start] : ERROR_GEN_FAILURE};
+    });
+    EXPECT_EQ(told.error, row.told) << row.name;
+    EXPECT_EQ(lost, row.lost) << row.name;
+    EXPECT_EQ(made, row.errors.size()) << row.name;
+  }
 }
 
 }  // namespace
