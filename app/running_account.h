@@ -45,7 +45,7 @@ inline AccountKind KindOfSid(const platform::Sid& sid) {
   std::uint64_t head = 0;
   std::uint32_t first = 0;
   std::memcpy(&head, sid.data(), sizeof(head));
-  std::memcpy(&first, sid.data() + sizeof(head), sizeof(first));
+  std::memcpy(&first, sid.data() + sizeof(head), sizeof(first));  // NOLINT(*-pointer-arithmetic)
   const std::uint64_t without_count = head & ~std::uint64_t{0xFF00};
   constexpr std::uint64_t kNtAuthority = 0x0500000000000001;     // S-1-5-...
   constexpr std::uint64_t kEntraAuthority = 0x0C00000000000001;  // S-1-12-...

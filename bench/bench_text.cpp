@@ -14,6 +14,7 @@ void Print(std::string_view text) {
 
 std::string Fixed(double value, int decimals) {
   std::array<char, 32> buffer{};
+  // NOLINTNEXTLINE(*-pointer-arithmetic)
   const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
                                     std::chars_format::fixed, decimals);
   return {buffer.data(), result.ptr};

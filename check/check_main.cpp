@@ -101,6 +101,7 @@ bool ParseCodePage(const std::string& text, std::uint32_t& code_page) {
 struct OpenedFile {
   std::FILE* stream = nullptr;
   ImportStatus failure = ImportStatus::NoProfileFile;  // when there is no stream
+  // NOLINTNEXTLINE(readability-redundant-member-init): designated initializers may leave it out
   std::string why{};
 };
 

@@ -77,7 +77,7 @@ TokenUser WindowsPort::ntQueryInformationToken(RawToken token) {
   // anywhere else it is not taken, rather than read past the buffer.
   const auto* sid = static_cast<const std::uint8_t*>(
       reinterpret_cast<const TOKEN_USER*>(buffer.data())->User.Sid);
-  if (sid != buffer.data() + sizeof(TOKEN_USER)) {
+  if (sid != buffer.data() + sizeof(TOKEN_USER)) {  // NOLINT(*-pointer-arithmetic)
     return user;
   }
   std::copy_n(sid, user.sid.size(), user.sid.begin());

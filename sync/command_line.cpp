@@ -70,6 +70,7 @@ bool ParseCommandLine(std::u16string_view line, CommandLine& out) {
         out.text[used++] = extra;
       }
     }
+    // NOLINTNEXTLINE(*-pointer-arithmetic)
     const std::u16string_view argument{out.text.data() + start, used - start};
     if (argument == u"--check") {
       out.check = true;

@@ -231,6 +231,7 @@ bool ExpandPath(std::u16string_view given, std::u16string_view sid,
   TextBuilder<char16_t> path{std::span{out}.first(kMasterPathUnits)};
   std::size_t at = 0;
   while (at < given.size()) {
+    // NOLINTNEXTLINE(*-pointer-arithmetic)
     if (IsSidPlaceholder({given.data() + at, given.size() - at})) {
       path.Add(sid);
       at += kSidPlaceholder.size();
@@ -517,6 +518,7 @@ void RunSync(SyncPort& port, const CommandLine& command, SyncResult& result) {
   // The deadline's thread only where a master may not answer: starting one
   // is most of what a run in line costs under Wine.
   const bool local =
+      // NOLINTNEXTLINE(*-pointer-arithmetic)
       std::all_of(paths.begin(), paths.begin() + command.master_count,
                   [&port](const auto& path) { return OnLocalDisk(port, path.data()); });
   if (local) {

@@ -43,7 +43,7 @@ void BuildFields(const SyncResult& result, const RecordContext& context, Fields&
   const auto next = [&] {
     out.Put(u'\0');
     if (field + 1 < kFieldCount) {
-      fields.starts[++field] = fields.text.data() + out.Length();
+      fields.starts[++field] = fields.text.data() + out.Length();  // NOLINT(*-pointer-arithmetic)
     }
   };
   const auto ascii = [&out](std::string_view text) {

@@ -27,6 +27,7 @@ struct RefusalCase {
   std::string name;
   std::string bytes;
   std::string message;
+  // NOLINTNEXTLINE(readability-redundant-member-init): designated initializers may leave it out
   std::string hint{};
   std::uint32_t code_page = kWindows1252;
 };

@@ -152,7 +152,7 @@ bool FakePort::readFile(platform::RawFile file, std::span<std::uint8_t> buffer) 
   calls.emplace_back("ReadFile");
   const bool rereading = reads_attempted_++ != 0;
   const FailingCall call = rereading ? FailingCall::RereadFile : FailingCall::ReadFile;
-  if (!open_files_.contains(static_cast<std::uintptr_t>(file)) || Fails(call)) {
+  if (!open_files_.contains(static_cast<std::uintptr_t>(file)) || !this->file || Fails(call)) {
     return false;
   }
   read_through_name_surrogate = read_through_name_surrogate || (rereading && IsNameSurrogate());

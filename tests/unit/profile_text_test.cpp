@@ -17,6 +17,7 @@ struct ParseCase {
   std::string name;
   std::string bytes;
   Verdict verdict;
+  // NOLINTNEXTLINE(readability-redundant-member-init): designated initializers may leave them out
   std::u16string corp{}, database{}, admin{}, user{};
   std::uint32_t code_page = 1252;  // what lines neither ASCII nor UTF-8 are read with
 };
@@ -53,7 +54,7 @@ std::u16string Units(char16_t unit, std::size_t count) {
 const std::u16string kHigh(1, char16_t{0xD83D});  // half of U+1F600
 const std::u16string kLow(1, char16_t{0xDE00});
 
-std::vector<ParseCase> Cases() {
+std::vector<ParseCase> ParseCases() {
   return {
       {"SixLfLines", "Acme\nsrv\\\ndb\nskip\nadmin\nuser\n", Verdict::Accepted, u"Acme", u"srv\\db",
        u"admin", u"user"},
@@ -205,7 +206,7 @@ TEST_P(ParseProfileTextTest, SplitsDecodesAndChecks) {
   EXPECT_EQ(parsed.profile.User.View(), c.user);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, ParseProfileTextTest, ::testing::ValuesIn(Cases()),
+INSTANTIATE_TEST_SUITE_P(Rows, ParseProfileTextTest, ::testing::ValuesIn(ParseCases()),
                          [](const auto& info) { return info.param.name; });
 
 }  // namespace

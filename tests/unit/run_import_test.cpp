@@ -51,6 +51,7 @@ constexpr platform::Sid kNotASid = {2, 1, 0, 0, 0, 0, 0, 5, 21, 0, 0, 0};  // re
 // open and create outcomes.
 struct RunCase {
   std::string name;
+  // NOLINTNEXTLINE(readability-redundant-member-init): designated initializers may leave it out
   std::set<FailingCall> failing = {};
   bool key_exists = true;
   ImportStatus status = ImportStatus::ImportOk;
@@ -63,7 +64,7 @@ struct RunCase {
   platform::Sid token_user = testing::kUserSid;
 };
 
-std::vector<RunCase> Cases() {
+std::vector<RunCase> RunCases() {
   using enum FailingCall;
   using enum ImportStatus;
   return {
@@ -251,7 +252,7 @@ TEST(RunImportOrder, FlushAfterTheWritesThenCloseThenTheDeletion) {
                                                   "CloseHandle"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, RunImportTest, ::testing::ValuesIn(Cases()),
+INSTANTIATE_TEST_SUITE_P(Rows, RunImportTest, ::testing::ValuesIn(RunCases()),
                          [](const auto& info) { return info.param.name; });
 
 TEST(RunImportValues, StoredAsNulTerminatedStringsBesideOtherValues) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -83,7 +84,7 @@ struct SyncCase {
   std::string in_record = "";  // a text the log line holds
 };
 
-std::vector<SyncCase> Cases() {
+std::vector<SyncCase> SyncCases() {
   using enum SyncStatus;
   const auto fault = [](platform::PlatformError error, int times = -1) {
     return [error, times](FakePort& port) {
@@ -93,7 +94,7 @@ std::vector<SyncCase> Cases() {
   const auto master = [](const std::string& bytes) {
     return [bytes](FakePort& port) { port.masters[kMaster] = bytes; };
   };
-  const auto both = [](auto first, auto second) {
+  const auto both = [](const auto& first, const auto& second) {
     return [first, second](FakePort& port) {
       first(port);
       second(port);
@@ -302,7 +303,7 @@ TEST_P(RunSyncTest, OutcomeWritesAndRecord) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, RunSyncTest, ::testing::ValuesIn(Cases()),
+INSTANTIATE_TEST_SUITE_P(Rows, RunSyncTest, ::testing::ValuesIn(SyncCases()),
                          [](const auto& info) { return info.param.name; });
 
 TEST(RunSyncWrite, KeepsTheReplacedValuesAndMarksWhatItImported) {
@@ -377,7 +378,7 @@ TEST(SyncRecord, FieldsInTheirOrder) {
 
   const std::size_t length = FormatRecord(result, context, out);
 
-  EXPECT_EQ(std::string(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(length)),
+  EXPECT_EQ(std::string(std::span(out).first(length).begin(), std::span(out).first(length).end()),
             "2025-12-12T08:00:00Z\tPC01\tCORP\\j&d!oe\tS-1-5-21-1-2-3-1001\t13 MasterUnopenable\t"
             "error 5, NT status 0xc0000022\tRegCorp,RegAdmin\trollout\t"
             "\\\\srv\\share\\J\xC3\xB6rg\\sysfile.cfg\tprofile-sync 1.2.0 arm64\t42 ms\t"
@@ -408,10 +409,8 @@ TEST(SyncCommandLine, SplitsAsTheCRuntimeDoes) {
     EXPECT_EQ(ParseCommandLine(c.line, parsed), c.valid)
         << std::string(c.line.begin(), c.line.end());
     if (c.valid) {
-      EXPECT_EQ(std::vector<std::u16string>(
-                    parsed.masters.begin(),
-                    parsed.masters.begin() + static_cast<std::ptrdiff_t>(parsed.master_count)),
-                c.masters);
+      const auto masters = std::span(parsed.masters).first(parsed.master_count);
+      EXPECT_EQ(std::vector<std::u16string>(masters.begin(), masters.end()), c.masters);
     }
   }
 }
