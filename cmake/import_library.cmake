@@ -19,11 +19,17 @@ function(add_import_library def lib)
     list(APPEND dlltool -m arm64)
   elseif(CMAKE_SIZEOF_VOID_P EQUAL 4)
     file(STRINGS ${def} lines)
-    find_library(mingw_kernel32 kernel32 REQUIRED)
-    find_library(mingw_advapi32 advapi32 REQUIRED)
-    find_library(mingw_ntdll ntdll REQUIRED)
-    execute_process(COMMAND ${CMAKE_NM} ${mingw_kernel32} ${mingw_advapi32} ${mingw_ntdll}
-      OUTPUT_VARIABLE symbols COMMAND_ERROR_IS_FATAL ANY)
+    # Read once per configure: nm takes seconds over these libraries.
+    get_property(symbols GLOBAL PROPERTY mingw_stdcall_symbols)
+    if(NOT symbols)
+      find_library(mingw_kernel32 kernel32 REQUIRED)
+      find_library(mingw_advapi32 advapi32 REQUIRED)
+      find_library(mingw_ntdll ntdll REQUIRED)
+      execute_process(COMMAND ${CMAKE_NM} ${mingw_kernel32} ${mingw_advapi32} ${mingw_ntdll}
+        COMMAND grep -oE "__imp__[A-Za-z0-9_]+@[0-9]+"
+        OUTPUT_VARIABLE symbols COMMAND_ERROR_IS_FATAL ANY)
+      set_property(GLOBAL PROPERTY mingw_stdcall_symbols "${symbols}")
+    endif()
     set(decorated "")
     foreach(line IN LISTS lines)
       if(line MATCHES "^[A-Za-z0-9_]+$" AND NOT line STREQUAL "EXPORTS")

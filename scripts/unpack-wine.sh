@@ -10,16 +10,24 @@
 # DEST/wine starts a program; DEST/loader is the folder Wine's own processes
 # start their children from (WINELOADER=DEST/loader/wine64). Needs the
 # architecture's package lists (dpkg --add-architecture, apt-get update).
+#   unpack-wine.sh --unpacked ARCH DEST   exits 0 if DEST holds this list's unpack
 set -euo pipefail
+only_check=false
+[ "$1" != --unpacked ] || { only_check=true; shift; }
 arch=$1
 dest=$2
-[ ! -e "$dest/complete" ] || exit 0
 
+# libgcc_s: without it every thread that ends aborts in pthread_exit, and
+# Wine's services, left half-alive, spin on both CPUs for as long as the
+# server lives.
 case "$arch" in
-  i386) packages=(libc6:i386 libwine:i386 wine32:i386) ;;
-  arm64) packages=(libc6:arm64 libunwind8:arm64 liblzma5:arm64 libwine:arm64 wine64:arm64) ;;
+  i386) packages=(libc6:i386 libgcc-s1:i386 libwine:i386 wine32:i386) ;;
+  arm64) packages=(libc6:arm64 libgcc-s1:arm64 libunwind8:arm64 liblzma5:arm64 libwine:arm64 wine64:arm64) ;;
   *) echo "unpack-wine.sh: no Wine for $arch" >&2; exit 2 ;;
 esac
+# The marker names what was unpacked: a longer list unpacks again.
+[ "$(cat "$dest/complete" 2>/dev/null)" != "${packages[*]}" ] || exit 0
+! $only_check || exit 1
 debs=$(mktemp -d)
 trap 'rm -rf "$debs"' EXIT
 (cd "$debs" && apt-get download -q -o APT::Sandbox::User=root "${packages[@]}" >/dev/null)
@@ -63,4 +71,4 @@ exec qemu-aarch64-static -L "$dest" "$bin/wine64" "\$@"
 SHIM
 fi
 chmod 0755 "$bin"/wine* "$dest/wine"
-touch "$dest/complete"
+echo "${packages[*]}" >"$dest/complete"

@@ -24,45 +24,23 @@ file(STRINGS ${PROJECT_SOURCE_DIR}/winlib/key_guard_variable.h guard_line REGEX 
 string(REGEX REPLACE ".*L\"([A-Z_]+)\".*" "\\1" guard_variable "${guard_line}")
 set(key_guard ${guard_variable}=ctest)
 
+# Each suite runs whole, in one Wine start: a start costs Wine far more than
+# most cases take, and the test kit runs them so on Windows. To run part of a
+# suite, pass --gtest_filter to it.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-  # The 32-bit suites run whole, one Wine start each: the x64 build already
-  # runs every case on its own, and the test kit runs these again.
-  add_test(NAME x86.unit_tests COMMAND unit_tests)
-  add_test(NAME x86.e2e_tests COMMAND e2e_tests)
-  set_tests_properties(x86.unit_tests PROPERTIES
-    FIXTURES_REQUIRED wine LABELS "${WINE_LOADER_LABELS}")
-  set_tests_properties(x86.e2e_tests PROPERTIES ENVIRONMENT ${key_guard}
-    FIXTURES_REQUIRED wine RESOURCE_LOCK profile_key_and_workdir LABELS "${WINE_LOADER_LABELS}")
+  set(suite_prefix x86)
+else()
+  set(suite_prefix windows)
+endif()
+add_test(NAME ${suite_prefix}.unit_tests COMMAND unit_tests)
+add_test(NAME ${suite_prefix}.e2e_tests COMMAND e2e_tests)
+set_tests_properties(${suite_prefix}.unit_tests PROPERTIES
+  FIXTURES_REQUIRED wine LABELS "${WINE_LOADER_LABELS}")
+set_tests_properties(${suite_prefix}.e2e_tests PROPERTIES ENVIRONMENT ${key_guard}
+  FIXTURES_REQUIRED wine RESOURCE_LOCK profile_key_and_workdir LABELS "${WINE_LOADER_LABELS}")
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   return()
 endif()
-
-# Listing the tests happens before any test runs: it starts Wine cold, and
-# may create the prefix, which takes far longer than the default 5 s.
-# profile-sync's tables run whole, one Wine start each: every row is a
-# second or so of Wine start-up for a few milliseconds of test, and a failing
-# row is named in the output all the same.
-set(sync_unit_rows "Rows/RunSyncTest.*")
-set(sync_checker_rows "Files/CheckerAgreesWithImporter.SyncStoresWhatTheCheckerShows/*")
-gtest_discover_tests(unit_tests
-  DISCOVERY_MODE PRE_TEST
-  NO_PRETTY_VALUES
-  DISCOVERY_TIMEOUT 300
-  TEST_PREFIX "windows."
-  TEST_FILTER "-${sync_unit_rows}"
-  PROPERTIES FIXTURES_REQUIRED wine)
-gtest_discover_tests(e2e_tests
-  DISCOVERY_MODE PRE_TEST
-  NO_PRETTY_VALUES
-  DISCOVERY_TIMEOUT 300
-  TEST_PREFIX "e2e."
-  TEST_FILTER "-${sync_checker_rows}"
-  PROPERTIES ENVIRONMENT ${key_guard} FIXTURES_REQUIRED wine RESOURCE_LOCK profile_key_and_workdir)
-add_test(NAME windows.sync_rows COMMAND unit_tests --gtest_filter=${sync_unit_rows})
-set_tests_properties(windows.sync_rows PROPERTIES FIXTURES_REQUIRED wine)
-add_test(NAME e2e.sync_stores_what_the_checker_shows
-  COMMAND e2e_tests --gtest_filter=${sync_checker_rows})
-set_tests_properties(e2e.sync_stores_what_the_checker_shows PROPERTIES ENVIRONMENT ${key_guard}
-  FIXTURES_REQUIRED wine RESOURCE_LOCK profile_key_and_workdir)
 
 # On a machine of another ANSI code page the checker and the importer still
 # agree: Wine gives a process the code page of its Unix locale (ru_RU: 1251).
