@@ -18,6 +18,63 @@ step() {
   "$@"
   echo "test.sh: $* took $((SECONDS - start)) s"
 }
+# Two lanes. The compiles, the fuzzer and the static checks run at a lower
+# priority, one after another; the runs under Wine, which wait on Wine's
+# server far more than they compute and would starve behind a compiler, run
+# beside them at the normal priority. A run under Wine prints its output
+# whole when it is joined, in the order the lanes meet.
+computed() {
+  local start=$SECONDS
+  nice -n 10 "$@"
+  echo "test.sh: $* took $((SECONDS - start)) s"
+}
+logs=$(mktemp -d)
+declare -A running=()
+beside() {
+  local name=$1
+  shift
+  "$@" >"$logs/$name" 2>&1 &
+  running[$name]=$!
+}
+join() {
+  local status=0
+  wait "${running[$1]}" || status=$?
+  unset "running[$1]"
+  cat "$logs/$1"
+  return "$status"
+}
+not_run=()
+say_not_run() {
+  [ ${#not_run[@]} -eq 0 ] || printf 'test.sh: not run: %s\n' "${not_run[@]}"
+}
+# A step that fails ends the run: what runs beside it ends too, Wine's
+# servers of this tree with it.
+kill_tree() {
+  local child
+  for child in $(pgrep -P "$1"); do kill_tree "$child"; done
+  kill "$1" 2>/dev/null || true
+}
+end_run() {
+  local pid name
+  for pid in "${running[@]}"; do kill_tree "$pid"; done
+  # What was cut short, and where each had got to.
+  for name in "${!running[@]}"; do
+    echo "test.sh: cut short: $name; the end of its output:"
+    tail -20 "$logs/$name"
+  done
+  if [ ${#running[@]} -ne 0 ]; then
+    (source scripts/wine-env.sh
+      for prefix in build/windows build/windows-x86 build/kit-first-user build/kit-second-user; do
+        [ ! -d "$prefix/wine-prefix" ] || WINEPREFIX=$PWD/$prefix/wine-prefix "$wineserver" -k 2>/dev/null
+      done
+      [ ! -d build/windows-arm64/wine-prefix ] ||
+        WINEPREFIX=$PWD/build/windows-arm64/wine-prefix "$wine_arm64_root/loader/wineserver" -k 2>/dev/null
+      true)
+  fi
+  rm -rf "$logs"
+  say_not_run
+}
+trap end_run EXIT
 
 step scripts/install-deps.sh
 # A clean clone's own Windows builds are release builds from scratch, from a
@@ -26,36 +83,33 @@ step scripts/install-deps.sh
 # is checked with, and a scratch clone elsewhere is the second. A tree with
 # changes, or with builds from before this run, has both built from scratch.
 second=build/reproducible-second
-reproducible=(scripts/check-reproducible.sh)
+clean=false
 if [ -z "$(git status --porcelain)" ] && [ ! -e build/windows ] && [ ! -e build/windows-x86 ] &&
   [ ! -e build/windows-arm64 ]; then
-  reproducible=(scripts/check-reproducible.sh --against-test-builds "$second")
+  clean=true
 fi
-step cmake --workflow --preset native
-step cmake --workflow --preset native-asan
-# The ARM64 table runs under qemu on one CPU while the fuzzer, after its
-# build, runs on the other; its output follows the fuzzer's.
-arm64_log=$(mktemp)
-not_run=()
-say_not_run() {
-  [ ${#not_run[@]} -eq 0 ] || printf 'test.sh: not run: %s\n' "${not_run[@]}"
+build() {
+  computed cmake --preset "$1" >/dev/null
+  computed cmake --build --preset "$1"
 }
-trap 'rm -f "$arm64_log"; say_not_run' EXIT
-step cmake --workflow --preset windows-arm64 >"$arm64_log" 2>&1 &
-arm64=$!
-step cmake --workflow --preset fuzz
-arm64_status=0
-wait "$arm64" || arm64_status=$?
-cat "$arm64_log"
-[ "$arm64_status" -eq 0 ]
-step cmake --workflow --preset windows
+
+# The kit test's two users' prefixes are made while the first build runs.
+kit_prefixes=(build/kit-first-user/wine-prefix build/kit-second-user/wine-prefix)
+beside prefixes bash -c "set -euo pipefail; source scripts/wine-env.sh; make_prefixes ${kit_prefixes[*]}"
+# In a clean clone the kit test runs the x64 and x86 suites from the
+# release's copies of these very builds: CTest runs the builds' other tests.
+# Elsewhere the kit is of HEAD, not of the tree's changes: CTest runs them all.
+in_kit=()
+! $clean || in_kit=(-E '^(windows|x86)\.(unit|e2e)_tests$')
+build windows
+beside windows step ctest --preset windows "${in_kit[@]}"
+build windows-x86
 # Asked once by starting the 32-bit loader: the kernel's answer if it refuses.
 refusal=$(source scripts/wine-env.sh && wine32_refusal) || [ $? -eq 1 ]
-if [ -z "$refusal" ]; then
-  step cmake --workflow --preset windows-x86
-else
-  # The x86 build, its PE check and the release's x86 zip are still made and checked.
-  step cmake --workflow --preset windows-x86-no-wine32
+x86_tests=(step ctest --preset windows-x86 "${in_kit[@]}")
+if [ -n "$refusal" ]; then
+  # The x86 build's PE check and the release's x86 zip are still made and checked.
+  x86_tests=(step ctest --preset windows-x86-no-wine32)
   because="the 32-bit Wine cannot start on this kernel: $refusal"
   while read -r test; do
     not_run+=("x86 build: $test ($because)")
@@ -64,9 +118,38 @@ else
   not_run+=("test kit: its x86 leg, the x86 importer under the x86 and x64 suites ($because)")
   say_not_run
 fi
-[ ${#reproducible[@]} -eq 1 ] || step scripts/check-reproducible.sh --build-only "$second"
-step "${reproducible[@]}"
-# The second user's registry is a prefix of its own, made by the 64-bit Wine.
-step tests/release/kit_test.sh build/reproducible/profile-import-*-windows-tests.zip build/windows/wine-prefix \
-  build/kit-second-user/wine-prefix
-step scripts/lint.sh
+beside x86 "${x86_tests[@]}"
+build windows-arm64
+beside arm64 step ctest --preset windows-arm64
+# The kit runs from the release of the test builds in a clean clone, which
+# the second build is then compared with; otherwise from the release of two
+# scratch clones, compared first.
+kit_zip=build/reproducible/profile-import-*-windows-tests.zip
+if $clean; then
+  kit_zip=build/release/profile-import-*-windows-tests.zip
+  computed scripts/release.sh --from-test-builds >"$logs/release" 2>&1 || { cat "$logs/release"; exit 1; }
+  tail -1 "$logs/release"
+else
+  computed scripts/check-reproducible.sh
+fi
+join prefixes
+# The kit test, the longest of the runs, waits on Wine far more than it
+# computes: it starts as soon as its release is made.
+beside kit step tests/release/kit_test.sh $kit_zip "${kit_prefixes[@]}"
+# The compiles and the static checks, one after another beside the Wine
+# runs: more at once would only share the two CPUs, at a cost. The fuzzer's
+# bounded run, on one CPU for its 60 s, comes while the ARM64 table and the
+# kit test take the other. The second release build takes what CPU they all
+# leave, at the lowest priority, and the whole of it once they are done.
+! $clean || beside second nice -n 19 bash -c "set -euo pipefail; $(declare -f step)
+  step scripts/check-reproducible.sh --build-only $second"
+computed cmake --workflow --preset fuzz
+computed cmake --workflow --preset native
+computed cmake --workflow --preset native-asan
+computed scripts/lint.sh
+join windows
+join x86
+join arm64
+join kit
+! $clean || join second
+! $clean || computed scripts/check-reproducible.sh --against-test-builds "$second"

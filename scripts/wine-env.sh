@@ -20,3 +20,23 @@ wine32_refusal() {
   echo "the 32-bit Wine does not start: ${answer:-no message}" >&2
   return 2
 }
+
+# Makes each prefix not yet made, all at once, with the 64-bit loader (a
+# prefix the 32-bit one makes first cannot start 64-bit programs); waits for
+# their servers to end, so their registries are written. Quiet unless one fails.
+make_prefixes() {
+  local dir pids=() failed=0 pid
+  for dir; do
+    [ ! -e "$dir/system.reg" ] || continue
+    mkdir -p "$dir"
+    (export WINEPREFIX=$(realpath "$dir"); "$wine64" wineboot -i && "$wineserver" -w) >"$dir/wineboot.log" 2>&1 &
+    pids+=("$!:$dir")
+  done
+  for pid in "${pids[@]}"; do
+    wait "${pid%%:*}" && continue
+    cat "${pid#*:}/wineboot.log"
+    echo "wineboot failed in ${pid#*:}"
+    failed=1
+  done
+  return "$failed"
+}

@@ -26,13 +26,14 @@
 # kit's x86 leg fails at its first start of each x86 program: it is reported
 # as not run, a run that failed for that alone counts as exit 0, and every
 # other check holds as it is.
-#   kit_test.sh KIT_ZIP WINE_PREFIX SECOND_WINE_PREFIX (a prefix the 64-bit Wine makes)
+#   kit_test.sh KIT_ZIP WINE_PREFIX SECOND_WINE_PREFIX (each made here if it is not yet)
 set -euo pipefail
 zip=$(realpath "$1")
+mkdir -p "$2" "$3"
 export WINEPREFIX=$(realpath "$2")
-mkdir -p "$3"
 second_prefix=$(realpath "$3")
 source "$(dirname "$0")/../../scripts/wine-env.sh"
+make_prefixes "$WINEPREFIX" "$second_prefix"
 key='HKCU\Software\Tessavo'
 kit_key='HKCU\Software\profile-import-kit'
 work="$WINEPREFIX/drive_c/kit test^"
@@ -59,7 +60,8 @@ kit=$(echo "$work"/*/)
 "$wineserver" -k 2>/dev/null || true
 "$wineserver" -p
 WINEPREFIX=$second_prefix "$wineserver" -p
-[ -e "$second_prefix/system.reg" ] || WINEPREFIX=$second_prefix "$wine64" wineboot -i >/dev/null 2>&1
+# Quiet unless it fails, as the key's import below.
+quiet() { "$@" >"$work/quiet.log" 2>&1 || { cat "$work/quiet.log"; echo "kit_test.sh: failed: $*"; exit 1; }; }
 trap '"$wineserver" -k; WINEPREFIX=$second_prefix "$wineserver" -k' EXIT
 
 {
@@ -89,7 +91,7 @@ REG
 } >"$work/tricky.reg"
 "$wine64" reg delete "$key" /f >/dev/null 2>&1 || true
 "$wine64" reg delete "$kit_key" /f >/dev/null 2>&1 || true
-"$wine64" reg import "$("$wine64" winepath -w "$work/tricky.reg")" >/dev/null 2>&1
+quiet "$wine64" reg import "$("$wine64" winepath -w "$work/tricky.reg")"
 "$wine64" reg export "$key" "$work/before.reg" /y >/dev/null
 expected="$work/before.reg"
 # Sets $code and $summary from one command's run whose output is in $log.
@@ -132,6 +134,21 @@ signal_prefix() {
 }
 newest_results() {
   ls -td "$kit"/results/*/ 2>/dev/null | head -1
+}
+
+# The failed cases of the newest run, but for those of x86 programs that
+# could not start where the x86 leg cannot: the full run's log is too long to
+# show whole.
+failed_cases() {
+  local xml
+  for xml in "$(newest_results)"*.xml; do
+    awk -v suite="$(basename "$xml" .xml)" -v x86_refused="$x86_refusal" '
+      /<testcase /{match($0, / name="[^"]*"/); name = substr($0, RSTART + 7, RLENGTH - 8)
+        match($0, /classname="[^"]*"/); name = substr($0, RSTART + 11, RLENGTH - 12) "." name; first = ""; start = 0}
+      /<failure /{if (first == "") {match($0, /message="[^"]*"/); first = substr($0, RSTART + 9, RLENGTH - 10)}}
+      /<failure [^>]*could not start [^>]*\\x86\\[^>]*: error 1359 /{start = x86_refused != ""}
+      /<\/testcase>/{if (first != "" && !start) print "  failed: " suite ": " name ": " substr(first, 1, 300)}' "$xml"
+  done
 }
 
 # Where the x86 leg cannot start, a run's exit 1 is taken for 0 if it came
@@ -217,7 +234,7 @@ wait "$full"
 code=$?
 set -e
 check_run full
-[ "$code" -eq 0 ] || fail "the full run exited with $code"
+[ "$code" -eq 0 ] || { fail "the full run exited with $code"; failed_cases; }
 [ -e "$work/outside/kept.txt" ] || fail "the work folder's clean-up deleted what a junction in it points to"
 read -r passed _ failed _ skipped _ <<<"$summary"
 [ $((passed + failed + skipped)) -eq "$listed" ] || fail "the summary does not count the $listed listed tests"
@@ -269,7 +286,7 @@ tr -d '\r' <"$log" | tail -4 | head -3 | tr '\n' ' ' |
 tr -d '\r' <"$log" | tail -1 | grep -qE '^importer/minimal=[0-9]+\.[0-9]{2} importer/empty=[0-9]+\.[0-9]{2} batch/importer=[0-9]+\.[0-9] flush_ms=-?[0-9]+\.[0-9]{2}$' ||
   fail "run-bench.cmd does not end with the benchmark's summary line"
 grep -qs '"times_ms":{"importer":\[[0-9]' "$(newest_results)bench.json" || fail "no results/*/bench.json"
-"$wine64" reg import "$("$wine64" winepath -w "$work/tricky.reg")" >/dev/null 2>&1
+quiet "$wine64" reg import "$("$wine64" winepath -w "$work/tricky.reg")"
 
 # The runner killed in the middle of the end-to-end suite, as by a crash;
 # then a later logon stores a newer profile.
