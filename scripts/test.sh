@@ -13,10 +13,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # Each step's time is printed after it, to keep the whole within its budget.
+# A step's status is its command's, also where it is tested with || (where
+# set -e does not stop a function at the failing command).
 step() {
-  local start=$SECONDS
-  "$@"
+  local start=$SECONDS status=0
+  "$@" || status=$?
   echo "test.sh: $* took $((SECONDS - start)) s"
+  return "$status"
 }
 # Two lanes. The compiles, the fuzzer and the static checks run at a lower
 # priority, one after another; the runs under Wine, which wait on Wine's
@@ -24,9 +27,10 @@ step() {
 # beside them at the normal priority. A run under Wine prints its output
 # whole when it is joined, in the order the lanes meet.
 computed() {
-  local start=$SECONDS
-  nice -n 10 "$@"
+  local start=$SECONDS status=0
+  nice -n 10 "$@" || status=$?
   echo "test.sh: $* took $((SECONDS - start)) s"
+  return "$status"
 }
 logs=$(mktemp -d)
 declare -A running=()
