@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, whatever building and testing need and
 # this machine lacks: the host, clang (with libFuzzer) and MinGW-w64 compilers,
-# CMake and Ninja, GoogleTest's sources, Wine, the static checkers, openssl and
+# CMake and Ninja, GoogleTest (its sources for the Windows builds, Debian's build
+# of them for the native ones), Wine, the static checkers, openssl and
 # osslsigncode for signing, and zip for the release package; then Wine's
 # 32-bit side and Wine for ARM64 (run by qemu), unpacked into /opt, and the
 # locales in which Wine reads text as Windows of other languages do. Does
@@ -21,6 +22,7 @@ command -v llvm-dlltool >/dev/null || missing+=(llvm)
 command -v qemu-aarch64-static >/dev/null || missing+=(qemu-user-static)
 command -v wine >/dev/null || missing+=(wine wine64)
 [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
+[ -f /usr/lib/x86_64-linux-gnu/cmake/GTest/GTestConfig.cmake ] || missing+=(libgtest-dev)
 command -v clang++ >/dev/null || missing+=(clang)
 # libFuzzer's runtime comes with the compiler-rt package, not with clang itself.
 compgen -G "/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a" >/dev/null ||
