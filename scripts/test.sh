@@ -15,23 +15,20 @@ cd "$(dirname "$0")/.."
 # Each step's time is printed after it, to keep the whole within its budget.
 # A step's status is its command's, also where it is tested with || (where
 # set -e does not stop a function at the failing command).
-step() {
-  local start=$SECONDS status=0
+timed() {
+  local label=$1 start=$SECONDS status=0
+  shift
   "$@" || status=$?
-  echo "test.sh: $* took $((SECONDS - start)) s"
+  echo "test.sh: $label took $((SECONDS - start)) s"
   return "$status"
 }
+step() { timed "$*" "$@"; }
 # Two lanes. The compiles, the fuzzer and the static checks run at a lower
 # priority, one after another; the runs under Wine, which wait on Wine's
 # server far more than they compute and would starve behind a compiler, run
 # beside them at the normal priority. A run under Wine prints its output
 # whole when it is joined, in the order the lanes meet.
-computed() {
-  local start=$SECONDS status=0
-  nice -n 10 "$@" || status=$?
-  echo "test.sh: $* took $((SECONDS - start)) s"
-  return "$status"
-}
+computed() { timed "$*" nice -n 10 "$@"; }
 logs=$(mktemp -d)
 declare -A running=()
 beside() {
@@ -147,7 +144,7 @@ beside kit step tests/release/kit_test.sh $kit_zip "${kit_prefixes[@]}"
 # bounded run, on one CPU for its 60 s, comes while the ARM64 table and the
 # kit test take the other. The second release build takes what CPU they all
 # leave, at the lowest priority, and the whole of it once they are done.
-! $clean || beside second nice -n 19 bash -c "set -euo pipefail; $(declare -f step)
+! $clean || beside second nice -n 19 bash -c "set -euo pipefail; $(declare -f timed step)
   step scripts/check-reproducible.sh --build-only $second"
 computed cmake --workflow --preset fuzz
 computed cmake --workflow --preset native
