@@ -12,9 +12,10 @@ template <typename Traits>
 class UniqueHandle {
  public:
   using Raw = typename Traits::Raw;
+  using PortType = typename Traits::PortType;
 
   UniqueHandle() = default;
-  UniqueHandle(Port& port, Raw raw) : port_(&port), raw_(raw) {}
+  UniqueHandle(PortType& port, Raw raw) : port_(&port), raw_(raw) {}
   UniqueHandle(UniqueHandle&& other) noexcept : port_(other.port_), raw_(other.release()) {}
   UniqueHandle& operator=(UniqueHandle&& other) noexcept {
     if (this != &other) {
@@ -38,23 +39,26 @@ class UniqueHandle {
   explicit operator bool() const { return raw_ != Traits::kInvalid; }
 
  private:
-  Port* port_ = nullptr;
+  PortType* port_ = nullptr;
   Raw raw_ = Traits::kInvalid;
 };
 
 struct FileHandleTraits {
+  using PortType = Port;
   using Raw = RawFile;
   static constexpr Raw kInvalid = kInvalidFile;
   static void Close(Port& port, Raw raw) { port.closeHandle(raw); }
 };
 
 struct KeyHandleTraits {
+  using PortType = Port;
   using Raw = RawKey;
   static constexpr Raw kInvalid = kNoKey;
   static void Close(Port& port, Raw raw) { port.regCloseKey(raw); }
 };
 
 struct TokenHandleTraits {
+  using PortType = Port;
   using Raw = RawToken;
   static constexpr Raw kInvalid = kNoToken;
   static void Close(Port& port, Raw raw) { port.ntClose(raw); }

@@ -7,6 +7,99 @@
 #include <bit>
 
 namespace profile_import::platform {
+
+// Every Windows number the portable code names, as <windows.h> has it.
+static_assert(kErrorFileNotFound == ERROR_FILE_NOT_FOUND);
+static_assert(kErrorPathNotFound == ERROR_PATH_NOT_FOUND);
+static_assert(kErrorAccessDenied == ERROR_ACCESS_DENIED);
+static_assert(kErrorSharingViolation == ERROR_SHARING_VIOLATION);
+static_assert(kErrorInvalidHandle == ERROR_INVALID_HANDLE);
+static_assert(kErrorNotEnoughMemory == ERROR_NOT_ENOUGH_MEMORY);
+static_assert(kErrorNotReady == ERROR_NOT_READY);
+static_assert(kErrorLockViolation == ERROR_LOCK_VIOLATION);
+static_assert(kErrorRemNotList == ERROR_REM_NOT_LIST);
+static_assert(kErrorBadNetPath == ERROR_BAD_NETPATH);
+static_assert(kErrorNetworkBusy == ERROR_NETWORK_BUSY);
+static_assert(kErrorDevNotExist == ERROR_DEV_NOT_EXIST);
+static_assert(kErrorAdapHdwErr == ERROR_ADAP_HDW_ERR);
+static_assert(kErrorBadNetResp == ERROR_BAD_NET_RESP);
+static_assert(kErrorUnexpNetErr == ERROR_UNEXP_NET_ERR);
+static_assert(kErrorBadRemAdap == ERROR_BAD_REM_ADAP);
+static_assert(kErrorNetnameDeleted == ERROR_NETNAME_DELETED);
+static_assert(kErrorNetworkAccessDenied == ERROR_NETWORK_ACCESS_DENIED);
+static_assert(kErrorBadNetName == ERROR_BAD_NET_NAME);
+static_assert(kErrorTooManySess == ERROR_TOO_MANY_SESS);
+static_assert(kErrorSharingPaused == ERROR_SHARING_PAUSED);
+static_assert(kErrorReqNotAccep == ERROR_REQ_NOT_ACCEP);
+static_assert(kErrorRedirPaused == ERROR_REDIR_PAUSED);
+static_assert(kErrorInvalidPassword == ERROR_INVALID_PASSWORD);
+static_assert(kErrorNetWriteFault == ERROR_NET_WRITE_FAULT);
+static_assert(kErrorSemTimeout == ERROR_SEM_TIMEOUT);
+static_assert(kErrorMoreData == ERROR_MORE_DATA);
+static_assert(kErrorVcDisconnected == ERROR_VC_DISCONNECTED);
+static_assert(kErrorDeletePending == ERROR_DELETE_PENDING);
+static_assert(kErrorOperationAborted == ERROR_OPERATION_ABORTED);
+static_assert(kErrorNotEnoughServerMemory == ERROR_NOT_ENOUGH_SERVER_MEMORY);
+static_assert(kErrorConnectionUnavail == ERROR_CONNECTION_UNAVAIL);
+static_assert(kErrorNoNetOrBadPath == ERROR_NO_NET_OR_BAD_PATH);
+static_assert(kErrorSessionCredentialConflict == ERROR_SESSION_CREDENTIAL_CONFLICT);
+static_assert(kErrorNoNetwork == ERROR_NO_NETWORK);
+static_assert(kErrorConnectionRefused == ERROR_CONNECTION_REFUSED);
+static_assert(kErrorGracefulDisconnect == ERROR_GRACEFUL_DISCONNECT);
+static_assert(kErrorConnectionInvalid == ERROR_CONNECTION_INVALID);
+static_assert(kErrorNetworkUnreachable == ERROR_NETWORK_UNREACHABLE);
+static_assert(kErrorHostUnreachable == ERROR_HOST_UNREACHABLE);
+static_assert(kErrorPortUnreachable == ERROR_PORT_UNREACHABLE);
+static_assert(kErrorRequestAborted == ERROR_REQUEST_ABORTED);
+static_assert(kErrorConnectionAborted == ERROR_CONNECTION_ABORTED);
+static_assert(kErrorRetry == ERROR_RETRY);
+static_assert(kErrorConnectionCountLimit == ERROR_CONNECTION_COUNT_LIMIT);
+static_assert(kErrorLoginTimeRestriction == ERROR_LOGIN_TIME_RESTRICTION);
+static_assert(kErrorLoginWkstaRestriction == ERROR_LOGIN_WKSTA_RESTRICTION);
+static_assert(kErrorNotAuthenticated == ERROR_NOT_AUTHENTICATED);
+static_assert(kErrorServerShutdownInProgress == ERROR_SERVER_SHUTDOWN_IN_PROGRESS);
+static_assert(kErrorDowngradeDetected == ERROR_DOWNGRADE_DETECTED);
+static_assert(kErrorNoLogonServers == ERROR_NO_LOGON_SERVERS);
+static_assert(kErrorNoSuchLogonSession == ERROR_NO_SUCH_LOGON_SESSION);
+static_assert(kErrorNoSuchUser == ERROR_NO_SUCH_USER);
+static_assert(kErrorWrongPassword == ERROR_WRONG_PASSWORD);
+static_assert(kErrorLogonFailure == ERROR_LOGON_FAILURE);
+static_assert(kErrorAccountRestriction == ERROR_ACCOUNT_RESTRICTION);
+static_assert(kErrorInvalidLogonHours == ERROR_INVALID_LOGON_HOURS);
+static_assert(kErrorInvalidWorkstation == ERROR_INVALID_WORKSTATION);
+static_assert(kErrorPasswordExpired == ERROR_PASSWORD_EXPIRED);
+static_assert(kErrorAccountDisabled == ERROR_ACCOUNT_DISABLED);
+static_assert(kErrorCantAccessDomainInfo == ERROR_CANT_ACCESS_DOMAIN_INFO);
+static_assert(kErrorNoSuchDomain == ERROR_NO_SUCH_DOMAIN);
+static_assert(kErrorLogonTypeNotGranted == ERROR_LOGON_TYPE_NOT_GRANTED);
+static_assert(kErrorNoUserSessionKey == ERROR_NO_USER_SESSION_KEY);
+static_assert(kErrorWrongTargetName == ERROR_WRONG_TARGET_NAME);
+static_assert(kErrorTimeSkew == ERROR_TIME_SKEW);
+static_assert(kErrorTimeout == ERROR_TIMEOUT);
+static_assert(kRpcServerUnavailable == RPC_S_SERVER_UNAVAILABLE);
+static_assert(kRpcCallFailedDne == RPC_S_CALL_FAILED_DNE);
+static_assert(kErrorNoTrustLsaSecret == ERROR_NO_TRUST_LSA_SECRET);
+static_assert(kErrorNoTrustSamAccount == ERROR_NO_TRUST_SAM_ACCOUNT);
+static_assert(kErrorTrustedDomainFailure == ERROR_TRUSTED_DOMAIN_FAILURE);
+static_assert(kErrorTrustedRelationshipFailure == ERROR_TRUSTED_RELATIONSHIP_FAILURE);
+static_assert(kErrorTrustFailure == ERROR_TRUST_FAILURE);
+static_assert(kErrorNetlogonNotStarted == ERROR_NETLOGON_NOT_STARTED);
+static_assert(kErrorAccountExpired == ERROR_ACCOUNT_EXPIRED);
+static_assert(kErrorDomainTrustInconsistent == ERROR_DOMAIN_TRUST_INCONSISTENT);
+static_assert(kErrorPasswordMustChange == ERROR_PASSWORD_MUST_CHANGE);
+static_assert(kErrorDomainControllerNotFound == ERROR_DOMAIN_CONTROLLER_NOT_FOUND);
+static_assert(kErrorAccountLockedOut == ERROR_ACCOUNT_LOCKED_OUT);
+static_assert(kErrorContextExpired == ERROR_CONTEXT_EXPIRED);
+static_assert(kErrorAuthenticationFirewallFailed == ERROR_AUTHENTICATION_FIREWALL_FAILED);
+static_assert(kErrorNotConnected == ERROR_NOT_CONNECTED);
+static_assert(kRegDword == REG_DWORD);
+static_assert(kRegQword == REG_QWORD);
+static_assert(kFileAttributeDirectory == FILE_ATTRIBUTE_DIRECTORY);
+static_assert(kDriveFixed == DRIVE_FIXED);
+static_assert(kDriveRamDisk == DRIVE_RAMDISK);
+static_assert(kRegSz == REG_SZ);
+static_assert(kFileAttributeReparsePoint == FILE_ATTRIBUTE_REPARSE_POINT);
+
 namespace {
 
 const wchar_t* Wide(const char16_t* text) {
@@ -38,8 +131,8 @@ class OwnedHandle {
   HANDLE handle_;
 };
 
-// What the thread of runWithin runs; kept beyond a deadline missed, since the
-// thread may still read it.
+// What the thread of createThread runs; kept beyond a deadline missed, since
+// the thread may still read it.
 struct Work {
   void (*work)(void*);
   void* context;
@@ -98,14 +191,50 @@ void WindowsSyncPort::sleep(std::uint32_t milliseconds) {
   ::Sleep(milliseconds);
 }
 
-bool WindowsSyncPort::runWithin(std::uint32_t milliseconds, void (*work)(void*), void* context) {
+RawThread WindowsSyncPort::createThread(void (*work)(void*), void* context) {
   pending = {work, context};
-  const OwnedHandle thread{::CreateThread(nullptr, 0, RunWork, &pending, 0, nullptr)};
-  if (!thread) {
-    work(context);  // no thread to be had: no deadline either, but an answer
-    return true;
+  return std::bit_cast<RawThread>(::CreateThread(nullptr, 0, RunWork, &pending, 0, nullptr));
+}
+
+bool WindowsSyncPort::waitForThread(RawThread thread, std::uint32_t milliseconds) {
+  return ::WaitForSingleObject(std::bit_cast<HANDLE>(thread), milliseconds) == WAIT_OBJECT_0;
+}
+
+void WindowsSyncPort::cancelSynchronousIo(RawThread thread) {
+  ::CancelSynchronousIo(std::bit_cast<HANDLE>(thread));
+}
+
+void WindowsSyncPort::closeThread(RawThread thread) {
+  ::CloseHandle(std::bit_cast<HANDLE>(thread));
+}
+
+MutexResult WindowsSyncPort::createMutex(const char16_t* name) {
+  const HANDLE mutex = ::CreateMutexW(nullptr, FALSE, Wide(name));
+  if (mutex == nullptr) {
+    return {static_cast<PlatformError>(::GetLastError()), kNoMutex};
   }
-  return ::WaitForSingleObject(thread.get(), milliseconds) == WAIT_OBJECT_0;
+  return {kSuccess, std::bit_cast<RawMutex>(mutex)};
+}
+
+LockWait WindowsSyncPort::waitForMutex(RawMutex mutex, std::uint32_t milliseconds) {
+  switch (::WaitForSingleObject(std::bit_cast<HANDLE>(mutex), milliseconds)) {
+    case WAIT_OBJECT_0:
+      return LockWait::Acquired;
+    case WAIT_ABANDONED:
+      return LockWait::Abandoned;
+    case WAIT_TIMEOUT:
+      return LockWait::TimedOut;
+    default:
+      return LockWait::Failed;
+  }
+}
+
+void WindowsSyncPort::releaseMutex(RawMutex mutex) {
+  ::ReleaseMutex(std::bit_cast<HANDLE>(mutex));
+}
+
+void WindowsSyncPort::closeMutex(RawMutex mutex) {
+  ::CloseHandle(std::bit_cast<HANDLE>(mutex));
 }
 
 FileResult WindowsSyncPort::createFileForSharedReading(const char16_t* path) {
@@ -120,13 +249,13 @@ FileResult WindowsSyncPort::createFileForSharedReading(const char16_t* path) {
   return {kSuccess, kStatusSuccess, std::bit_cast<RawFile>(file)};
 }
 
-bool WindowsSyncPort::readFileCounted(RawFile file, std::span<std::uint8_t> buffer,
-                                      std::size_t& read) {
+PlatformError WindowsSyncPort::readFileCounted(RawFile file, std::span<std::uint8_t> buffer,
+                                               std::size_t& read) {
   DWORD count = 0;
   const bool done = ::ReadFile(std::bit_cast<HANDLE>(file), buffer.data(),
                                static_cast<DWORD>(buffer.size()), &count, nullptr) != FALSE;
   read = count;
-  return done;
+  return done ? kSuccess : static_cast<PlatformError>(::GetLastError());
 }
 
 AttributesResult WindowsSyncPort::getFileAttributes(const char16_t* path) {
@@ -187,12 +316,27 @@ bool WindowsSyncPort::appendLine(const char16_t* folder, const char16_t* path,
                             nullptr) != FALSE;
 }
 
-std::uint64_t WindowsSyncPort::getLastWriteTime(const char16_t* path) {
-  WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (::GetFileAttributesExW(Wide(path), GetFileExInfoStandard, &data) == FALSE) {
-    return 0;
+FileTail WindowsSyncPort::readFileTail(const char16_t* path, std::span<std::uint8_t> buffer) {
+  const OwnedHandle file{::CreateFileW(Wide(path), GENERIC_READ,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
+  FILE_BASIC_INFO basics{};
+  LARGE_INTEGER size{};
+  if (!file ||
+      ::GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basics, sizeof(basics)) == FALSE ||
+      ::GetFileSizeEx(file.get(), &size) == FALSE) {
+    return {};
   }
-  return Ticks(data.ftLastWriteTime);
+  const auto length = static_cast<std::uint64_t>(size.QuadPart);
+  const std::uint64_t wanted = length < buffer.size() ? length : buffer.size();
+  LARGE_INTEGER start{};
+  start.QuadPart = static_cast<LONGLONG>(length - wanted);
+  DWORD read = 0;
+  if (::SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN) == FALSE ||
+      ::ReadFile(file.get(), buffer.data(), static_cast<DWORD>(wanted), &read, nullptr) == FALSE) {
+    return {};
+  }
+  return {static_cast<std::uint64_t>(basics.LastWriteTime.QuadPart), read};
 }
 
 void WindowsSyncPort::writeStandardOutput(std::span<const std::uint8_t> line) {

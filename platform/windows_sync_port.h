@@ -52,9 +52,17 @@ class WindowsSyncPort final : public SyncPort {
   std::uint64_t getSystemTimeAsFileTime() override;
   std::uint64_t getTickCount64() override;
   void sleep(std::uint32_t milliseconds) override;
-  bool runWithin(std::uint32_t milliseconds, void (*work)(void*), void* context) override;
+  RawThread createThread(void (*work)(void*), void* context) override;
+  bool waitForThread(RawThread thread, std::uint32_t milliseconds) override;
+  void cancelSynchronousIo(RawThread thread) override;
+  void closeThread(RawThread thread) override;
+  MutexResult createMutex(const char16_t* name) override;
+  LockWait waitForMutex(RawMutex mutex, std::uint32_t milliseconds) override;
+  void releaseMutex(RawMutex mutex) override;
+  void closeMutex(RawMutex mutex) override;
   FileResult createFileForSharedReading(const char16_t* path) override;
-  bool readFileCounted(RawFile file, std::span<std::uint8_t> buffer, std::size_t& read) override;
+  PlatformError readFileCounted(RawFile file, std::span<std::uint8_t> buffer,
+                                std::size_t& read) override;
   AttributesResult getFileAttributes(const char16_t* path) override;
   std::uint32_t getDriveType(const char16_t* root) override;
   KeyResult regOpenKeyForReading(Root root, const char16_t* path) override;
@@ -62,7 +70,7 @@ class WindowsSyncPort final : public SyncPort {
   PlatformError regDeleteValue(RawKey key, const char16_t* name) override;
   bool appendLine(const char16_t* folder, const char16_t* path, const char16_t* rotated,
                   std::uint64_t limit, std::span<const std::uint8_t> line) override;
-  std::uint64_t getLastWriteTime(const char16_t* path) override;
+  FileTail readFileTail(const char16_t* path, std::span<std::uint8_t> buffer) override;
   void writeStandardOutput(std::span<const std::uint8_t> line) override;
   bool reportEvent(const char16_t* source, EventSeverity severity, std::uint32_t event_id,
                    std::span<const char16_t* const> strings) override;

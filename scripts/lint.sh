@@ -13,7 +13,8 @@ for preset in native windows; do
   cmake --preset $preset -B build/lint-$preset -DPROFILE_IMPORT_BATCHED=OFF >/dev/null
 done
 
-portable=(app/run_import.cpp profile/*.cpp store/*.cpp sync/command_line.cpp sync/run_sync.cpp
+portable=(app/run_import.cpp profile/*.cpp store/*.cpp sync/command_line.cpp sync/iso_time.cpp
+  sync/master_search.cpp sync/policy.cpp sync/run_sync.cpp sync/stored_profile.cpp
   sync/sync_record.cpp check/*.cpp tests/unit/*.cpp
   tests/support/*.cpp tests/fuzz/*.cpp)
 windows=(app/main_windows.cpp platform/windows_port.cpp platform/windows_sync_port.cpp

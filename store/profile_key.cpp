@@ -21,16 +21,12 @@ std::span<const std::byte> DataWithTerminator(std::u16string_view text) {
 
 }  // namespace
 
-platform::UniqueKey OpenProfileKey(platform::Port& port) {
+platform::KeyResult OpenOrCreateProfileKey(platform::Port& port) {
   const platform::KeyResult opened = port.regOpenKeyEx(kProfileKeyPath);
   if (opened.error == platform::kSuccess) {
-    return {port, opened.key};
+    return opened;
   }
-  const platform::KeyResult created = port.regCreateKeyEx(kProfileKeyPath);
-  if (created.error == platform::kSuccess) {
-    return {port, created.key};
-  }
-  return {};
+  return port.regCreateKeyEx(kProfileKeyPath);
 }
 
 platform::PlatformError WriteProfileValues(platform::Port& port, const platform::UniqueKey& key,

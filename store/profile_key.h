@@ -9,9 +9,13 @@ namespace profile_import {
 // Under HKEY_CURRENT_USER.
 inline constexpr const char16_t* kProfileKeyPath = u"Software\\Tessavo\\Mirandel";
 
-// Opens the key, or creates it (and any missing parent) when the open fails.
-// No handle when both fail.
-platform::UniqueKey OpenProfileKey(platform::Port& port);
+// Opens the key, or creates it (and any missing parent) when the open fails:
+// the key, or no key and the create's error when both fail.
+platform::KeyResult OpenOrCreateProfileKey(platform::Port& port);
+
+inline platform::UniqueKey OpenProfileKey(platform::Port& port) {
+  return {port, OpenOrCreateProfileKey(port).key};
+}
 
 // Writes the four values in the order of kHandOffFields and stops at the
 // first failure, returning its code; kSuccess when all four were written.

@@ -18,7 +18,7 @@ add_custom_target(sync_kernel32_imports DEPENDS ${SYNC_KERNEL32_IMPORTS})
 find_program(WINDMC NAMES x86_64-w64-mingw32-windmc i686-w64-mingw32-windmc REQUIRED)
 set(messages_dir ${CMAKE_CURRENT_BINARY_DIR}/generated/sync)
 set(messages_mc ${CMAKE_CURRENT_SOURCE_DIR}/sync/resources/messages.mc)
-add_custom_command(OUTPUT ${messages_dir}/messages.rc ${messages_dir}/MSG00409.bin
+add_custom_command(OUTPUT ${messages_dir}/messages.rc ${messages_dir}/MSG00409.bin ${messages_dir}/messages.h
   COMMAND ${CMAKE_COMMAND} -E make_directory ${messages_dir}
   COMMAND ${WINDMC} -U -r ${messages_dir} -h ${messages_dir} ${messages_mc}
   DEPENDS ${messages_mc} VERBATIM)
@@ -42,6 +42,8 @@ add_executable(profile-sync WIN32
   platform/windows_sync_port.cpp
   ${CMAKE_CURRENT_BINARY_DIR}/profile-sync.rc)
 target_include_directories(profile-sync PRIVATE ${messages_dir})
+# The entry checks the event IDs in code against the message compiler's header.
+set_source_files_properties(sync/main_windows.cpp PROPERTIES OBJECT_DEPENDS ${messages_dir}/messages.h)
 target_compile_definitions(profile-sync PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN
   PROFILE_SYNC_VERSION="${PROJECT_VERSION}" PROFILE_SYNC_ARCHITECTURE="${SYNC_ARCHITECTURE}")
 target_link_options(profile-sync PRIVATE -nostdlib -nostartfiles -Wl,--entry=${sync_entry} -s

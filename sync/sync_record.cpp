@@ -1,5 +1,6 @@
 #include "sync/sync_record.h"
 
+#include <algorithm>
 #include <array>
 
 #include "profile/hand_off_format.h"
@@ -23,6 +24,8 @@ std::string_view ChangeName(Change change) {
       return "drift kept"sv;
     case Change::DriftEnforced:
       return "drift put back"sv;
+    case Change::Unfinished:
+      return "unfinished write"sv;
   }
   return "-"sv;
 }
@@ -101,7 +104,69 @@ void BuildFields(const SyncResult& result, const RecordContext& context, Fields&
   out.Put(u'\0');
 }
 
+// Field `index` of a record line, between its tabs. Byte loops: the
+// program has no C runtime to search strings with.
+std::span<const std::uint8_t> FieldOf(std::span<const std::uint8_t> line, std::size_t index) {
+  std::size_t start = 0;
+  std::size_t field = 0;
+  for (std::size_t at = 0; at <= line.size(); ++at) {
+    if (at == line.size() || line[at] == '\t') {
+      if (field == index) {
+        return line.subspan(start, at - start);
+      }
+      ++field;
+      start = at + 1;
+    }
+  }
+  return {};
+}
+
+bool SameBytes(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin());
+}
+
+// Of the changes, only drift kept is an outcome that repeats: a write is
+// followed by values in line, which its record already tells, and the
+// heartbeat is nothing to do, recorded.
+bool DriftKept(std::span<const std::uint8_t> line) {
+  static constexpr std::array<std::uint8_t, 10> kDriftKept = {'d', 'r', 'i', 'f', 't',
+                                                              ' ', 'k', 'e', 'p', 't'};
+  return SameBytes(FieldOf(line, 7), kDriftKept);
+}
+
+bool EndsWithLineEnd(std::span<const std::uint8_t> bytes, std::size_t end) {
+  return end >= 2 && bytes[end - 2] == '\r' && bytes[end - 1] == '\n';
+}
+
 }  // namespace
+
+std::span<const std::uint8_t> LastLine(std::span<const std::uint8_t> tail, bool from_start) {
+  if (!EndsWithLineEnd(tail, tail.size())) {
+    return {};
+  }
+  const std::size_t end = tail.size() - 2;
+  std::size_t start = end;
+  while (start > 0 && !EndsWithLineEnd(tail, start)) {
+    --start;
+  }
+  if (start == 0 && !from_start) {
+    return {};  // the line began before the bytes read
+  }
+  return tail.subspan(start, end - start);
+}
+
+bool SameOutcome(std::span<const std::uint8_t> last, std::span<const std::uint8_t> line) {
+  if (EndsWithLineEnd(line, line.size())) {
+    line = line.first(line.size() - 2);
+  }
+  constexpr std::size_t kCode = 4;
+  constexpr std::size_t kMaster = 8;
+  constexpr std::size_t kDetail = 11;
+  return !last.empty() && SameBytes(FieldOf(last, kCode), FieldOf(line, kCode)) &&
+         DriftKept(last) == DriftKept(line) &&
+         SameBytes(FieldOf(last, kMaster), FieldOf(line, kMaster)) &&
+         SameBytes(FieldOf(last, kDetail), FieldOf(line, kDetail));
+}
 
 std::uint32_t EventIdOf(const SyncResult& result, bool heartbeat) {
   if (heartbeat) {
@@ -137,7 +202,8 @@ SyncStatus SyncMain(platform::SyncPort& port, std::string_view version,
   // Large for a stack without probes: kept where the loader zero-fills them.
   static constinit CommandLine command{};
   static constinit SyncResult result{};
-  static constinit std::array<std::uint8_t, 4096> line{};
+  static constinit std::array<std::uint8_t, kRecordBytes> line{};
+  static constinit std::array<std::uint8_t, kRecordBytes> log_tail{};
   static constinit std::array<char16_t, 1024> log_folder{};
   static constinit std::array<char16_t, 1024> log_path{};
   static constinit std::array<char16_t, 1024> rotated_path{};
@@ -185,16 +251,22 @@ SyncStatus SyncMain(platform::SyncPort& port, std::string_view version,
     rotated.Add(path.View()).Add(kRotatedSuffix);
     has_log = !path.Overflowed() && !rotated.Overflowed();
   }
-  // Nothing to do (or turned off) is recorded once a day, as a heartbeat;
-  // a caller that reads the standard output gets its line every time.
+  // An outcome that repeats (nothing to do, turned off, no master,
+  // unreachable, drift kept) is recorded when it differs from the last
+  // record, and once a day; a caller that reads the standard output gets its
+  // line every time.
+  std::size_t length = FormatRecord(result, context, line);
   bool recorded = true;
-  if (result.heartbeat_only) {
-    const std::uint64_t last = has_log ? port.getLastWriteTime(log_path.data()) : 0;
-    recorded = last == 0 || context.now - last >= kHeartbeatTicks;
-    context.heartbeat = recorded && result.status == SyncStatus::InPlace;
+  if (result.once_a_day && has_log) {
+    const platform::FileTail tail = port.readFileTail(log_path.data(), log_tail);
+    recorded = tail.last_write_time == 0 || context.now - tail.last_write_time >= kHeartbeatTicks ||
+               !SameOutcome(LastLine({log_tail.data(), tail.size}, tail.size < log_tail.size()),
+                            {line.data(), length});
   }
-
-  const std::size_t length = FormatRecord(result, context, line);
+  if (recorded && result.status == SyncStatus::InPlace && result.change == Change::None) {
+    context.heartbeat = true;
+    length = FormatRecord(result, context, line);
+  }
   const std::span<const std::uint8_t> text{line.data(), length};
   port.writeStandardOutput(text);
   if (!recorded) {
@@ -206,9 +278,10 @@ SyncStatus SyncMain(platform::SyncPort& port, std::string_view version,
   fields = Fields{};
   BuildFields(result, context, fields);
   const StatusFacts& facts = FactsOf(result.status);
-  const platform::EventSeverity severity = context.heartbeat || result.change == Change::Drift
-                                               ? platform::EventSeverity::Information
-                                               : facts.severity;
+  const platform::EventSeverity severity =
+      context.heartbeat || (result.status == SyncStatus::InPlace && result.change == Change::Drift)
+          ? platform::EventSeverity::Information
+          : facts.severity;
   port.reportEvent(kEventSource, severity, EventIdOf(result, context.heartbeat), fields.starts);
   return result.status;
 }

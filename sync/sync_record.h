@@ -17,8 +17,11 @@ inline constexpr std::u16string_view kLogName = u"\\profile-sync.log";
 inline constexpr std::u16string_view kRotatedSuffix = u".1";
 inline constexpr std::uint64_t kLogLimitBytes = 64 * 1024;
 inline constexpr const char16_t* kEventSource = u"profile-sync";
-// Nothing to do is recorded at most this often: "in line" differs from "never ran".
+// An outcome that repeats is recorded at most this often: "in line" differs
+// from "never ran".
 inline constexpr std::uint64_t kHeartbeatTicks = 24ULL * 3600 * 10'000'000;
+// A record's longest line, and what is read back of the log's end.
+inline constexpr std::size_t kRecordBytes = 4096;
 
 // What a record says beyond the run's result.
 struct RecordContext {
@@ -38,6 +41,15 @@ struct RecordContext {
 // elapsed ms, detail. Cut to fit `out`; gives the bytes written.
 std::size_t FormatRecord(const SyncResult& result, const RecordContext& context,
                          std::span<std::uint8_t> out);
+
+// The last whole line of a log's last bytes, without its CR LF; empty when
+// there is none, or when it began before them (`from_start` false).
+std::span<const std::uint8_t> LastLine(std::span<const std::uint8_t> tail, bool from_start);
+
+// Whether two records tell the same outcome: the same code, master and
+// detail, and both or neither drift kept (a write and its heartbeat are
+// the same as nothing to do).
+bool SameOutcome(std::span<const std::uint8_t> last, std::span<const std::uint8_t> line);
 
 // The event ID of a result: its status's, or drift's, or the heartbeat's.
 std::uint32_t EventIdOf(const SyncResult& result, bool heartbeat);

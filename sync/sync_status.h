@@ -23,14 +23,17 @@ enum class SyncStatus : std::uint32_t {
   KeyUnavailable = 20,    // the key could be neither opened nor created
   WriteFailed = 21,       // a value could not be written; the values before it stored
   NotVerified = 22,       // written, but the flush or the read-back failed
+  Busy = 23,              // another run of this user held the lock past the deadline
   NoUserHive = 30,        // not a user's own loaded hive
   TurnedOff = 40,         // turned off by policy
+  PolicyUnreadable = 41,  // the policy's Mode is not a number: checked only, nothing written
   Usage = 64,             // the command line is wrong
 };
 
 // What a record says of each outcome: its name, its event's severity and ID.
 // The IDs are the message table's (sync/resources/messages.mc), severity bits
-// included, so that a registered source shows each one's text.
+// included, so that a registered source shows each one's text; the Windows
+// build checks each against the header the message compiler writes.
 struct StatusFacts {
   SyncStatus status;
   std::string_view name;
@@ -56,11 +59,13 @@ inline constexpr std::array kStatusFacts = {
     StatusFacts{SyncStatus::WriteFailed, "WriteFailed", Error, 0xC0000131},            // 305
     StatusFacts{SyncStatus::NotVerified, "NotVerified", Error, 0xC0000132},            // 306
     StatusFacts{SyncStatus::NoUserHive, "NoUserHive", Error, 0xC0000133},              // 307
+    StatusFacts{SyncStatus::Busy, "Busy", Warning, 0x800000CB},                        // 203
     StatusFacts{SyncStatus::TurnedOff, "TurnedOff", Warning, 0x800000CA},              // 202
+    StatusFacts{SyncStatus::PolicyUnreadable, "PolicyUnreadable", Error, 0xC0000135},  // 309
     StatusFacts{SyncStatus::Usage, "Usage", Error, 0xC0000134},                        // 308
 };
 
-inline const StatusFacts& FactsOf(SyncStatus status) {
+constexpr const StatusFacts& FactsOf(SyncStatus status) {
   const auto* found =
       std::find_if(kStatusFacts.begin(), kStatusFacts.end(),
                    [status](const StatusFacts& facts) { return facts.status == status; });

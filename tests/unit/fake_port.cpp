@@ -37,6 +37,20 @@ void FakePort::TouchRegistry() {
   }
 }
 
+bool FakePort::Change() {
+  TouchRegistry();
+  if (!lock_held) {
+    ++writes_without_lock;
+  }
+  if (changes_left) {
+    if (*changes_left == 0) {
+      return false;
+    }
+    --*changes_left;
+  }
+  return true;
+}
+
 platform::RawFile FakePort::OpenFile(bool fails) {
   if (!file || fails) {
     return platform::kInvalidFile;
@@ -233,7 +247,7 @@ platform::KeyResult FakePort::regCreateKeyEx(const char16_t* path) {
   const FailingCall call = name == kProfileKeyPath       ? FailingCall::RegCreateKey
                            : name.ends_with(u"Previous") ? FailingCall::CreatePreviousKey
                                                          : FailingCall::CreateMarkerKey;
-  if (Fails(call)) {
+  if (Fails(call) || !Change()) {
     return {kAccessDenied, platform::kNoKey};
   }
   if (name == kProfileKeyPath) {
@@ -248,9 +262,8 @@ platform::PlatformError FakePort::regSetValueEx(platform::RawKey key, const char
                                                 std::uint32_t type,
                                                 std::span<const std::byte> data) {
   calls.emplace_back("RegSetValueExW");
-  TouchRegistry();
   std::map<std::u16string, StoredValue>* key_values = KeyValues(key);
-  if (key_values == nullptr) {
+  if (key_values == nullptr || failing_names.contains(name) || !Change()) {
     return kAccessDenied;
   }
   if (key_values == &values) {
@@ -273,7 +286,8 @@ platform::PlatformError FakePort::regSetValueEx(platform::RawKey key, const char
 
 platform::PlatformError FakePort::regFlushKey(platform::RawKey key) {
   calls.emplace_back("RegFlushKey");
-  if (!open_keys_.contains(static_cast<std::uintptr_t>(key)) || Fails(FailingCall::FlushKey)) {
+  if (!open_keys_.contains(static_cast<std::uintptr_t>(key)) || Fails(FailingCall::FlushKey) ||
+      changes_left == 0) {
     return kAccessDenied;
   }
   return platform::kSuccess;
@@ -316,13 +330,80 @@ void FakePort::sleep(std::uint32_t /*milliseconds*/) {
   calls.emplace_back("Sleep");
 }
 
-bool FakePort::runWithin(std::uint32_t /*milliseconds*/, void (*work)(void*), void* context) {
+platform::RawThread FakePort::createThread(void (*work)(void*), void* context) {
+  calls.emplace_back("CreateThread");
+  if (thread_fails) {
+    return platform::kNoThread;
+  }
+  const std::uintptr_t handle = NextHandle();
+  open_threads_.insert(handle);
+  thread_ended_ = !master_open_hangs;
   if (master_open_hangs) {
     masters_opened.emplace_back(u"(an open that never returns)");
-    return false;  // the work is never looked at
+  } else {
+    work(context);
   }
-  work(context);
-  return true;
+  return platform::RawThread{handle};
+}
+
+bool FakePort::waitForThread(platform::RawThread thread, std::uint32_t /*milliseconds*/) {
+  calls.emplace_back("WaitForSingleObject(thread)");
+  return open_threads_.contains(static_cast<std::uintptr_t>(thread)) && thread_ended_;
+}
+
+void FakePort::cancelSynchronousIo(platform::RawThread /*thread*/) {
+  calls.emplace_back("CancelSynchronousIo");
+  ++cancels;
+  thread_ended_ = thread_ended_ || hang_cancellable;
+}
+
+void FakePort::closeThread(platform::RawThread thread) {
+  calls.emplace_back("CloseHandle(thread)");
+  if (open_threads_.erase(static_cast<std::uintptr_t>(thread)) == 0) {
+    ++bad_closes;
+  }
+}
+
+platform::MutexResult FakePort::createMutex(const char16_t* name) {
+  calls.emplace_back("CreateMutexW");
+  lock_name = name;
+  const std::uintptr_t handle = NextHandle();
+  open_mutexes_.insert(handle);
+  return {platform::kSuccess, platform::RawMutex{handle}};
+}
+
+platform::LockWait FakePort::waitForMutex(platform::RawMutex mutex,
+                                          std::uint32_t /*milliseconds*/) {
+  calls.emplace_back("WaitForSingleObject(mutex)");
+  if (!open_mutexes_.contains(static_cast<std::uintptr_t>(mutex))) {
+    return platform::LockWait::Failed;
+  }
+  if (before_lock) {
+    // The other run holds the lock while it writes.
+    lock_held = true;
+    std::exchange(before_lock, nullptr)(*this);
+    lock_held = false;
+  }
+  if (lock_held_elsewhere) {
+    return platform::LockWait::TimedOut;
+  }
+  lock_held = true;
+  return lock_abandoned ? platform::LockWait::Abandoned : platform::LockWait::Acquired;
+}
+
+void FakePort::releaseMutex(platform::RawMutex /*mutex*/) {
+  calls.emplace_back("ReleaseMutex");
+  if (!lock_held) {
+    ++bad_closes;
+  }
+  lock_held = false;
+}
+
+void FakePort::closeMutex(platform::RawMutex mutex) {
+  calls.emplace_back("CloseHandle(mutex)");
+  if (open_mutexes_.erase(static_cast<std::uintptr_t>(mutex)) == 0) {
+    ++bad_closes;
+  }
 }
 
 platform::FileResult FakePort::createFileForSharedReading(const char16_t* path) {
@@ -344,17 +425,21 @@ platform::FileResult FakePort::createFileForSharedReading(const char16_t* path) 
   return {platform::kSuccess, platform::kStatusSuccess, platform::RawFile{handle}};
 }
 
-bool FakePort::readFileCounted(platform::RawFile file, std::span<std::uint8_t> buffer,
-                               std::size_t& read) {
+platform::PlatformError FakePort::readFileCounted(platform::RawFile file,
+                                                  std::span<std::uint8_t> buffer,
+                                                  std::size_t& read) {
   calls.emplace_back("ReadFile(master)");
   const auto found = open_masters_.find(static_cast<std::uintptr_t>(file));
-  if (found == open_masters_.end() || master_read_fails) {
-    return false;
+  if (found == open_masters_.end()) {
+    return platform::kErrorInvalidHandle;
+  }
+  if (master_read_fails) {
+    return platform::kErrorNetnameDeleted;  // the connection went mid-read
   }
   const std::string& bytes = masters.at(found->second);
   read = std::min(buffer.size(), bytes.size());
   std::memcpy(buffer.data(), bytes.data(), read);
-  return true;
+  return platform::kSuccess;
 }
 
 platform::AttributesResult FakePort::getFileAttributes(const char16_t* path) {
@@ -374,13 +459,16 @@ std::uint32_t FakePort::getDriveType(const char16_t* /*root*/) {
 platform::KeyResult FakePort::regOpenKeyForReading(platform::Root root, const char16_t* path) {
   calls.emplace_back("RegOpenKeyExW(read)");
   if (root == platform::Root::LocalMachine) {
-    if (!policy_mode) {
+    if (policy_mode) {
+      policy_value =
+          StoredValue{platform::kRegDword,
+                      {std::byte(*policy_mode & 0xFF), std::byte(*policy_mode >> 8 & 0xFF),
+                       std::byte(*policy_mode >> 16 & 0xFF), std::byte(*policy_mode >> 24)}};
+    }
+    if (!policy_value) {
       return {kFileNotFound, platform::kNoKey};
     }
-    other_keys[u"HKLM\\" + std::u16string(path)][u"Mode"] =
-        StoredValue{platform::kRegDword,
-                    {std::byte(*policy_mode & 0xFF), std::byte(*policy_mode >> 8 & 0xFF),
-                     std::byte(*policy_mode >> 16 & 0xFF), std::byte(*policy_mode >> 24)}};
+    other_keys[u"HKLM\\" + std::u16string(path)][u"Mode"] = *policy_value;
     return OpenKey(u"HKLM\\" + std::u16string(path));
   }
   const bool profile = path == std::u16string_view{kProfileKeyPath};
@@ -412,7 +500,7 @@ platform::ValueResult FakePort::regQueryValueEx(platform::RawKey key, const char
 platform::PlatformError FakePort::regDeleteValue(platform::RawKey key, const char16_t* name) {
   calls.emplace_back("RegDeleteValueW");
   std::map<std::u16string, StoredValue>* key_values = KeyValues(key);
-  if (key_values == nullptr) {
+  if (key_values == nullptr || !Change()) {
     return kAccessDenied;
   }
   return key_values->erase(name) == 0 ? kFileNotFound : platform::kSuccess;
@@ -428,8 +516,18 @@ bool FakePort::appendLine(const char16_t* /*folder*/, const char16_t* path,
   return true;
 }
 
-std::uint64_t FakePort::getLastWriteTime(const char16_t* /*path*/) {
-  return log_written_at;
+platform::FileTail FakePort::readFileTail(const char16_t* path, std::span<std::uint8_t> buffer) {
+  calls.emplace_back("ReadFile(log)");
+  if (log_written_at == 0) {
+    return {};
+  }
+  std::string text = log_text;
+  for (const std::string& line : files_appended[path]) {
+    text += line;
+  }
+  const std::size_t size = std::min(buffer.size(), text.size());
+  std::memcpy(buffer.data(), text.data() + (text.size() - size), size);
+  return {log_written_at, size};
 }
 
 void FakePort::writeStandardOutput(std::span<const std::uint8_t> line) {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -85,7 +86,8 @@ class FakePort final : public platform::SyncPort {
   std::map<std::u16string, StoredValue> values;
   // Keys other than the profile key, by path under HKEY_CURRENT_USER.
   std::map<std::u16string, std::map<std::u16string, StoredValue>> other_keys;
-  std::optional<std::uint32_t> policy_mode;  // HKLM's Mode, when set
+  std::optional<std::uint32_t> policy_mode;  // HKLM's Mode as a REG_DWORD, when set
+  std::optional<StoredValue> policy_value;   // or of any type
 
   // profile-sync's world.
   std::u16string command_line = u"profile-sync.exe";
@@ -101,8 +103,25 @@ class FakePort final : public platform::SyncPort {
   std::map<std::u16string, platform::AttributesResult> attributes;
   bool master_read_fails = false;
   bool master_open_hangs = false;  // the open never returns: the deadline passes
+  bool hang_cancellable = true;    // CancelSynchronousIo ends it
+  bool thread_fails = false;       // CreateThread fails
+  int cancels = 0;
+  // The user's lock: held by another run past any wait, or left by one that ended.
+  bool lock_held_elsewhere = false;
+  bool lock_abandoned = false;
+  bool lock_held = false;
+  int writes_without_lock = 0;  // registry changes made while the lock was not held
+  // What another run does between this run's decision and its lock.
+  std::function<void(FakePort&)> before_lock;
+  std::u16string lock_name;
+  // Writes of these value names fail, under any key.
+  std::set<std::u16string> failing_names;
+  // A run ended at any instruction: after this many more changes to the
+  // registry, every change fails, as if the process had gone.
+  std::optional<int> changes_left;
+  std::string log_text;  // the log's bytes before this run's lines
   std::map<std::u16string, std::vector<std::string>> files_appended;  // lines, by path
-  std::uint64_t log_written_at = 0;                                   // the log's last write time
+  std::uint64_t log_written_at = 0;  // the log's last write time; 0: no log
   bool log_fails = false;
   std::vector<std::string> standard_output;
   std::vector<ReportedEvent> events;
@@ -121,7 +140,8 @@ class FakePort final : public platform::SyncPort {
   int bad_closes = 0;  // closes of a handle not open (double close, or never obtained)
 
   [[nodiscard]] std::size_t OpenHandles() const {
-    return open_files_.size() + open_keys_.size() + open_tokens_.size() + open_masters_.size();
+    return open_files_.size() + open_keys_.size() + open_tokens_.size() + open_masters_.size() +
+           open_threads_.size() + open_mutexes_.size();
   }
 
   platform::TokenResult ntOpenProcessToken() override;
@@ -155,10 +175,17 @@ class FakePort final : public platform::SyncPort {
   std::uint64_t getSystemTimeAsFileTime() override;
   std::uint64_t getTickCount64() override;
   void sleep(std::uint32_t milliseconds) override;
-  bool runWithin(std::uint32_t milliseconds, void (*work)(void*), void* context) override;
+  platform::RawThread createThread(void (*work)(void*), void* context) override;
+  bool waitForThread(platform::RawThread thread, std::uint32_t milliseconds) override;
+  void cancelSynchronousIo(platform::RawThread thread) override;
+  void closeThread(platform::RawThread thread) override;
+  platform::MutexResult createMutex(const char16_t* name) override;
+  platform::LockWait waitForMutex(platform::RawMutex mutex, std::uint32_t milliseconds) override;
+  void releaseMutex(platform::RawMutex mutex) override;
+  void closeMutex(platform::RawMutex mutex) override;
   platform::FileResult createFileForSharedReading(const char16_t* path) override;
-  bool readFileCounted(platform::RawFile file, std::span<std::uint8_t> buffer,
-                       std::size_t& read) override;
+  platform::PlatformError readFileCounted(platform::RawFile file, std::span<std::uint8_t> buffer,
+                                          std::size_t& read) override;
   platform::AttributesResult getFileAttributes(const char16_t* path) override;
   // Every drive is the machine's own disk.
   std::uint32_t getDriveType(const char16_t* root) override;
@@ -168,7 +195,7 @@ class FakePort final : public platform::SyncPort {
   platform::PlatformError regDeleteValue(platform::RawKey key, const char16_t* name) override;
   bool appendLine(const char16_t* folder, const char16_t* path, const char16_t* rotated,
                   std::uint64_t limit, std::span<const std::uint8_t> line) override;
-  std::uint64_t getLastWriteTime(const char16_t* path) override;
+  platform::FileTail readFileTail(const char16_t* path, std::span<std::uint8_t> buffer) override;
   void writeStandardOutput(std::span<const std::uint8_t> line) override;
   bool reportEvent(const char16_t* source, platform::EventSeverity severity, std::uint32_t event_id,
                    std::span<const char16_t* const> strings) override;
@@ -183,6 +210,8 @@ class FakePort final : public platform::SyncPort {
   std::map<std::u16string, StoredValue>* KeyValues(platform::RawKey key);
   void TouchRegistry();
   [[nodiscard]] bool Fails(FailingCall call) const { return failing.contains(call); }
+  // A change to the registry: false when it fails as the run has ended.
+  bool Change();
   [[nodiscard]] bool IsNameSurrogate() const {
     return reparse_tag && (*reparse_tag & platform::kReparseTagNameSurrogate) != 0;
   }
@@ -194,6 +223,9 @@ class FakePort final : public platform::SyncPort {
   std::map<std::uintptr_t, std::u16string> open_keys_;     // by handle: the key's path
   std::map<std::uintptr_t, std::u16string> open_masters_;  // by handle: the master's path
   std::set<std::uintptr_t> open_tokens_;
+  std::set<std::uintptr_t> open_threads_;
+  std::set<std::uintptr_t> open_mutexes_;
+  bool thread_ended_ = false;
   std::size_t writes_attempted_ = 0;
 };
 

@@ -3,14 +3,17 @@
 #include <algorithm>
 #include <functional>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "fake_port.h"
+#include "profile/profile_text.h"
 #include "store/profile_key.h"
 #include "sync/command_line.h"
 #include "sync/run_sync.h"
+#include "sync/stored_profile.h"
 #include "sync/sync_record.h"
 
 namespace profile_import::sync {
@@ -72,6 +75,31 @@ void Stored(FakePort& port, std::u16string_view corp, std::u16string_view marker
   port.other_keys[kSyncKeyPath][kImportedHashName] = Text(Hex(ProfileHash(Profile(marker_corp))));
 }
 
+// A run before the one under test, an hour ago: its record is the log's
+// last line, and what it did is the world the row's run meets.
+void RanBefore(FakePort& port) {
+  SyncMain(port, "1.2.0", "x64");
+  const std::u16string log = u"C:\\Users\\jdoe\\AppData\\Local\\Tessavo\\profile-sync.log";
+  for (const std::string& line : port.files_appended[log]) {
+    port.log_text += line;
+  }
+  port.files_appended.clear();
+  port.events.clear();
+  port.standard_output.clear();
+  port.calls.clear();
+  port.written.clear();
+  port.masters_opened.clear();
+  port.log_written_at = port.now - 36'000'000'000ULL;
+}
+
+testing::StoredValue Bytes(std::uint32_t type, const std::string& bytes) {
+  testing::StoredValue value{type, {}};
+  for (const char byte : bytes) {
+    value.data.push_back(std::byte(static_cast<unsigned char>(byte)));
+  }
+  return value;
+}
+
 struct SyncCase {
   std::string name;
   std::function<void(FakePort&)> setup = [](FakePort&) {};
@@ -107,22 +135,42 @@ std::vector<SyncCase> SyncCases() {
     return [call](FakePort& port) { port.failing.insert(call); };
   };
   const auto v1 = master(kV1);
+  const auto ran_before = [](const auto& setup) {
+    return [setup](FakePort& port) {
+      setup(port);
+      RanBefore(port);
+    };
+  };
+  const auto mode = [](std::uint32_t type, const std::string& bytes) {
+    return [type, bytes](FakePort& port) { port.policy_value = Bytes(type, bytes); };
+  };
+  const auto no_file = [](FakePort& port) {
+    port.attributes[kUserFolder] = {platform::kSuccess, 0x10};
+  };
+  const auto delete_pending = [](int times) {
+    return [times](FakePort& port) {
+      port.master_faults[kMaster] =
+          MasterFault{platform::kErrorAccessDenied, platform::kStatusDeletePending, times};
+    };
+  };
+  // The profile came from the user's own master (the first), which is gone now.
+  const auto imported_from_first = [](FakePort& port) {
+    Stored(port, u"Acme", u"Acme");
+    port.other_keys[kSyncKeyPath][kImportedFromName] = Text(kMaster);
+    port.attributes[kUserFolder] = {platform::kSuccess, 0x10};
+    port.masters[kSecondMaster] = kV2;
+  };
   return {
       {"FirstImport", v1, kMasterArgument, InPlace, true, true, 0, "missing"},
       {.name = "NothingToDo",
-       .setup = both(v1, both(stored(u"Acme", u"Acme"),
-                              [](FakePort& port) { port.log_written_at = port.now - 1; })),
+       .setup = ran_before(both(v1, stored(u"Acme", u"Acme"))),
        .recorded = false},
       {.name = "NothingToDoHeartbeatOnceADay",
        .setup = both(v1, stored(u"Acme", u"Acme")),
        .event_id = kHeartbeatEventId,
        .in_record = "heartbeat"},
       {.name = "ValuesWrittenWithoutTheirNul",
-       .setup = both(v1,
-                     [](FakePort& port) {
-                       Stored(port, u"Acme", u"Acme", false);
-                       port.log_written_at = port.now - 1;
-                     }),
+       .setup = ran_before(both(v1, [](FakePort& port) { Stored(port, u"Acme", u"Acme", false); })),
        .recorded = false},
       {"Rollout", both(master(kV2), stored(u"Acme", u"Acme")), kMasterArgument, InPlace, true, true,
        0, "RegCorp\trollout"},
@@ -141,13 +189,34 @@ std::vector<SyncCase> SyncCases() {
       {"PolicyOff", both(v1, [](FakePort& port) { port.policy_mode = 0; }), kMasterArgument,
        TurnedOff},
       {.name = "PolicyOffSaidOnceADay",
-       .setup = both(v1,
-                     [](FakePort& port) {
-                       port.policy_mode = 0;
-                       port.log_written_at = port.now - 1;
-                     }),
+       .setup = ran_before(both(v1, [](FakePort& port) { port.policy_mode = 0; })),
        .status = TurnedOff,
        .recorded = false},
+      // A kill switch set the way `reg add` and Group Policy Preferences set
+      // it when the type is missed is read as the number it holds; one that
+      // cannot be read writes nothing, and says so at every run.
+      {"PolicyOffAsText", both(v1, mode(platform::kRegSz, std::string("0\0\0\0", 4))),
+       u"--enforce " + kMasterArgument, TurnedOff},
+      {"PolicyCheckAsSpacedText",
+       both(v1, mode(platform::kRegSz, std::string(" \0"
+                                                   "1\0",
+                                                   4))),
+       kMasterArgument, WouldWrite, false, true, 0, "policy Mode 1"},
+      {"PolicyOffAsQword", both(v1, mode(platform::kRegQword, std::string(8, '\0'))),
+       kMasterArgument, TurnedOff},
+      {"PolicyWordIsNoNumber", both(v1, mode(platform::kRegSz, std::string("o\0f\0f\0\0\0", 8))),
+       u"--enforce " + kMasterArgument, PolicyUnreadable, false, true, 0, "read as check only"},
+      {"PolicyBinary", both(v1, mode(3, std::string(4, '\0'))), kMasterArgument, PolicyUnreadable},
+      {"PolicyShortDword", both(v1, mode(platform::kRegDword, std::string(2, '\0'))),
+       kMasterArgument, PolicyUnreadable},
+      {.name = "PolicyUnreadableSaidAtEveryRun",
+       .setup = ran_before(both(both(v1, stored(u"Acme", u"Acme")), mode(3, "x"))),
+       .status = PolicyUnreadable},
+      {.name = "PolicyCheckOnlySaidAtTheFirstRunThatSeesIt",
+       .setup = both(ran_before(both(v1, stored(u"Acme", u"Acme"))),
+                     [](FakePort& port) { port.policy_mode = 1; }),
+       .event_id = kHeartbeatEventId,
+       .in_record = "policy Mode 1"},
       {"PolicyOtherValueIsNormal", both(v1, [](FakePort& port) { port.policy_mode = 7; }),
        kMasterArgument, InPlace, true},
       {"ServiceAccount",
@@ -199,12 +268,65 @@ std::vector<SyncCase> SyncCases() {
        InPlace, true},
       {"UnclassifiedErrorKeepsItsNumber", fault(1117), kMasterArgument, MasterUnopenable, false,
        true, 0, "error 1117"},
-      {"OpenNeverReturns", [](FakePort& port) { port.master_open_hangs = true; }, kMasterArgument,
-       Unreachable, false, true, 0, "deadline"},
+      {"DeviceGone", fault(55), kMasterArgument, Unreachable, false, true, 0, "error 55"},
+      {"VirtualCircuitClosed", fault(240), kMasterArgument, Unreachable},
+      {"ConnectionUnavailable", fault(1201), kMasterArgument, Unreachable},
+      {"DomainControllerNotFound", fault(1908), kMasterArgument, Unreachable},
+      {"NetworkAccessDenied", fault(65), kMasterArgument, Refused, false, true, 0, "error 65"},
+      {"NoLogonSession", fault(1312), kMasterArgument, Refused},
+      {"KerberosWrongTarget", fault(1396), kMasterArgument, Refused},
+      {"KerberosClockSkew", fault(1398), kMasterArgument, Refused},
+      // A master being replaced (deleted, then another renamed in its place)
+      // is refused with the error of a refusal: told apart, and tried again.
+      {"DeletePendingThenRead", both(v1, delete_pending(2)), kMasterArgument, InPlace, true},
+      {"DeletePendingPastTheRetries", delete_pending(-1), kMasterArgument, MasterUnopenable, false,
+       true, 0, "being deleted or replaced"},
+      {"OpenNeverReturnsIsCancelled", [](FakePort& port) { port.master_open_hangs = true; },
+       kMasterArgument, Unreachable, false, true, 0, "error 1460, NT status 0x00000000\t-\t-"},
+      {"OpenNeverReturnsNorEnds",
+       [](FakePort& port) {
+         port.master_open_hangs = true;
+         port.hang_cancellable = false;
+       },
+       kMasterArgument, Unreachable, false, true, 0, "could not be cancelled"},
+      {"NoThreadForTheDeadline", both(v1, [](FakePort& port) { port.thread_fails = true; }),
+       kMasterArgument, Unreachable, false, true, 0, "no thread"},
+      // A link on the way from a local disk may lead to a share.
+      {"LinkOnTheWayGetsTheDeadline",
+       [](FakePort& port) {
+         port.masters[kSecondMaster] = kV1;
+         port.attributes[u"D:\\masters"] = {platform::kSuccess,
+                                            0x10 | platform::kFileAttributeReparsePoint};
+         port.master_open_hangs = true;
+       },
+       kSecondMaster, Unreachable},
       {"ReadFails", both(v1, [](FakePort& port) { port.master_read_fails = true; }),
-       kMasterArgument, MasterUnreadable},
+       kMasterArgument, MasterUnreadable, false, true, 0, "error 64"},
       {"KeyUnavailable", both(v1, failing(FailingCall::RegCreateKey)), kMasterArgument,
-       KeyUnavailable},
+       KeyUnavailable, false, true, 0, "error 5"},
+      {"AnotherRunHoldsTheLock", both(v1, [](FakePort& port) { port.lock_held_elsewhere = true; }),
+       kMasterArgument, Busy, false, true, 0, "try again later"},
+      {"LockLeftByARunThatEnded", both(v1, [](FakePort& port) { port.lock_abandoned = true; }),
+       kMasterArgument, InPlace, true},
+      {.name = "NoMasterSaidOnceADay",
+       .setup = ran_before(no_file),
+       .status = NoMaster,
+       .recorded = false},
+      {.name = "UnreachableSaidOnceADay",
+       .setup = ran_before(fault(53)),
+       .status = Unreachable,
+       .recorded = false},
+      {.name = "DriftKeptSaidOnceADay",
+       .setup = ran_before(both(v1, stored(u"Changed", u"Acme"))),
+       .recorded = false},
+      {.name = "ANewOutcomeIsRecordedAtOnce",
+       .setup = both(ran_before(fault(53)),
+                     [](FakePort& port) {
+                       port.master_faults.clear();
+                       port.attributes[kUserFolder] = {platform::kSuccess, 0x10};
+                     }),
+       .status = NoMaster,
+       .in_record = "no file"},
       {"ThirdWriteFails", both(v1, failing(FailingCall::ThirdWrite)), kMasterArgument, WriteFailed,
        true},
       {"PreviousCannotBeKept", both(v1, failing(FailingCall::CreatePreviousKey)), kMasterArgument,
@@ -225,6 +347,10 @@ std::vector<SyncCase> SyncCases() {
       {"UnreachableFirstStopsTheSearch",
        both(fault(53), [](FakePort& port) { port.masters[kSecondMaster] = kV1; }),
        kMasterArgument + u" " + kSecondMaster, Unreachable},
+      // A fallback serves users who never had their own master, not one
+      // whose own master is gone for a moment: the values stay.
+      {"OwnMasterGoneFallbackNotUsed", imported_from_first, kMasterArgument + u" " + kSecondMaster,
+       NoMaster, false, true, 0, "last imported from"},
       // A master on the machine's own disk is read without the deadline's thread.
       {"LocalMasterReadDirectly",
        [](FakePort& port) {
@@ -272,11 +398,14 @@ TEST_P(RunSyncTest, OutcomeWritesAndRecord) {
   }
   const bool opened_master = !port.masters_opened.empty();
   EXPECT_EQ(opened_master, c.status != SyncStatus::TurnedOff &&
-                               c.status != SyncStatus::NoUserHive && c.status != SyncStatus::Usage)
+                               c.status != SyncStatus::NoUserHive &&
+                               c.status != SyncStatus::Usage && !port.thread_fails)
       << "the master is read only once the policy, the account and the command line allow";
   EXPECT_EQ(port.masters, masters_before) << "a master copy is never changed";
   EXPECT_EQ(port.OpenHandles(), 0U) << "a handle was leaked";
   EXPECT_EQ(port.bad_closes, 0);
+  EXPECT_EQ(port.writes_without_lock, 0) << "every change is made under the user's lock";
+  EXPECT_FALSE(port.lock_held) << "the lock is released";
 
   const std::vector<std::string>& log =
       port.files_appended[u"C:\\Users\\jdoe\\AppData\\Local\\Tessavo\\profile-sync.log"];
@@ -325,29 +454,211 @@ TEST(RunSyncWrite, KeepsTheReplacedValuesAndMarksWhatItImported) {
   EXPECT_EQ(marker.at(kImportedAtName).Units(), std::u16string(u"2025-12-12T08:00:00Z") + u'\0');
 }
 
-// A write that failed part way (or whose values did not read back) leaves
-// no marker: the next run writes again, and keeps the values kept before
-// the first attempt, not the half-written ones.
-TEST(RunSyncWrite, ARetryWritesAgainAndKeepsTheFirstPrevious) {
-  for (const FailingCall failure : {FailingCall::ThirdWrite, FailingCall::ReadBack}) {
+// The state a few runs leave: v1 stored, marked and final, with v0 kept.
+void StoredWithPrevious(FakePort& port) {
+  Stored(port, u"Acme", u"Acme");
+  const SiteProfile v0 = Profile(u"Acme 0");
+  auto& previous = port.other_keys[kPreviousKeyPath];
+  for (std::size_t i = 0; i < kFieldCount; ++i) {
+    previous[kHandOffFields[i].value_name] = Text(v0.Texts()[i]);
+  }
+  previous[kKeptForName] = Text(Hex(ProfileHash(Profile(u"Acme"))));
+}
+
+std::u16string Units(const std::map<std::u16string, testing::StoredValue>& key,
+                     const char16_t* name) {
+  const auto found = key.find(name);
+  return found == key.end() ? u"(none)" : found->second.Units();
+}
+
+// The four values, the marker and Previous agree once a run has ended
+// well: the values are `corp`'s master's, the marker names it, and Previous
+// holds the values of a master that was imported before.
+void ExpectConsistent(FakePort& port, std::u16string_view corp) {
+  const SiteProfile wanted = Profile(corp);
+  for (std::size_t i = 0; i < kFieldCount; ++i) {
+    EXPECT_EQ(Units(port.values, kHandOffFields[i].value_name),
+              std::u16string(wanted.Texts()[i]) + u'\0');
+  }
+  EXPECT_EQ(Units(port.ValuesAt(kSyncKeyPath), kImportedHashName),
+            Hex(ProfileHash(wanted)) + u'\0');
+  EXPECT_EQ(Units(port.ValuesAt(kPreviousKeyPath), kKeptForName).size(), 17U)
+      << "the kept values are final";
+  const std::u16string kept_corp = Units(port.ValuesAt(kPreviousKeyPath), u"RegCorp");
+  bool a_master = false;
+  for (const std::u16string_view held : {u"Acme 0", u"Acme", u"Acme 2"}) {
+    const SiteProfile profile = Profile(held);
+    bool all = true;
+    for (std::size_t i = 0; i < kFieldCount; ++i) {
+      all = all && Units(port.ValuesAt(kPreviousKeyPath), kHandOffFields[i].value_name) ==
+                       std::u16string(profile.Texts()[i]) + u'\0';
+    }
+    a_master = a_master || all;
+  }
+  EXPECT_TRUE(a_master) << "Previous holds " << std::string(kept_corp.begin(), kept_corp.end());
+}
+
+// A run ended at any of its changes to the registry (a logoff, a power cut)
+// and then, or not, the master put back: the next run leaves the master's
+// profile, never a mix kept as drift.
+TEST(RunSyncWrite, ARunEndedAtAnyChangeIsFinishedByTheNext) {
+  for (int changes = 0; changes < 20; ++changes) {
+    for (const bool reverted : {false, true}) {
+      SCOPED_TRACE(::testing::Message() << "ended after " << changes << " changes"
+                                        << (reverted ? ", master put back" : ""));
+      FakePort port;
+      port.command_line = kCommand + kMasterArgument;
+      port.masters[kMaster] = kV2;
+      StoredWithPrevious(port);
+      port.changes_left = changes;
+      SyncMain(port, "1.2.0", "x64");
+
+      port.changes_left.reset();
+      if (reverted) {
+        port.masters[kMaster] = kV1;
+      }
+      EXPECT_EQ(SyncMain(port, "1.2.0", "x64"), SyncStatus::InPlace);
+      ExpectConsistent(port, reverted ? u"Acme" : u"Acme 2");
+      port.written.clear();
+      EXPECT_EQ(SyncMain(port, "1.2.0", "x64"), SyncStatus::InPlace);
+      EXPECT_TRUE(port.written.empty()) << "then nothing is left to do";
+    }
+  }
+}
+
+// A write that failed at any value (of the profile, Previous or the marker)
+// is finished by the next run, also when the master went back meanwhile,
+// and Previous keeps the values from before the first attempt.
+TEST(RunSyncWrite, AFailedWriteIsFinishedAndKeepsTheFirstPrevious) {
+  struct Failure {
+    std::set<FailingCall> calls;
+    std::set<std::u16string> names;
+    // What Previous holds once the master went back: the values before the
+    // first attempt, but where that attempt changed nothing (its very first
+    // change failed) or finished (only its flush failed).
+    std::u16string_view kept_after_revert = u"Acme";
+  };
+  const std::vector<Failure> failures = {
+      {{FailingCall::FirstWrite}, {}},
+      {{FailingCall::SecondWrite}, {}},
+      {{FailingCall::ThirdWrite}, {}},
+      {{FailingCall::FourthWrite}, {}},
+      {{FailingCall::ReadBack}, {}},
+      {{}, {kImportedAtName}},
+      {{}, {kImportedFromName}},
+      {{}, {kImportedHashName}},
+      {{}, {kKeptForName}, u"Acme 0"},
+      {{FailingCall::CreateMarkerKey}, {}},
+      {{FailingCall::FlushKey}, {}, u"Acme 2"},
+  };
+  for (const Failure& failure : failures) {
+    for (const bool reverted : {false, true}) {
+      SCOPED_TRACE(::testing::Message()
+                   << (failure.names.empty() ? "a call" : "a value") << " failing, "
+                   << (reverted ? "master put back" : "master kept"));
+      FakePort port;
+      port.command_line = kCommand + kMasterArgument;
+      port.masters[kMaster] = kV2;
+      StoredWithPrevious(port);
+      port.failing = failure.calls;
+      port.failing_names = failure.names;
+      EXPECT_NE(SyncMain(port, "1.2.0", "x64"), SyncStatus::InPlace);
+
+      port.failing.clear();
+      port.failing_names.clear();
+      if (reverted) {
+        port.masters[kMaster] = kV1;
+      }
+      EXPECT_EQ(SyncMain(port, "1.2.0", "x64"), SyncStatus::InPlace);
+      ExpectConsistent(port, reverted ? u"Acme" : u"Acme 2");
+      EXPECT_EQ(Units(port.ValuesAt(kPreviousKeyPath), u"RegCorp"),
+                std::u16string(reverted ? failure.kept_after_revert : u"Acme") + u'\0');
+    }
+  }
+}
+
+// Another run of the same user (a second Remote Desktop session, a task
+// beside the logon script) wrote between this run's decision and its lock:
+// the decision is made again, and what is stored stays one master's.
+TEST(RunSyncWrite, AnotherRunBeforeTheLockIsSeenUnderIt) {
+  struct Other {
+    const char* name;
+    std::function<void(FakePort&)> wrote;
+    bool writes;  // this run still writes
+  };
+  const std::vector<Other> others = {
+      {"imported another master",
+       [](FakePort& port) {
+         StoredWithPrevious(port);
+         Stored(port, u"Acme 2", u"Acme 2");
+       },
+       true},
+      {"imported the same master", [](FakePort& port) { Stored(port, u"Acme", u"Acme"); }, false},
+      {"ended mid-write",
+       [](FakePort& port) {
+         Stored(port, u"Acme 2", u"Acme 0");
+         port.values[u"RegCorp"] = Text(u"Acme 0");
+         port.other_keys[kPreviousKeyPath][kKeptForName] = Text(u"0123456789abcdef pending");
+       },
+       true},
+  };
+  for (const Other& other : others) {
+    SCOPED_TRACE(other.name);
     FakePort port;
     port.command_line = kCommand + kMasterArgument;
-    port.masters[kMaster] = kV2;
-    Stored(port, u"Acme", u"Acme");
-    port.failing = {failure};
-    ASSERT_NE(SyncMain(port, "1.2.0", "x64"), SyncStatus::InPlace);
-    EXPECT_EQ(port.ValuesAt(kSyncKeyPath).at(kImportedHashName).Units(),
-              Hex(ProfileHash(Profile(u"Acme"))) + u'\0')
-        << "the marker still names the last master imported";
+    port.masters[kMaster] = kV1;
+    StoredWithPrevious(port);
+    Stored(port, u"Acme 0", u"Acme 0");
+    port.before_lock = other.wrote;
 
-    port.failing.clear();
-    port.written.clear();
     EXPECT_EQ(SyncMain(port, "1.2.0", "x64"), SyncStatus::InPlace);
 
-    EXPECT_EQ(port.written.size(), 4U);
-    EXPECT_EQ(port.values.at(u"RegCorp").Units(), std::u16string(u"Acme 2") + u'\0');
-    EXPECT_EQ(port.ValuesAt(kPreviousKeyPath).at(u"RegCorp").Units(),
-              std::u16string(u"Acme") + u'\0');
+    EXPECT_EQ(!port.written.empty(), other.writes);
+    EXPECT_EQ(port.writes_without_lock, 0);
+    EXPECT_EQ(Units(port.values, u"RegCorp"), std::u16string(u"Acme") + u'\0');
+    EXPECT_EQ(Units(port.ValuesAt(kSyncKeyPath), kImportedHashName),
+              Hex(ProfileHash(Profile(u"Acme"))) + u'\0');
+  }
+}
+
+// Values that already match the master (another machine imported it, or a
+// write ended before its marker) get the marker alone: Previous still holds
+// what it kept, the backup a rollback needs.
+TEST(RunSyncWrite, MatchingValuesGetTheMarkerAndKeepPrevious) {
+  FakePort port;
+  port.command_line = kCommand + kMasterArgument;
+  port.masters[kMaster] = kV2;
+  StoredWithPrevious(port);
+  Stored(port, u"Acme 2", u"Acme");
+
+  EXPECT_EQ(SyncMain(port, "1.2.0", "x64"), SyncStatus::InPlace);
+
+  EXPECT_TRUE(port.written.empty());
+  EXPECT_EQ(Units(port.ValuesAt(kSyncKeyPath), kImportedHashName),
+            Hex(ProfileHash(Profile(u"Acme 2"))) + u'\0');
+  EXPECT_EQ(Units(port.ValuesAt(kPreviousKeyPath), u"RegCorp"), std::u16string(u"Acme 0") + u'\0');
+}
+
+// The marker roams between machines of every version: a hash that changed
+// would make each machine of a mixed fleet write at every logon.
+TEST(ProfileHashTest, PinnedAcrossVersionsAndEncodings) {
+  SiteProfile empty;
+  SiteProfile cafe = Profile(u"Caf\u00E9");
+  EXPECT_EQ(ProfileHash(Profile(u"Acme")), 0x9d58a54ffad8290cULL);
+  EXPECT_EQ(ProfileHash(empty), 0xa8c7f832281a39c5ULL);
+  EXPECT_EQ(ProfileHash(cafe), 0xe388ab2d4b073643ULL);
+
+  const std::string utf8 = "Caf\xC3\xA9\nsrv\\\nmain\nx\nadmin\njdoe\n";
+  std::string utf16 = "\xFF\xFE";
+  for (const char16_t unit : std::u16string(u"Caf\u00E9\nsrv\\\nmain\nx\nadmin\njdoe\n")) {
+    utf16 += static_cast<char>(unit & 0xFF);
+    utf16 += static_cast<char>(unit >> 8);
+  }
+  for (const std::string& bytes : {utf8, utf16}) {
+    FakePort code_page;
+    const auto parsed = ParseProfileText(
+        std::span{reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}, code_page);
+    EXPECT_EQ(ProfileHash(parsed.profile), 0xe388ab2d4b073643ULL);
   }
 }
 

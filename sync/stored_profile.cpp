@@ -1,0 +1,287 @@
+#include "sync/stored_profile.h"
+
+#include <cstring>
+#include <span>
+#include <utility>
+
+#include "platform/unique_handle.h"
+#include "store/profile_key.h"
+#include "sync/iso_time.h"
+#include "sync/text_builder.h"
+
+namespace profile_import::sync {
+namespace {
+
+using platform::PlatformError;
+using platform::SyncPort;
+using platform::UniqueKey;
+
+constexpr std::size_t kHashDigits = 16;
+using HashText = std::array<char16_t, kHashDigits + 1>;
+
+// A stored value as the comparison sees it: REG_SZ text up to its first NUL,
+// read into a caller's buffer.
+struct StoredText {
+  enum Kind { Absent, Text, Other } kind = Absent;
+  std::u16string_view text;
+};
+
+StoredText ReadText(SyncPort& port, platform::RawKey key, const char16_t* name,
+                    std::span<char16_t> units) {
+  const platform::ValueResult value =
+      port.regQueryValueEx(key, name, std::as_writable_bytes(units));
+  if (value.error == platform::kErrorFileNotFound) {
+    return {};
+  }
+  if (value.error != platform::kSuccess || value.type != platform::kRegSz) {
+    return {StoredText::Other, {}};
+  }
+  std::size_t length = 0;
+  while (length < value.size / sizeof(char16_t) && units[length] != u'\0') {
+    ++length;
+  }
+  return {StoredText::Text, {units.data(), length}};
+}
+
+// Room for the longest field and its NUL.
+using FieldUnits = std::array<char16_t, kLargestCapacity + 1>;
+
+// 16 hex digits, as the marker writes them; 0 for anything else.
+std::uint64_t ParseHash(std::u16string_view text) {
+  if (text.size() != kHashDigits) {
+    return 0;
+  }
+  std::uint64_t hash = 0;
+  for (const char16_t unit : text) {
+    const int digit = unit >= u'0' && unit <= u'9'   ? unit - u'0'
+                      : unit >= u'a' && unit <= u'f' ? unit - u'a' + 10
+                                                     : -1;
+    if (digit < 0) {
+      return 0;
+    }
+    hash = hash << 4 | static_cast<std::uint64_t>(digit);
+  }
+  return hash;
+}
+
+HashText HashDigits(std::uint64_t hash) {
+  HashText text{};
+  TextBuilder<char16_t>{std::span{text}.first(kHashDigits)}.Hex(hash, kHashDigits);
+  return text;
+}
+
+PlatformError SetText(SyncPort& port, const UniqueKey& key, const char16_t* name,
+                      std::u16string_view text) {
+  return port.regSetValueEx(key.get(), name, platform::kRegSz,
+                            std::as_bytes(std::span{text.data(), text.size() + 1}));
+}
+
+PlatformError SetKeptFor(SyncPort& port, const UniqueKey& previous, std::uint64_t hash,
+                         std::u16string_view stage) {
+  std::array<char16_t, 32> text{};
+  TextBuilder<char16_t>{text}.Add(HashDigits(hash).data()).Add(stage);
+  return SetText(port, previous, kKeptForName, text.data());
+}
+
+void Fail(SyncResult& result, SyncStatus status, PlatformError error, const char* detail) {
+  result.status = status;
+  result.error = error;
+  result.detail = detail;
+}
+
+// Keeps the values about to be replaced, one deep. Marked as being kept
+// first, so that a run ended part way is taken for unfinished and keeps them
+// again from the values, which are untouched until they are kept. A write
+// that ended part way left the values half written: its retry keeps the
+// values kept before it, not the half-written ones.
+PlatformError KeepPrevious(SyncPort& port, const UniqueKey& current, const UniqueKey& previous,
+                           std::uint64_t hash) {
+  PlatformError error = SetKeptFor(port, previous, hash, kKeepingSuffix);
+  for (std::size_t i = 0; i < kFieldCount && error == platform::kSuccess; ++i) {
+    const char16_t* name = kHandOffFields[i].value_name;
+    FieldUnits units{};
+    const StoredText stored = ReadText(port, current.get(), name, units);
+    error = stored.kind == StoredText::Text ? SetText(port, previous, name, stored.text)
+                                            : port.regDeleteValue(previous.get(), name);
+    if (error == platform::kErrorFileNotFound) {
+      error = platform::kSuccess;
+    }
+  }
+  return error == platform::kSuccess ? SetKeptFor(port, previous, hash, kPendingSuffix) : error;
+}
+
+// The hash last: until it is written, the marker still names the last
+// master imported, and a reader never sees one run's hash with another's
+// time or path.
+PlatformError WriteMarker(SyncPort& port, std::uint64_t hash, std::u16string_view from) {
+  const platform::KeyResult created = port.regCreateKeyEx(kSyncKeyPath);
+  if (created.error != platform::kSuccess) {
+    return created.error;
+  }
+  const UniqueKey marker{port, created.key};
+  std::array<char16_t, 32> time_text{};
+  FormatIsoTime(port.getSystemTimeAsFileTime(),
+                std::span<char16_t>{time_text}.first(time_text.size() - 1));
+  PlatformError error = SetText(port, marker, kImportedAtName, time_text.data());
+  if (error == platform::kSuccess) {
+    error = SetText(port, marker, kImportedFromName, from);
+  }
+  return error == platform::kSuccess
+             ? SetText(port, marker, kImportedHashName, HashDigits(hash).data())
+             : error;
+}
+
+}  // namespace
+
+void ReadMarker(SyncPort& port, Marker& marker) {
+  marker = Marker{};
+  {
+    const UniqueKey key{port,
+                        port.regOpenKeyForReading(platform::Root::CurrentUser, kSyncKeyPath).key};
+    if (key) {
+      FieldUnits units{};
+      marker.hash = ParseHash(ReadText(port, key.get(), kImportedHashName, units).text);
+      // Read in place: a path is too large for a second copy on the stack.
+      marker.from_length = ReadText(port, key.get(), kImportedFromName,
+                                    std::span{marker.from}.first(kMasterPathUnits))
+                               .text.size();
+      marker.from[marker.from_length] = u'\0';
+    }
+  }
+  const UniqueKey previous{
+      port, port.regOpenKeyForReading(platform::Root::CurrentUser, kPreviousKeyPath).key};
+  if (previous) {
+    FieldUnits units{};
+    // The hash's digits, then the stage if any.
+    const std::u16string_view kept = ReadText(port, previous.get(), kKeptForName, units).text;
+    const std::u16string_view stage =
+        kept.size() > kHashDigits
+            ? std::u16string_view{&kept[kHashDigits], kept.size() - kHashDigits}
+            : std::u16string_view{};
+    marker.stage = stage == kPendingSuffix   ? WriteStage::Pending
+                   : stage == kKeepingSuffix ? WriteStage::Keeping
+                                             : WriteStage::Done;
+  }
+}
+
+Stored ReadStored(SyncPort& port, const SiteProfile& master) {
+  Stored stored;
+  const UniqueKey key{port,
+                      port.regOpenKeyForReading(platform::Root::CurrentUser, kProfileKeyPath).key};
+  if (!key) {
+    stored.changed = static_cast<std::uint8_t>((1U << kFieldCount) - 1);
+    return stored;
+  }
+  const std::array<std::u16string_view, kFieldCount> wanted = master.Texts();
+  stored.missing = false;
+  for (std::size_t i = 0; i < kFieldCount; ++i) {
+    FieldUnits units{};
+    const StoredText value = ReadText(port, key.get(), kHandOffFields[i].value_name, units);
+    stored.missing = stored.missing || value.kind == StoredText::Absent;
+    if (value.kind != StoredText::Text || value.text != wanted[i]) {
+      stored.changed = static_cast<std::uint8_t>(stored.changed | 1U << i);
+    }
+  }
+  return stored;
+}
+
+Change Decide(const Stored& stored, const Marker& marker, std::uint64_t hash, bool enforce) {
+  if (marker.stage != WriteStage::Done) {
+    return Change::Unfinished;
+  }
+  if (stored.missing) {
+    return Change::Missing;
+  }
+  if (marker.hash != hash) {
+    // A rollout, a revert, or another machine's import of another master.
+    return Change::Rollout;
+  }
+  if (stored.changed != 0) {
+    return enforce ? Change::DriftEnforced : Change::Drift;
+  }
+  return Change::None;
+}
+
+void WriteProfile(SyncPort& port, const SiteProfile& master, std::uint64_t hash,
+                  const Marker& marker, SyncResult& result) {
+  const platform::KeyResult opened = OpenOrCreateProfileKey(port);
+  const UniqueKey key{port, opened.key};
+  if (!key) {
+    Fail(result, SyncStatus::KeyUnavailable, opened.error,
+         "the key could be neither opened nor created");
+    return;
+  }
+  PlatformError error = platform::kSuccess;
+  const std::u16string_view from{result.master.data(), result.master_length};
+  // Values that already match (another machine's import of this master, or
+  // a write whose marker was not yet written) keep what was kept before.
+  if (result.change == Change::Rollout && result.changed == 0) {
+    error = WriteMarker(port, hash, from);
+    if (error != platform::kSuccess) {
+      Fail(result, SyncStatus::WriteFailed, error, "the marker could not be written");
+      return;
+    }
+    error = FlushProfileKey(port, key);
+    if (error != platform::kSuccess) {
+      Fail(result, SyncStatus::NotVerified, error, "the flush failed");
+    }
+    return;
+  }
+  const platform::KeyResult created = port.regCreateKeyEx(kPreviousKeyPath);
+  if (created.error != platform::kSuccess) {
+    Fail(result, SyncStatus::WriteFailed, created.error, "could not keep the values it replaces");
+    return;
+  }
+  const UniqueKey previous{port, created.key};
+  if (marker.stage != WriteStage::Pending) {
+    error = KeepPrevious(port, key, previous, hash);
+    if (error != platform::kSuccess) {
+      Fail(result, SyncStatus::WriteFailed, error, "could not keep the values it replaces");
+      return;
+    }
+  }
+  error = WriteProfileValues(port, key, master);
+  if (error != platform::kSuccess) {
+    Fail(result, SyncStatus::WriteFailed, error, "a value could not be written");
+    return;
+  }
+  if (ReadStored(port, master).changed != 0) {
+    Fail(result, SyncStatus::NotVerified, platform::kSuccess, "the values read back differ");
+    return;
+  }
+  // The marker only once the values read back right: without it, the next
+  // run writes them again.
+  error = WriteMarker(port, hash, from);
+  if (error != platform::kSuccess) {
+    Fail(result, SyncStatus::WriteFailed, error, "the marker could not be written");
+    return;
+  }
+  error = SetText(port, previous, kKeptForName, HashDigits(hash).data());
+  if (error != platform::kSuccess) {
+    Fail(result, SyncStatus::WriteFailed, error, "the kept values could not be marked final");
+    return;
+  }
+  // Once, for the values, the kept ones and the marker: one hive.
+  error = FlushProfileKey(port, key);
+  if (error != platform::kSuccess) {
+    Fail(result, SyncStatus::NotVerified, error, "the flush failed");
+  }
+}
+
+std::uint64_t ProfileHash(const SiteProfile& profile) {
+  constexpr std::uint64_t kOffsetBasis = 0xCBF29CE484222325;
+  constexpr std::uint64_t kPrime = 0x100000001B3;
+  std::uint64_t hash = kOffsetBasis;
+  const auto mix = [&hash](std::uint8_t byte) { hash = (hash ^ byte) * kPrime; };
+  for (const std::u16string_view text : profile.Texts()) {
+    for (const char16_t unit : text) {
+      mix(static_cast<std::uint8_t>(unit & 0xFF));
+      mix(static_cast<std::uint8_t>(unit >> 8));
+    }
+    mix(0);
+    mix(0);
+  }
+  return hash;
+}
+
+}  // namespace profile_import::sync

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "platform/sync_port.h"
+#include "profile/site_profile.h"
+#include "sync/master_search.h"
+#include "sync/run_sync.h"
+
+namespace profile_import::sync {
+
+// Where profile-sync keeps its marker and the values it replaced, beside the
+// profile in the user's own hive, so that both roam with the values.
+inline constexpr const char16_t* kSyncKeyPath = u"Software\\Tessavo\\profile-sync";
+inline constexpr const char16_t* kPreviousKeyPath = u"Software\\Tessavo\\profile-sync\\Previous";
+inline constexpr const char16_t* kImportedHashName = u"ImportedHash";
+inline constexpr const char16_t* kImportedAtName = u"ImportedAt";
+inline constexpr const char16_t* kImportedFromName = u"ImportedFrom";
+// Under Previous: the hash of the master the kept values made way for, with
+// kKeepingSuffix while they are being kept and kPendingSuffix once they are
+// kept and the profile is being written.
+inline constexpr const char16_t* kKeptForName = u"KeptFor";
+inline constexpr std::u16string_view kKeepingSuffix = u" keeping";
+inline constexpr std::u16string_view kPendingSuffix = u" pending";
+
+// How far the last write of any run got, as KeptFor says.
+enum class WriteStage {
+  Done,     // finished, or none ever started
+  Keeping,  // ended while keeping the values it replaced: the values are as they were
+  Pending,  // ended while writing the values: they may be part old, part new
+};
+
+// What the marker says of the last import, from any machine.
+struct Marker {
+  std::uint64_t hash = 0;  // 0 when none
+  WriteStage stage = WriteStage::Done;
+  std::size_t from_length = 0;
+  MasterPath from{};  // the master it was imported from
+};
+
+// What the stored values are, against a master's profile.
+struct Stored {
+  bool missing = true;     // any of the four not there
+  std::uint8_t changed{};  // bit i: value i differs
+};
+
+// Fills `marker`: a path is large for a stack without probes.
+void ReadMarker(platform::SyncPort& port, Marker& marker);
+Stored ReadStored(platform::SyncPort& port, const SiteProfile& master);
+
+// The decision, on reads alone: a write of ours that did not finish is
+// finished; drift is only a change no run of ours made.
+Change Decide(const Stored& stored, const Marker& marker, std::uint64_t hash, bool enforce);
+
+// Writes the master's profile as `change` asks, keeping the values it
+// replaces; to be called only by the run that holds the user's lock.
+void WriteProfile(platform::SyncPort& port, const SiteProfile& master, std::uint64_t hash,
+                  const Marker& marker, SyncResult& result);
+
+// The marker's hash of what a master would store: FNV-1a over the four
+// texts' UTF-16 code units, each followed by a NUL unit. Every version must
+// give the same hash for the same profile, or each machine of a fleet of
+// mixed versions would write at every logon.
+std::uint64_t ProfileHash(const SiteProfile& profile);
+
+}  // namespace profile_import::sync
