@@ -53,3 +53,4 @@ add_dependencies(profile-sync sync_kernel32_imports kernel32_imports)
 # linked in statically: no DLL.
 target_link_libraries(profile-sync PRIVATE windows_port sync_core product_options ${SYNC_KERNEL32_IMPORTS}
   ${NTDLL_IMPORTS} $<$<AND:$<EQUAL:${CMAKE_SIZEOF_VOID_P},4>,$<CXX_COMPILER_ID:GNU>>:gcc>)
+run_from_swap(profile-sync)

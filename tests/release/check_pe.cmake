@@ -1,11 +1,12 @@
 # Checks the release executable as shipped: built for MACHINE (x86_64, x86 or
 # ARM64), GUI subsystem, kernel32.dll and ntdll.dll as its only DLLs and exactly
 # the functions of the import lists (IMPORTS_DEF, comma-separated), ASLR (64-bit
-# on 64-bit builds), DEP and Terminal Server aware, within the size budget, and
-# carrying its version and its manifest, which names the build's architecture
-# (MANIFEST_ARCHITECTURE). Every other program the release ships (SHIPPED,
-# comma-separated) must be Terminal Server aware too. DESCRIPTION is the start
-# of its version resource's FileDescription (the importer's by default).
+# on 64-bit builds), DEP and Terminal Server aware, run from swap (its CheckSum,
+# if set, still the file's), within the size budget, and carrying its version
+# and its manifest, which names the build's architecture (MANIFEST_ARCHITECTURE).
+# Every other program the release ships (SHIPPED, comma-separated) must be
+# Terminal Server aware too. DESCRIPTION is the start of its version
+# resource's FileDescription (the importer's by default).
 # Run as: cmake -DEXE=... -DOBJDUMP=... -DMAX_BYTES=... -DVERSION=... -DIMPORTS_DEF=...
 #   -DMACHINE=... -DMANIFEST_ARCHITECTURE=... [-DSHIPPED=...] -P
 cmake_minimum_required(VERSION 3.25)
@@ -84,6 +85,46 @@ foreach(flag "DYNAMIC_BASE;0x40" "NX_COMPAT;0x100" "TERMINAL_SERVER_AWARE;${ts_a
   endif()
 endforeach()
 
+# Run from swap, set after the link: the COFF header's Characteristics.
+include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/run_from_swap.cmake)
+math(EXPR characteristics_at "${lfanew} + 4 + 18")
+file(READ "${EXE}" coff_characteristics OFFSET ${characteristics_at} LIMIT 2 HEX)
+string(REGEX REPLACE "(..)(..)" "0x\\2\\1" coff_characteristics "${coff_characteristics}")
+foreach(name REMOVABLE_RUN_FROM_SWAP NET_RUN_FROM_SWAP)
+  math(EXPR set "${coff_characteristics} & ${IMAGE_FILE_${name}}")
+  if(set EQUAL 0)
+    list(APPEND failures "Characteristics lacks ${name}")
+  endif()
+endforeach()
+# Setting them must leave a linker's CheckSum true (lld's zero means none):
+# the file's 16-bit words, CheckSum as zero, carries folded back, plus its size.
+math(EXPR checksum_at "${lfanew} + 4 + 20 + 64")
+file(READ "${EXE}" checksum OFFSET ${checksum_at} LIMIT 4 HEX)
+string(REGEX REPLACE "(..)(..)(..)(..)" "0x\\4\\3\\2\\1" checksum "${checksum}")
+if(NOT checksum EQUAL 0)
+  file(READ "${EXE}" image HEX)
+  math(EXPR hex_at "2 * ${checksum_at}")
+  string(SUBSTRING "${image}" 0 ${hex_at} before)
+  math(EXPR hex_at "${hex_at} + 8")
+  string(SUBSTRING "${image}" ${hex_at} -1 after)
+  set(image "${before}00000000${after}")  # whole words: the file is in 512-byte steps
+  set(sum 0)
+  string(LENGTH "${image}" hex_length)
+  foreach(at RANGE 0 ${hex_length} 4000)
+    string(SUBSTRING "${image}" ${at} 4000 chunk)
+    string(REGEX REPLACE "(..)(..)" "+0x\\2\\1" chunk "${chunk}")
+    math(EXPR sum "${sum} + 0${chunk}")
+  endforeach()
+  while(sum GREATER 65535)
+    math(EXPR sum "(${sum} & 0xffff) + (${sum} >> 16)")
+  endwhile()
+  math(EXPR sum "${sum} + ${size}")
+  if(NOT sum EQUAL checksum)
+    math(EXPR sum "${sum}" OUTPUT_FORMAT HEXADECIMAL)
+    list(APPEND failures "CheckSum ${checksum}, the file's is ${sum}")
+  endif()
+endif()
+
 set(allowed_dlls kernel32.dll ntdll.dll)
 string(REGEX MATCHALL "DLL Name: [^\r\n]+" dll_lines "${headers}")
 set(dlls "")
@@ -149,7 +190,7 @@ endforeach()
 list(LENGTH functions function_count)
 string(JOIN ", " function_names ${functions})
 math(EXPR shown "${characteristics}" OUTPUT_FORMAT HEXADECIMAL)
-message(STATUS "${EXE}: ${MACHINE}, ${size} bytes, DllCharacteristics ${shown}, imports ${dlls}: ${function_count} functions: ${function_names}")
+message(STATUS "${EXE}: ${MACHINE}, ${size} bytes, Characteristics ${coff_characteristics}, CheckSum ${checksum}, DllCharacteristics ${shown}, imports ${dlls}: ${function_count} functions: ${function_names}")
 if(failures)
   string(JOIN "\n  " report ${failures})
   message(FATAL_ERROR "release check failed:\n  ${report}")
