@@ -87,7 +87,7 @@ void UseMaster(SyncResult& result, const MasterPath& path) {
   result.master_length = text.size();
 }
 
-void Decided(SyncResult& result, Change change, const Stored& stored) {
+void Decided(SyncResult& result, Change change, const StoredState& stored) {
   result.change = change;
   result.changed = stored.changed;
   result.would_write = change == Change::Missing || change == Change::Rollout ||
@@ -123,7 +123,7 @@ void WriteUnderLock(SyncPort& port, const SiteProfile& master, std::uint64_t has
   }
   const platform::HeldMutex held{port, mutex.get()};
   ReadMarker(port, marker);
-  const Stored stored = ReadStored(port, master);
+  const StoredState stored = ReadStored(port, master);
   Decided(result, Decide(stored, marker, hash, enforce), stored);
   if (result.would_write) {
     WriteProfile(port, master, hash, marker, result);
@@ -203,7 +203,7 @@ void RunSync(SyncPort& port, const CommandLine& command, SyncResult& result) {
     } else {
       // Decided on reads alone: the path every logon takes opens nothing for writing.
       const std::uint64_t hash = ProfileHash(parsed.profile);
-      const Stored stored = ReadStored(port, parsed.profile);
+      const StoredState stored = ReadStored(port, parsed.profile);
       Decided(result, Decide(stored, marker, hash, command.enforce), stored);
       if (check) {
         result.status = result.would_write ? SyncStatus::WouldWrite : SyncStatus::InPlace;

@@ -164,8 +164,8 @@ void ReadMarker(SyncPort& port, Marker& marker) {
   }
 }
 
-Stored ReadStored(SyncPort& port, const SiteProfile& master) {
-  Stored stored;
+StoredState ReadStored(SyncPort& port, const SiteProfile& master) {
+  StoredState stored;
   const UniqueKey key{port,
                       port.regOpenKeyForReading(platform::Root::CurrentUser, kProfileKeyPath).key};
   if (!key) {
@@ -185,7 +185,7 @@ Stored ReadStored(SyncPort& port, const SiteProfile& master) {
   return stored;
 }
 
-Change Decide(const Stored& stored, const Marker& marker, std::uint64_t hash, bool enforce) {
+Change Decide(const StoredState& stored, const Marker& marker, std::uint64_t hash, bool enforce) {
   if (marker.stage != WriteStage::Done) {
     return Change::Unfinished;
   }
@@ -211,19 +211,17 @@ void WriteProfile(SyncPort& port, const SiteProfile& master, std::uint64_t hash,
          "the key could be neither opened nor created");
     return;
   }
-  PlatformError error = platform::kSuccess;
   const std::u16string_view from{result.master.data(), result.master_length};
   // Values that already match (another machine's import of this master, or
   // a write whose marker was not yet written) keep what was kept before.
   if (result.change == Change::Rollout && result.changed == 0) {
-    error = WriteMarker(port, hash, from);
-    if (error != platform::kSuccess) {
-      Fail(result, SyncStatus::WriteFailed, error, "the marker could not be written");
-      return;
-    }
-    error = FlushProfileKey(port, key);
-    if (error != platform::kSuccess) {
-      Fail(result, SyncStatus::NotVerified, error, "the flush failed");
+    const PlatformError marked = WriteMarker(port, hash, from);
+    const PlatformError flushed =
+        marked == platform::kSuccess ? FlushProfileKey(port, key) : marked;
+    if (marked != platform::kSuccess) {
+      Fail(result, SyncStatus::WriteFailed, marked, "the marker could not be written");
+    } else if (flushed != platform::kSuccess) {
+      Fail(result, SyncStatus::NotVerified, flushed, "the flush failed");
     }
     return;
   }
@@ -233,12 +231,13 @@ void WriteProfile(SyncPort& port, const SiteProfile& master, std::uint64_t hash,
     return;
   }
   const UniqueKey previous{port, created.key};
-  if (marker.stage != WriteStage::Pending) {
-    error = KeepPrevious(port, key, previous, hash);
-    if (error != platform::kSuccess) {
-      Fail(result, SyncStatus::WriteFailed, error, "could not keep the values it replaces");
-      return;
-    }
+  // A write that ended while writing the values kept them already.
+  PlatformError error = marker.stage == WriteStage::Pending
+                            ? platform::kSuccess
+                            : KeepPrevious(port, key, previous, hash);
+  if (error != platform::kSuccess) {
+    Fail(result, SyncStatus::WriteFailed, error, "could not keep the values it replaces");
+    return;
   }
   error = WriteProfileValues(port, key, master);
   if (error != platform::kSuccess) {

@@ -42,18 +42,18 @@ struct Marker {
 };
 
 // What the stored values are, against a master's profile.
-struct Stored {
+struct StoredState {
   bool missing = true;     // any of the four not there
   std::uint8_t changed{};  // bit i: value i differs
 };
 
 // Fills `marker`: a path is large for a stack without probes.
 void ReadMarker(platform::SyncPort& port, Marker& marker);
-Stored ReadStored(platform::SyncPort& port, const SiteProfile& master);
+StoredState ReadStored(platform::SyncPort& port, const SiteProfile& master);
 
 // The decision, on reads alone: a write of ours that did not finish is
 // finished; drift is only a change no run of ours made.
-Change Decide(const Stored& stored, const Marker& marker, std::uint64_t hash, bool enforce);
+Change Decide(const StoredState& stored, const Marker& marker, std::uint64_t hash, bool enforce);
 
 // Writes the master's profile as `change` asks, keeping the values it
 // replaces; to be called only by the run that holds the user's lock.

@@ -203,6 +203,7 @@ SyncStatus SyncMain(platform::SyncPort& port, std::string_view version,
   static constinit CommandLine command{};
   static constinit SyncResult result{};
   static constinit std::array<std::uint8_t, kRecordBytes> line{};
+  // cppcheck-suppress variableScope ; static storage, not the stack
   static constinit std::array<std::uint8_t, kRecordBytes> log_tail{};
   static constinit std::array<char16_t, 1024> log_folder{};
   static constinit std::array<char16_t, 1024> log_path{};

@@ -526,7 +526,8 @@ platform::FileTail FakePort::readFileTail(const char16_t* path, std::span<std::u
     text += line;
   }
   const std::size_t size = std::min(buffer.size(), text.size());
-  std::memcpy(buffer.data(), text.data() + (text.size() - size), size);
+  const std::string last = text.substr(text.size() - size);
+  std::memcpy(buffer.data(), last.data(), size);
   return {log_written_at, size};
 }
 
