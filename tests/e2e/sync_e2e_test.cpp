@@ -29,6 +29,7 @@ constexpr DWORD kNoMaster = 10;
 constexpr DWORD kUnreachable = 11;
 constexpr DWORD kMasterInvalid = 15;
 constexpr DWORD kTurnedOff = 40;
+constexpr DWORD kPolicyUnreadable = 41;
 const wchar_t* const kPolicyPath = L"SOFTWARE\\Policies\\Tessavo\\profile-sync";
 
 std::wstring UserSid() {
@@ -184,6 +185,18 @@ void PrintTo(const Scene& scene, std::ostream* out) {
   *out << scene.name;
 }
 
+// Sets the machine's policy Mode, for this test only.
+void SetPolicy(DWORD type, const std::vector<BYTE>& data) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kPolicyPath, 0, nullptr, 0,
+                      KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+    GTEST_SKIP() << "HKLM's policy key is not writable by this user";
+  }
+  SyncEndToEnd::set_policy_ = true;
+  RegSetValueExW(key, L"Mode", 0, type, data.data(), static_cast<DWORD>(data.size()));
+  RegCloseKey(key);
+}
+
 const auto kStored1 = [] { ImportEndToEnd::ExpectProfileStored(kProfile1); };
 const auto kNothingStored = [] { EXPECT_FALSE(KeyExists(kProfileKeyPath)); };
 
@@ -272,19 +285,20 @@ std::vector<Scene> Scenes() {
        kInPlace, kStored1},
       {"TurnedOffByPolicy",
        [] {
-         const DWORD off = 0;
-         HKEY key = nullptr;
-         if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kPolicyPath, 0, nullptr, 0,
-                             KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key,
-                             nullptr) != ERROR_SUCCESS) {
-           GTEST_SKIP() << "HKLM's policy key is not writable by this user";
-         }
-         SyncEndToEnd::set_policy_ = true;
-         RegSetValueExW(key, L"Mode", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&off),
-                        sizeof(off));
-         RegCloseKey(key);
+         SetPolicy(REG_DWORD, {0, 0, 0, 0});
        },
        Given(), kTurnedOff, kNothingStored},
+      // As `reg add` and Group Policy Preferences write it when the type is missed.
+      {"TurnedOffByPolicyAsText",
+       [] {
+         SetPolicy(REG_SZ, {'0', 0, 0, 0});
+       },
+       L"--enforce " + Given(), kTurnedOff, kNothingStored},
+      {"PolicyOfNoNumberChecksOnly",
+       [] {
+         SetPolicy(REG_SZ, {'o', 0, 'f', 0, 'f', 0, 0, 0});
+       },
+       L"--enforce " + Given(), kPolicyUnreadable, kNothingStored},
   };
 }
 
