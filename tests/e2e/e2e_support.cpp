@@ -178,6 +178,26 @@ std::wstring EnvironmentWith(const std::wstring& local_app_data) {
 
 }  // namespace
 
+winlib::StartedProcess StartBeside(const wchar_t* program, const std::wstring& arguments,
+                                   const std::wstring& local_app_data, DWORD creation_flags,
+                                   HANDLE output) {
+  const std::wstring path = ExeDirectory() + L"\\" + program;
+  winlib::ProcessStart start;
+  start.application = path;
+  start.command_line = Quoted(path) + L" " + arguments;
+  start.creation_flags = creation_flags | CREATE_UNICODE_ENVIRONMENT;
+  if (!local_app_data.empty()) {
+    start.environment = EnvironmentWith(local_app_data);
+  }
+  if (output != nullptr) {
+    start.inherit_handles = true;
+    start.startup.dwFlags = STARTF_USESTDHANDLES;
+    start.startup.hStdOutput = output;
+    start.startup.hStdError = output;
+  }
+  return StartInWorkDirectory(std::move(start));
+}
+
 CapturedRun RunCaptured(const wchar_t* program, const std::wstring& arguments,
                         const std::wstring& local_app_data) {
   const std::wstring out_path =
@@ -189,19 +209,7 @@ CapturedRun RunCaptured(const wchar_t* program, const std::wstring& arguments,
     ADD_FAILURE() << "cannot create the program's output file";
     return {};
   }
-  const std::wstring path = ExeDirectory() + L"\\" + program;
-  winlib::ProcessStart start;
-  start.application = path;
-  start.command_line = Quoted(path) + L" " + arguments;
-  start.creation_flags = CREATE_UNICODE_ENVIRONMENT;
-  start.inherit_handles = true;
-  if (!local_app_data.empty()) {
-    start.environment = EnvironmentWith(local_app_data);
-  }
-  start.startup.dwFlags = STARTF_USESTDHANDLES;
-  start.startup.hStdOutput = out.get();
-  start.startup.hStdError = out.get();
-  winlib::StartedProcess started = StartInWorkDirectory(std::move(start));
+  winlib::StartedProcess started = StartBeside(program, arguments, local_app_data, 0, out.get());
   out.reset();
   if (!started.process) {
     return {};

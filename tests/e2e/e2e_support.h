@@ -59,9 +59,14 @@ struct CapturedRun {
   std::string output;
 };
 using CheckerRun = CapturedRun;
-// Runs a program beside the suite in the work directory with `arguments`,
-// its standard output and error captured, and LOCALAPPDATA set to
-// `local_app_data` when one is given.
+// Starts a program beside the suite in the work directory with `arguments`,
+// LOCALAPPDATA set to `local_app_data` when one is given, and its standard
+// output and error written to `output` when one is given; does not wait.
+winlib::StartedProcess StartBeside(const wchar_t* program, const std::wstring& arguments,
+                                   const std::wstring& local_app_data = {},
+                                   DWORD creation_flags = 0, HANDLE output = nullptr);
+// Runs a program as StartBeside does, its standard output and error captured,
+// and waits for it.
 CapturedRun RunCaptured(const wchar_t* program, const std::wstring& arguments,
                         const std::wstring& local_app_data = {});
 // Runs "profile-check.exe --json" on the hand-off file in the work directory.
