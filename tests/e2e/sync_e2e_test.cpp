@@ -606,7 +606,7 @@ TEST_F(SyncEndToEnd, RunsKilledAtAnyMomentLeaveTheMastersValuesAfterTheNextRun) 
 // overlap in few repetitions, so there are many; more may be set for a
 // longer measurement.
 TEST_F(SyncEndToEnd, TwoRunsAtOnceWhileTheMasterChangesLeaveOneVersionWhole) {
-  const unsigned long repetitions = FromEnvironment(L"PROFILE_IMPORT_AT_ONCE_REPETITIONS", 100);
+  const unsigned long repetitions = FromEnvironment(L"PROFILE_IMPORT_AT_ONCE_REPETITIONS", 50);
   const std::vector<Profile> versions = {VersionProfile(0), VersionProfile(1), VersionProfile(2)};
   unsigned long inconsistent = 0;
   std::string failures;
