@@ -101,6 +101,10 @@ inline constexpr PlatformError kErrorNotConnected = 2250;  // ERROR_NOT_CONNECTE
 inline constexpr std::uint32_t kRegDword = 4;              // REG_DWORD
 inline constexpr std::uint32_t kRegQword = 11;             // REG_QWORD
 inline constexpr std::uint32_t kFileAttributeDirectory = 0x10;  // FILE_ATTRIBUTE_DIRECTORY
+inline constexpr std::uint32_t kFileAttributeOffline = 0x1000;  // FILE_ATTRIBUTE_OFFLINE
+// A file whose data a tiering or cloud driver fetches when it is opened or
+// read (FILE_ATTRIBUTE_RECALL_ON_OPEN, _ON_DATA_ACCESS: newer than MinGW's headers).
+inline constexpr std::uint32_t kFileAttributeRecall = 0x40000 | 0x400000;
 inline constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFF;
 // GetDriveTypeW's answers for disks of the machine's own.
 inline constexpr std::uint32_t kDriveFixed = 3;    // DRIVE_FIXED
@@ -123,24 +127,9 @@ struct AttributesResult {
   std::uint32_t attributes{kInvalidFileAttributes};
 };
 
-// A thread's and a mutex's handles, as CreateThread and CreateMutexW give them.
+// A thread's handle, as CreateThread gives it.
 enum class RawThread : std::uintptr_t {};
-enum class RawMutex : std::uintptr_t {};
 inline constexpr RawThread kNoThread{0};
-inline constexpr RawMutex kNoMutex{0};
-
-struct MutexResult {
-  PlatformError error{};
-  RawMutex mutex{kNoMutex};
-};
-
-// How a wait for a mutex ended.
-enum class LockWait {
-  Acquired,
-  Abandoned,  // acquired from a holder that ended without releasing it
-  TimedOut,
-  Failed,
-};
 
 struct FileTail {
   std::uint64_t last_write_time{};  // FILETIME; 0 when the file cannot be read
@@ -177,13 +166,11 @@ class SyncPort : public Port {
   // CloseHandle of a thread's handle.
   virtual void closeThread(RawThread thread) = 0;
 
-  // CreateMutexW, not owned at creation: a new one, or the one of that name.
-  virtual MutexResult createMutex(const char16_t* name) = 0;
-  // WaitForSingleObject on the mutex.
-  virtual LockWait waitForMutex(RawMutex mutex, std::uint32_t milliseconds) = 0;
-  virtual void releaseMutex(RawMutex mutex) = 0;
-  // CloseHandle of a mutex's handle.
-  virtual void closeMutex(RawMutex mutex) = 0;
+  // Makes `folder` if it is not there (CreateDirectoryW), then opens `path`
+  // (CreateFileW) for DELETE with no sharing, OPEN_ALWAYS, hidden and
+  // FILE_FLAG_DELETE_ON_CLOSE: a lock that is the open itself, and goes with
+  // the handle however the process ends.
+  virtual FileResult createLockFile(const char16_t* folder, const char16_t* path) = 0;
 
   // CreateFileW by full path: GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
   // OPEN_EXISTING: others may read a master copy while it is read, nobody
@@ -243,30 +230,6 @@ struct ThreadHandleTraits {
   static void Close(SyncPort& port, Raw raw) { port.closeThread(raw); }
 };
 
-struct MutexHandleTraits {
-  using PortType = SyncPort;
-  using Raw = RawMutex;
-  static constexpr Raw kInvalid = kNoMutex;
-  static void Close(SyncPort& port, Raw raw) { port.closeMutex(raw); }
-};
-
 using UniqueThread = UniqueHandle<ThreadHandleTraits>;
-using UniqueMutex = UniqueHandle<MutexHandleTraits>;
-
-// A mutex this thread has acquired, released when it goes: before its
-// handle is closed, so it is declared after the UniqueMutex it holds.
-class HeldMutex {
- public:
-  HeldMutex(SyncPort& port, RawMutex mutex) : port_(port), mutex_(mutex) {}
-  HeldMutex(const HeldMutex&) = delete;
-  HeldMutex& operator=(const HeldMutex&) = delete;
-  HeldMutex(HeldMutex&&) = delete;
-  HeldMutex& operator=(HeldMutex&&) = delete;
-  ~HeldMutex() { port_.releaseMutex(mutex_); }
-
- private:
-  SyncPort& port_;
-  RawMutex mutex_;
-};
 
 }  // namespace profile_import::platform

@@ -99,6 +99,7 @@ static_assert(kDriveFixed == DRIVE_FIXED);
 static_assert(kDriveRamDisk == DRIVE_RAMDISK);
 static_assert(kRegSz == REG_SZ);
 static_assert(kFileAttributeReparsePoint == FILE_ATTRIBUTE_REPARSE_POINT);
+static_assert(kFileAttributeOffline == FILE_ATTRIBUTE_OFFLINE);
 
 namespace {
 
@@ -208,33 +209,15 @@ void WindowsSyncPort::closeThread(RawThread thread) {
   ::CloseHandle(std::bit_cast<HANDLE>(thread));
 }
 
-MutexResult WindowsSyncPort::createMutex(const char16_t* name) {
-  const HANDLE mutex = ::CreateMutexW(nullptr, FALSE, Wide(name));
-  if (mutex == nullptr) {
-    return {static_cast<PlatformError>(::GetLastError()), kNoMutex};
+FileResult WindowsSyncPort::createLockFile(const char16_t* folder, const char16_t* path) {
+  ::CreateDirectoryW(Wide(folder), nullptr);  // there already, most of the time
+  const HANDLE file = ::CreateFileW(Wide(path), DELETE, 0, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return {static_cast<PlatformError>(::GetLastError()),
+            static_cast<NtStatus>(::RtlGetLastNtStatus()), kInvalidFile};
   }
-  return {kSuccess, std::bit_cast<RawMutex>(mutex)};
-}
-
-LockWait WindowsSyncPort::waitForMutex(RawMutex mutex, std::uint32_t milliseconds) {
-  switch (::WaitForSingleObject(std::bit_cast<HANDLE>(mutex), milliseconds)) {
-    case WAIT_OBJECT_0:
-      return LockWait::Acquired;
-    case WAIT_ABANDONED:
-      return LockWait::Abandoned;
-    case WAIT_TIMEOUT:
-      return LockWait::TimedOut;
-    default:
-      return LockWait::Failed;
-  }
-}
-
-void WindowsSyncPort::releaseMutex(RawMutex mutex) {
-  ::ReleaseMutex(std::bit_cast<HANDLE>(mutex));
-}
-
-void WindowsSyncPort::closeMutex(RawMutex mutex) {
-  ::CloseHandle(std::bit_cast<HANDLE>(mutex));
+  return {kSuccess, kStatusSuccess, std::bit_cast<RawFile>(file)};
 }
 
 FileResult WindowsSyncPort::createFileForSharedReading(const char16_t* path) {

@@ -56,10 +56,7 @@ class WindowsSyncPort final : public SyncPort {
   bool waitForThread(RawThread thread, std::uint32_t milliseconds) override;
   void cancelSynchronousIo(RawThread thread) override;
   void closeThread(RawThread thread) override;
-  MutexResult createMutex(const char16_t* name) override;
-  LockWait waitForMutex(RawMutex mutex, std::uint32_t milliseconds) override;
-  void releaseMutex(RawMutex mutex) override;
-  void closeMutex(RawMutex mutex) override;
+  FileResult createLockFile(const char16_t* folder, const char16_t* path) override;
   FileResult createFileForSharedReading(const char16_t* path) override;
   PlatformError readFileCounted(RawFile file, std::span<std::uint8_t> buffer,
                                 std::size_t& read) override;

@@ -172,12 +172,8 @@ const char* Unopenable(SyncPort& port, const char16_t* path, const platform::Fil
       (found.attributes & platform::kFileAttributeDirectory) != 0) {
     return "a folder of that name";
   }
-  if (opened.status == platform::kStatusDeletePending ||
-      opened.error == platform::kErrorDeletePending) {
-    return "being deleted or replaced";
-  }
   if (ClassOf(opened) == OpenClass::Locked) {
-    return "held open by another program";
+    return "held open by another program, or being replaced";
   }
   return opened.error == platform::kErrorAccessDenied ? "access refused" : "cannot be opened";
 }
@@ -213,7 +209,7 @@ void Search(void* context) {
             // Gone for a moment, as a master replaced by delete and copy
             // is, or for good: either way not the later master's to replace.
             Settle(found, SyncStatus::NoMaster, opened, i,
-                   "the master last imported from is not there: no later one is used");
+                   "the master imported from is gone: no later one used");
             return;
           }
           if (i == 0) {
@@ -248,9 +244,10 @@ void Search(void* context) {
 }
 
 // A master on a disk of the machine's own answers at once or fails at once;
-// a share, a drive mapped to one, or a link on the way to one may not answer
-// for minutes. Each part of the path that exists is looked at itself, as
-// GetFileAttributesW does with a link, before the path is followed through it.
+// a share, a drive mapped to one, a link on the way to one, or a file a
+// tiering driver fetches from elsewhere may not answer for minutes. Each part of the path that
+// exists is looked at itself, as GetFileAttributesW does with a link, before the path is followed
+// through it.
 bool OnLocalDisk(SyncPort& port, std::u16string_view path, MasterPath& scratch) {
   if (path.size() < 3 || path[1] != u':' || path[2] != u'\\' || path.size() > kMasterPathUnits) {
     return false;
@@ -275,7 +272,8 @@ bool OnLocalDisk(SyncPort& port, std::u16string_view path, MasterPath& scratch) 
     if (part.error != platform::kSuccess) {
       return true;  // not there: the open fails at once
     }
-    if ((part.attributes & platform::kFileAttributeReparsePoint) != 0) {
+    if ((part.attributes & (platform::kFileAttributeReparsePoint | platform::kFileAttributeOffline |
+                            platform::kFileAttributeRecall)) != 0) {
       return false;
     }
   }

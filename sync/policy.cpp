@@ -1,89 +1,81 @@
 #include "sync/policy.h"
 
-#include <algorithm>
-#include <array>
-#include <cstring>
-#include <string_view>
-
 namespace profile_import::sync {
 namespace {
 
-// Decimal digits, with spaces around them at most; false for anything else,
-// an empty text, or a number past 64 bits.
-bool ParseDecimal(std::u16string_view text, std::uint64_t& number) {
-  while (!text.empty() && text.front() == u' ') {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && text.back() == u' ') {
-    text.remove_suffix(1);
-  }
-  if (text.empty()) {
-    return false;
-  }
-  number = 0;
-  for (const char16_t unit : text) {
-    if (unit < u'0' || unit > u'9' || number > (UINT64_MAX - 9) / 10) {
-      return false;
-    }
-    number = number * 10 + static_cast<std::uint64_t>(unit - u'0');
-  }
-  return true;
+constexpr const char* kCannotBeRead = "policy Mode cannot be read: check only";
+constexpr const char* kNoNumber = "policy Mode is text, not a number: check only";
+
+Policy Unreadable(const char* why, platform::PlatformError error = platform::kSuccess) {
+  return {PolicyMode::Unreadable, why, error};
 }
 
-PolicyMode ModeOfNumber(std::uint64_t number) {
-  return number == kModeOff     ? PolicyMode::Off
-         : number == kModeCheck ? PolicyMode::CheckOnly
-                                : PolicyMode::Normal;
+// Decimal digits as UTF-16 LE text up to its NUL, with spaces around them
+// at most; false for anything else, an empty text, or a number past 64 bits.
+bool ParseDecimal(std::span<const std::byte> bytes, std::uint64_t& number) {
+  number = 0;
+  bool digits = false;
+  bool ended = false;  // spaces after the digits
+  for (std::size_t at = 0; at + 1 < bytes.size(); at += 2) {
+    const auto unit = static_cast<char16_t>(std::to_integer<unsigned>(bytes[at]) |
+                                            std::to_integer<unsigned>(bytes[at + 1]) << 8);
+    if (unit == u'\0') {
+      break;
+    }
+    if (unit == u' ') {
+      ended = digits;
+    } else if (unit < u'0' || unit > u'9' || ended || number > (UINT64_MAX - 9) / 10) {
+      return false;
+    } else {
+      number = number * 10 + static_cast<std::uint64_t>(unit - u'0');
+      digits = true;
+    }
+  }
+  return digits;
 }
 
 }  // namespace
 
-PolicyMode ModeOfValue(const platform::ValueResult& value, std::span<const std::byte> data) {
+Policy PolicyOfValue(const platform::ValueResult& value, std::span<const std::byte> data) {
   if (value.error == platform::kErrorFileNotFound) {
-    return PolicyMode::Normal;
+    return {};
   }
   if (value.error != platform::kSuccess) {
-    return PolicyMode::Unreadable;
+    // Text too long for a number is no number; anything else, not read.
+    return value.error == platform::kErrorMoreData && value.type == platform::kRegSz
+               ? Unreadable(kNoNumber)
+               : Unreadable(kCannotBeRead, value.error);
   }
-  if (value.type == platform::kRegDword && value.size == sizeof(std::uint32_t)) {
-    std::uint32_t number = 0;
-    std::memcpy(&number, data.data(), sizeof(number));
-    return ModeOfNumber(number);
-  }
-  if (value.type == platform::kRegQword && value.size == sizeof(std::uint64_t)) {
-    std::uint64_t number = 0;
-    std::memcpy(&number, data.data(), sizeof(number));
-    return ModeOfNumber(number);
-  }
-  if (value.type == platform::kRegSz && value.size % sizeof(char16_t) == 0) {
-    std::array<char16_t, 16> units{};
-    const std::size_t count = std::min(value.size / sizeof(char16_t), units.size());
-    std::memcpy(units.data(), data.data(), count * sizeof(char16_t));
-    std::size_t length = 0;
-    while (length < count && units[length] != u'\0') {
-      ++length;
+  std::uint64_t number = 0;
+  const std::span<const std::byte> bytes = data.first(value.size);
+  if ((value.type == platform::kRegDword && value.size == sizeof(std::uint32_t)) ||
+      (value.type == platform::kRegQword && value.size == sizeof(std::uint64_t))) {
+    for (std::size_t at = value.size; at-- != 0;) {
+      number = number << 8 | std::to_integer<std::uint64_t>(bytes[at]);
     }
-    std::uint64_t number = 0;
-    if (ParseDecimal({units.data(), length}, number)) {
-      return ModeOfNumber(number);
-    }
+  } else if (value.type != platform::kRegSz) {
+    return Unreadable("policy Mode is not a REG_DWORD, REG_SZ or REG_QWORD: check only");
+  } else if (!ParseDecimal(bytes, number)) {
+    return Unreadable(kNoNumber);
   }
-  return PolicyMode::Unreadable;
+  return {number == kModeOff     ? PolicyMode::Off
+          : number == kModeCheck ? PolicyMode::CheckOnly
+                                 : PolicyMode::Normal};
 }
 
-PolicyMode ReadPolicyMode(platform::SyncPort& port) {
+Policy ReadPolicy(platform::SyncPort& port) {
   const platform::KeyResult opened =
       port.regOpenKeyForReading(platform::Root::LocalMachine, kPolicyKeyPath);
   const platform::UniqueKey key{port, opened.key};
   if (!key) {
     // A key that is there but cannot be read may hold a 0: not read as absent.
-    return opened.error == platform::kErrorFileNotFound ? PolicyMode::Normal
-                                                        : PolicyMode::Unreadable;
+    return opened.error == platform::kErrorFileNotFound ? Policy{}
+                                                        : Unreadable(kCannotBeRead, opened.error);
   }
   // Room for a short text: a longer one is no number (kErrorMoreData).
   std::array<std::byte, 32> data{};
   const platform::ValueResult mode = port.regQueryValueEx(key.get(), kPolicyModeName, data);
-  return ModeOfValue(mode, data);
+  return PolicyOfValue(mode, data);
 }
 
 }  // namespace profile_import::sync

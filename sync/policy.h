@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -21,11 +22,17 @@ enum class PolicyMode {
   Unreadable  // of another type, or text that is no number: checks only, and says so
 };
 
+struct Policy {
+  PolicyMode mode = PolicyMode::Normal;
+  const char* why = nullptr;                           // for Unreadable: what is wrong with it
+  platform::PlatformError error = platform::kSuccess;  // the registry's, when it could not be read
+};
+
 // What Mode's value means, from what RegQueryValueExW gave: a REG_DWORD, or
 // the number a REG_SZ or REG_QWORD holds (what `reg add` and Group Policy
 // Preferences write when the type is missed). Anything else fails safe.
-PolicyMode ModeOfValue(const platform::ValueResult& value, std::span<const std::byte> data);
+Policy PolicyOfValue(const platform::ValueResult& value, std::span<const std::byte> data);
 
-PolicyMode ReadPolicyMode(platform::SyncPort& port);
+Policy ReadPolicy(platform::SyncPort& port);
 
 }  // namespace profile_import::sync

@@ -25,9 +25,9 @@ class NoAnsiCodePage final : public platform::AnsiCodePage {
   }
 };
 
-constexpr const char* kPolicyUnreadable =
-    "policy Mode is not a number, or cannot be read: read as check only";
 constexpr const char* kPolicyCheckOnly = "check only: policy Mode 1";
+// %LOCALAPPDATA% and what profile-sync puts under it.
+constexpr std::size_t kLocalPathUnits = 1024;
 
 // {sid}, in any case, as a path's letters are.
 bool IsSidPlaceholder(std::u16string_view text) {
@@ -95,33 +95,40 @@ void Decided(SyncResult& result, Change change, const StoredState& stored) {
   result.once_a_day = change == Change::None || change == Change::Drift;
 }
 
-// The deadline bounds the whole run: a wait for another run's write gets
-// what the search left of it.
-std::uint32_t TimeLeft(SyncPort& port, std::uint64_t started) {
-  const std::uint64_t spent = port.getTickCount64() - started;
-  return spent >= kDeadlineMilliseconds ? 0
-                                        : static_cast<std::uint32_t>(kDeadlineMilliseconds - spent);
+// Whether a failed open of the lock file is another run's hold on it: open
+// without sharing, or being deleted as that run closes it.
+bool HeldByAnotherRun(const platform::FileResult& opened) {
+  return opened.error == platform::kErrorSharingViolation ||
+         opened.error == platform::kErrorDeletePending ||
+         opened.status == platform::kStatusDeletePending;
 }
 
 // Takes the user's lock, decides again from what is stored now (another
 // run may have written meanwhile), and writes if that is still needed.
 void WriteUnderLock(SyncPort& port, const SiteProfile& master, std::uint64_t hash,
-                    std::uint32_t wait, Marker& marker, bool enforce, SyncResult& result) {
-  std::array<char16_t, kLockNamePrefix.size() + platform::kSidTextCapacity + 1> name{};
-  TextBuilder<char16_t>{name}.Add(kLockNamePrefix).Add(result.account.SidText()).Put(u'\0');
-  const platform::MutexResult created = port.createMutex(name.data());
-  const platform::UniqueMutex mutex{port, created.mutex};
-  if (!mutex) {
-    Fail(result, SyncStatus::Busy, created.error, "the lock of this user's runs cannot be opened");
+                    std::uint64_t until, const char16_t* folder, Marker& marker, bool enforce,
+                    SyncResult& result) {
+  static constinit std::array<char16_t, kLocalPathUnits> path{};
+  TextBuilder<char16_t> lock{std::span{path}.first(kLocalPathUnits - 1)};
+  lock.Add(folder).Add(kLockName).Put(u'\0');
+  if (*folder == u'\0' || lock.Overflowed()) {
+    Fail(result, SyncStatus::Busy, platform::kSuccess, "no %LOCALAPPDATA% to hold the lock in");
     return;
   }
-  const platform::LockWait waited = port.waitForMutex(mutex.get(), wait);
-  if (waited != platform::LockWait::Acquired && waited != platform::LockWait::Abandoned) {
-    Fail(result, SyncStatus::Busy, platform::kSuccess,
-         "another run of this user is writing: try again later");
+  platform::FileResult opened = port.createLockFile(folder, path.data());
+  while (opened.file == platform::kInvalidFile && HeldByAnotherRun(opened) &&
+         port.getTickCount64() < until) {
+    port.sleep(kLockRetryMilliseconds);
+    opened = port.createLockFile(folder, path.data());
+  }
+  const platform::UniqueFile held{port, opened.file};
+  if (!held) {
+    Fail(result, SyncStatus::Busy, opened.error,
+         "another run of this user is writing (error 32), or the lock cannot be opened: "
+         "try again later");
+    result.nt_status = opened.status;
     return;
   }
-  const platform::HeldMutex held{port, mutex.get()};
   ReadMarker(port, marker);
   const StoredState stored = ReadStored(port, master);
   Decided(result, Decide(stored, marker, hash, enforce), stored);
@@ -132,14 +139,16 @@ void WriteUnderLock(SyncPort& port, const SiteProfile& master, std::uint64_t has
 
 }  // namespace
 
-void RunSync(SyncPort& port, const CommandLine& command, SyncResult& result) {
+void RunSync(SyncPort& port, const CommandLine& command, const char16_t* local_folder,
+             SyncResult& result) {
   // Large for a stack without probes.
   static constinit MasterPaths paths{};
   static constinit MasterSearch search{};
   static constinit Marker marker{};
 
   const std::uint64_t started = port.getTickCount64();
-  const PolicyMode mode = ReadPolicyMode(port);
+  const Policy policy = ReadPolicy(port);
+  const PolicyMode mode = policy.mode;
   if (mode == PolicyMode::Off) {
     result.status = SyncStatus::TurnedOff;
     result.once_a_day = true;
@@ -182,9 +191,9 @@ void RunSync(SyncPort& port, const CommandLine& command, SyncResult& result) {
       result.once_a_day = result.status == SyncStatus::NoMaster;
     } else {
       Fail(result, SyncStatus::Unreachable, platform::kErrorTimeout,
-           deadline == Deadline::Missed ? "no answer within the deadline: its read was cancelled"
+           deadline == Deadline::Missed ? "no answer within the deadline: read cancelled"
            : deadline == Deadline::Stuck
-               ? "no answer within the deadline, and its read could not be cancelled"
+               ? "no answer within the deadline; could not cancel its read"
                : "no thread could be started to hold the deadline");
     }
     if (result.status == SyncStatus::Unreachable) {
@@ -208,16 +217,22 @@ void RunSync(SyncPort& port, const CommandLine& command, SyncResult& result) {
       if (check) {
         result.status = result.would_write ? SyncStatus::WouldWrite : SyncStatus::InPlace;
       } else if (result.would_write) {
-        WriteUnderLock(port, parsed.profile, hash, TimeLeft(port, started), marker, command.enforce,
-                       result);
+        // The deadline bounds the whole run: a wait for another run's
+        // write gets what the search left of it.
+        WriteUnderLock(port, parsed.profile, hash, started + kDeadlineMilliseconds, local_folder,
+                       marker, command.enforce, result);
       }
     }
   }
   if (mode == PolicyMode::Unreadable && result.status != SyncStatus::Usage) {
-    // A kill switch that cannot be read fails safe, and says so at every run.
+    // A kill switch that cannot be read fails safe, and says so at every
+    // run, with the run's own error if it had one.
+    if (result.status == SyncStatus::InPlace || result.status == SyncStatus::WouldWrite) {
+      result.error = policy.error;
+    }
     result.status = SyncStatus::PolicyUnreadable;
     result.once_a_day = false;
-    result.detail = kPolicyUnreadable;
+    result.detail = policy.why;
   } else if (mode == PolicyMode::CheckOnly && result.detail == nullptr) {
     result.detail = kPolicyCheckOnly;
   }

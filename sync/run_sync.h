@@ -13,9 +13,13 @@
 
 namespace profile_import::sync {
 
-// One run at a time per user, whatever the session: two Remote Desktop
-// sessions of one user share one hive. Followed by the user's SID.
-inline constexpr std::u16string_view kLockNamePrefix = u"Global\\Tessavo-profile-sync-";
+// profile-sync's own files, per user and machine, under %LOCALAPPDATA%.
+inline constexpr std::u16string_view kLocalFolder = u"\\Tessavo";
+// One run writes at a time per user and machine, whatever the session (two
+// Remote Desktop sessions of one user share one hive): the one that holds
+// this file open. In the user's own folder, no other user can take it first.
+inline constexpr std::u16string_view kLockName = u"\\profile-sync.lock";
+inline constexpr std::uint32_t kLockRetryMilliseconds = 50;
 
 // What a run found and did, for its record.
 enum class Change {
@@ -44,8 +48,10 @@ struct SyncResult {
 };
 
 // One run: the policy, the account and hive, the master copy (within the
-// deadline), the decision, and, under the user's lock, the write. Records
-// nothing: the caller does.
-void RunSync(platform::SyncPort& port, const CommandLine& command, SyncResult& result);
+// deadline), the decision, and, under the user's lock in `local_folder`
+// (%LOCALAPPDATA%\Tessavo, NUL-terminated; empty when there is none), the
+// write. Records nothing: the caller does.
+void RunSync(platform::SyncPort& port, const CommandLine& command, const char16_t* local_folder,
+             SyncResult& result);
 
 }  // namespace profile_import::sync

@@ -222,12 +222,27 @@ SyncStatus SyncMain(platform::SyncPort& port, std::string_view version,
 
   port.setErrorMode();
   const std::uint64_t started = port.getTickCount64();
+  const std::size_t appdata_length =
+      port.getEnvironmentVariable(u"LOCALAPPDATA", std::span{log_folder}.first(800));
+  bool has_log = appdata_length != 0;
+  // Where the log and the lock go: none without %LOCALAPPDATA%.
+  if (has_log) {
+    TextBuilder<char16_t> folder{std::span{log_folder}.subspan(appdata_length, 100)};
+    folder.Add(kLocalFolder);
+    const std::u16string_view folder_path{log_folder.data(), appdata_length + folder.Length()};
+    TextBuilder<char16_t> path{std::span{log_path}.first(log_path.size() - 1)};
+    path.Add(folder_path).Add(kLogName);
+    TextBuilder<char16_t> rotated{std::span{rotated_path}.first(rotated_path.size() - 1)};
+    rotated.Add(path.View()).Add(kRotatedSuffix);
+    has_log = !path.Overflowed() && !rotated.Overflowed();
+  }
+
   const char16_t* given = port.getCommandLine();
   if (!ParseCommandLine(given == nullptr ? u"" : given, command)) {
     result.status = SyncStatus::Usage;
     result.detail = "usage: profile-sync.exe [--check] [--enforce] MASTER [MASTER...]";
   } else {
-    RunSync(port, command, result);
+    RunSync(port, command, has_log ? log_folder.data() : u"", result);
   }
 
   RecordContext context;
@@ -239,19 +254,6 @@ SyncStatus SyncMain(platform::SyncPort& port, std::string_view version,
   context.domain = {domain.data(), port.getEnvironmentVariable(u"USERDOMAIN", domain)};
   context.user = {user.data(), port.getEnvironmentVariable(u"USERNAME", user)};
 
-  const std::size_t appdata_length =
-      port.getEnvironmentVariable(u"LOCALAPPDATA", std::span{log_folder}.first(800));
-  bool has_log = appdata_length != 0;
-  if (has_log) {
-    TextBuilder<char16_t> folder{std::span{log_folder}.subspan(appdata_length, 100)};
-    folder.Add(kLogFolder);
-    const std::u16string_view folder_path{log_folder.data(), appdata_length + folder.Length()};
-    TextBuilder<char16_t> path{std::span{log_path}.first(log_path.size() - 1)};
-    path.Add(folder_path).Add(kLogName);
-    TextBuilder<char16_t> rotated{std::span{rotated_path}.first(rotated_path.size() - 1)};
-    rotated.Add(path.View()).Add(kRotatedSuffix);
-    has_log = !path.Overflowed() && !rotated.Overflowed();
-  }
   // An outcome that repeats (nothing to do, turned off, no master,
   // unreachable, drift kept) is recorded when it differs from the last
   // record, and once a day; a caller that reads the standard output gets its

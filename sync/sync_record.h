@@ -12,7 +12,6 @@ namespace profile_import::sync {
 
 // The log, per user and machine: %LOCALAPPDATA%\Tessavo\profile-sync.log,
 // one UTF-8 line per record; past its limit it becomes the one .1 file.
-inline constexpr std::u16string_view kLogFolder = u"\\Tessavo";
 inline constexpr std::u16string_view kLogName = u"\\profile-sync.log";
 inline constexpr std::u16string_view kRotatedSuffix = u".1";
 inline constexpr std::uint64_t kLogLimitBytes = 64 * 1024;

@@ -181,6 +181,10 @@ void FakePort::closeHandle(platform::RawFile file) {
   if (open_masters_.erase(handle) != 0) {
     return;
   }
+  if (open_locks_.erase(handle) != 0) {
+    lock_held = false;
+    return;
+  }
   if (open_files_.erase(handle) == 0) {
     ++bad_closes;
   }
@@ -323,11 +327,12 @@ std::uint64_t FakePort::getSystemTimeAsFileTime() {
 }
 
 std::uint64_t FakePort::getTickCount64() {
-  return 1000;
+  return 1000 + slept_ms;
 }
 
-void FakePort::sleep(std::uint32_t /*milliseconds*/) {
+void FakePort::sleep(std::uint32_t milliseconds) {
   calls.emplace_back("Sleep");
+  slept_ms += milliseconds;
 }
 
 platform::RawThread FakePort::createThread(void (*work)(void*), void* context) {
@@ -364,46 +369,23 @@ void FakePort::closeThread(platform::RawThread thread) {
   }
 }
 
-platform::MutexResult FakePort::createMutex(const char16_t* name) {
-  calls.emplace_back("CreateMutexW");
-  lock_name = name;
-  const std::uintptr_t handle = NextHandle();
-  open_mutexes_.insert(handle);
-  return {platform::kSuccess, platform::RawMutex{handle}};
-}
-
-platform::LockWait FakePort::waitForMutex(platform::RawMutex mutex,
-                                          std::uint32_t /*milliseconds*/) {
-  calls.emplace_back("WaitForSingleObject(mutex)");
-  if (!open_mutexes_.contains(static_cast<std::uintptr_t>(mutex))) {
-    return platform::LockWait::Failed;
-  }
+platform::FileResult FakePort::createLockFile(const char16_t* /*folder*/, const char16_t* path) {
+  calls.emplace_back("CreateFileW(lock)");
+  lock_path = path;
   if (before_lock) {
     // The other run holds the lock while it writes.
     lock_held = true;
     std::exchange(before_lock, nullptr)(*this);
     lock_held = false;
   }
-  if (lock_held_elsewhere) {
-    return platform::LockWait::TimedOut;
+  if (lock_held_elsewhere || lock_error != platform::kSuccess) {
+    return {lock_held_elsewhere ? platform::kErrorSharingViolation : lock_error,
+            kStatusAccessDenied, platform::kInvalidFile};
   }
+  const std::uintptr_t handle = NextHandle();
+  open_locks_.insert(handle);
   lock_held = true;
-  return lock_abandoned ? platform::LockWait::Abandoned : platform::LockWait::Acquired;
-}
-
-void FakePort::releaseMutex(platform::RawMutex /*mutex*/) {
-  calls.emplace_back("ReleaseMutex");
-  if (!lock_held) {
-    ++bad_closes;
-  }
-  lock_held = false;
-}
-
-void FakePort::closeMutex(platform::RawMutex mutex) {
-  calls.emplace_back("CloseHandle(mutex)");
-  if (open_mutexes_.erase(static_cast<std::uintptr_t>(mutex)) == 0) {
-    ++bad_closes;
-  }
+  return {platform::kSuccess, platform::kStatusSuccess, platform::RawFile{handle}};
 }
 
 platform::FileResult FakePort::createFileForSharedReading(const char16_t* path) {

@@ -106,14 +106,16 @@ class FakePort final : public platform::SyncPort {
   bool hang_cancellable = true;    // CancelSynchronousIo ends it
   bool thread_fails = false;       // CreateThread fails
   int cancels = 0;
-  // The user's lock: held by another run past any wait, or left by one that ended.
+  // The user's lock: held by another run past any wait, or failing to open
+  // with this error.
   bool lock_held_elsewhere = false;
-  bool lock_abandoned = false;
+  platform::PlatformError lock_error = platform::kSuccess;
   bool lock_held = false;
   int writes_without_lock = 0;  // registry changes made while the lock was not held
   // What another run does between this run's decision and its lock.
   std::function<void(FakePort&)> before_lock;
-  std::u16string lock_name;
+  std::u16string lock_path;
+  std::uint64_t slept_ms = 0;  // the clock moves only while the run sleeps
   // Writes of these value names fail, under any key.
   std::set<std::u16string> failing_names;
   // A run ended at any instruction: after this many more changes to the
@@ -141,7 +143,7 @@ class FakePort final : public platform::SyncPort {
 
   [[nodiscard]] std::size_t OpenHandles() const {
     return open_files_.size() + open_keys_.size() + open_tokens_.size() + open_masters_.size() +
-           open_threads_.size() + open_mutexes_.size();
+           open_threads_.size() + open_locks_.size();
   }
 
   platform::TokenResult ntOpenProcessToken() override;
@@ -179,10 +181,7 @@ class FakePort final : public platform::SyncPort {
   bool waitForThread(platform::RawThread thread, std::uint32_t milliseconds) override;
   void cancelSynchronousIo(platform::RawThread thread) override;
   void closeThread(platform::RawThread thread) override;
-  platform::MutexResult createMutex(const char16_t* name) override;
-  platform::LockWait waitForMutex(platform::RawMutex mutex, std::uint32_t milliseconds) override;
-  void releaseMutex(platform::RawMutex mutex) override;
-  void closeMutex(platform::RawMutex mutex) override;
+  platform::FileResult createLockFile(const char16_t* folder, const char16_t* path) override;
   platform::FileResult createFileForSharedReading(const char16_t* path) override;
   platform::PlatformError readFileCounted(platform::RawFile file, std::span<std::uint8_t> buffer,
                                           std::size_t& read) override;
@@ -224,7 +223,7 @@ class FakePort final : public platform::SyncPort {
   std::map<std::uintptr_t, std::u16string> open_masters_;  // by handle: the master's path
   std::set<std::uintptr_t> open_tokens_;
   std::set<std::uintptr_t> open_threads_;
-  std::set<std::uintptr_t> open_mutexes_;
+  std::set<std::uintptr_t> open_locks_;
   bool thread_ended_ = false;
   std::size_t writes_attempted_ = 0;
 };

@@ -205,8 +205,12 @@ std::vector<SyncCase> SyncCases() {
       {"PolicyOffAsQword", both(v1, mode(platform::kRegQword, std::string(8, '\0'))),
        kMasterArgument, TurnedOff},
       {"PolicyWordIsNoNumber", both(v1, mode(platform::kRegSz, std::string("o\0f\0f\0\0\0", 8))),
-       u"--enforce " + kMasterArgument, PolicyUnreadable, false, true, 0, "read as check only"},
-      {"PolicyBinary", both(v1, mode(3, std::string(4, '\0'))), kMasterArgument, PolicyUnreadable},
+       u"--enforce " + kMasterArgument, PolicyUnreadable, false, true, 0,
+       "text, not a number: check only"},
+      {"PolicyBinary", both(v1, mode(3, std::string(4, '\0'))), kMasterArgument, PolicyUnreadable,
+       false, true, 0, "not a REG_DWORD"},
+      {"PolicyUnreadableKeepsTheRunsError", both(fault(53), mode(3, "x")), kMasterArgument,
+       PolicyUnreadable, false, true, 0, "error 53"},
       {"PolicyShortDword", both(v1, mode(platform::kRegDword, std::string(2, '\0'))),
        kMasterArgument, PolicyUnreadable},
       {.name = "PolicyUnreadableSaidAtEveryRun",
@@ -280,7 +284,7 @@ std::vector<SyncCase> SyncCases() {
       // is refused with the error of a refusal: told apart, and tried again.
       {"DeletePendingThenRead", both(v1, delete_pending(2)), kMasterArgument, InPlace, true},
       {"DeletePendingPastTheRetries", delete_pending(-1), kMasterArgument, MasterUnopenable, false,
-       true, 0, "being deleted or replaced"},
+       true, 0, "or being replaced"},
       {"OpenNeverReturnsIsCancelled", [](FakePort& port) { port.master_open_hangs = true; },
        kMasterArgument, Unreachable, false, true, 0, "error 1460, NT status 0x00000000\t-\t-"},
       {"OpenNeverReturnsNorEnds",
@@ -288,7 +292,7 @@ std::vector<SyncCase> SyncCases() {
          port.master_open_hangs = true;
          port.hang_cancellable = false;
        },
-       kMasterArgument, Unreachable, false, true, 0, "could not be cancelled"},
+       kMasterArgument, Unreachable, false, true, 0, "could not cancel its read"},
       {"NoThreadForTheDeadline", both(v1, [](FakePort& port) { port.thread_fails = true; }),
        kMasterArgument, Unreachable, false, true, 0, "no thread"},
       // A link on the way from a local disk may lead to a share.
@@ -300,14 +304,24 @@ std::vector<SyncCase> SyncCases() {
          port.master_open_hangs = true;
        },
        kSecondMaster, Unreachable},
+      {"OfflineFileGetsTheDeadline",
+       [](FakePort& port) {
+         port.masters[kSecondMaster] = kV1;
+         port.attributes[u"D:\\masters"] = {platform::kSuccess, 0x10};
+         port.attributes[u"D:\\masters\\jdoe"] = {platform::kSuccess, 0x10};
+         port.attributes[kSecondMaster] = {platform::kSuccess, 0x20 | 0x400000};
+         port.master_open_hangs = true;
+       },
+       kSecondMaster, Unreachable},
       {"ReadFails", both(v1, [](FakePort& port) { port.master_read_fails = true; }),
        kMasterArgument, MasterUnreadable, false, true, 0, "error 64"},
       {"KeyUnavailable", both(v1, failing(FailingCall::RegCreateKey)), kMasterArgument,
        KeyUnavailable, false, true, 0, "error 5"},
       {"AnotherRunHoldsTheLock", both(v1, [](FakePort& port) { port.lock_held_elsewhere = true; }),
-       kMasterArgument, Busy, false, true, 0, "try again later"},
-      {"LockLeftByARunThatEnded", both(v1, [](FakePort& port) { port.lock_abandoned = true; }),
-       kMasterArgument, InPlace, true},
+       kMasterArgument, Busy, false, true, 0, "23 Busy\terror 32"},
+      {"LockFileCannotBeOpened",
+       both(v1, [](FakePort& port) { port.lock_error = platform::kErrorAccessDenied; }),
+       kMasterArgument, Busy, false, true, 0, "23 Busy\terror 5"},
       {.name = "NoMasterSaidOnceADay",
        .setup = ran_before(no_file),
        .status = NoMaster,
@@ -350,7 +364,7 @@ std::vector<SyncCase> SyncCases() {
       // A fallback serves users who never had their own master, not one
       // whose own master is gone for a moment: the values stay.
       {"OwnMasterGoneFallbackNotUsed", imported_from_first, kMasterArgument + u" " + kSecondMaster,
-       NoMaster, false, true, 0, "last imported from"},
+       NoMaster, false, true, 0, "imported from is gone"},
       // A master on the machine's own disk is read without the deadline's thread.
       {"LocalMasterReadDirectly",
        [](FakePort& port) {
@@ -406,6 +420,9 @@ TEST_P(RunSyncTest, OutcomeWritesAndRecord) {
   EXPECT_EQ(port.bad_closes, 0);
   EXPECT_EQ(port.writes_without_lock, 0) << "every change is made under the user's lock";
   EXPECT_FALSE(port.lock_held) << "the lock is released";
+  if (port.registry_touched && c.writes) {
+    EXPECT_EQ(port.lock_path, u"C:\\Users\\jdoe\\AppData\\Local\\Tessavo\\profile-sync.lock");
+  }
 
   const std::vector<std::string>& log =
       port.files_appended[u"C:\\Users\\jdoe\\AppData\\Local\\Tessavo\\profile-sync.log"];
