@@ -201,10 +201,12 @@ class SyncPort : public Port {
   // line could not be written.
   virtual bool appendLine(const char16_t* folder, const char16_t* path, const char16_t* rotated,
                           std::uint64_t limit, std::span<const std::uint8_t> line) = 0;
-  // The file's last write time and its last buffer.size() bytes or fewer
-  // (CreateFileW for reading with full sharing, GetFileInformationByHandleEx,
-  // SetFilePointerEx, ReadFile, CloseHandle). A time of 0 when it cannot be read.
-  virtual FileTail readFileTail(const char16_t* path, std::span<std::uint8_t> buffer) = 0;
+  // The file's last write time (GetFileAttributesExW) and, when it was
+  // written at `written_since` or later, its last buffer.size() bytes or
+  // fewer (CreateFileW for reading with full sharing, ReadFile at an offset,
+  // CloseHandle). A time of 0 when it cannot be read.
+  virtual FileTail readFileTail(const char16_t* path, std::uint64_t written_since,
+                                std::span<std::uint8_t> buffer) = 0;
   // GetStdHandle and, for a pipe or a file only (GetFileType), WriteFile.
   virtual void writeStandardOutput(std::span<const std::uint8_t> line) = 0;
   // Loads advapi32.dll only now (LoadLibraryW, GetProcAddress) and reports

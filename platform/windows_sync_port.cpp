@@ -147,9 +147,17 @@ DWORD WINAPI RunWork(void* work) {
 }
 
 HANDLE AppendTo(const char16_t* path) {
-  return ::CreateFileW(Wide(path), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+  return ::CreateFileW(
+      Wide(path), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+      FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// One write of the whole line: appends from two runs never interleave.
+bool Append(HANDLE log, std::span<const std::uint8_t> line) {
+  DWORD written = 0;
+  return log != INVALID_HANDLE_VALUE &&
+         ::WriteFile(log, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) != FALSE;
 }
 
 using RegisterEventSourceFunction = HANDLE(WINAPI*)(LPCWSTR, LPCWSTR);
@@ -286,40 +294,39 @@ bool WindowsSyncPort::appendLine(const char16_t* folder, const char16_t* path,
     LARGE_INTEGER size{};
     if (!log || ::GetFileSizeEx(log.get(), &size) == FALSE ||
         static_cast<std::uint64_t>(size.QuadPart) + line.size() <= limit) {
-      DWORD written = 0;
-      // One write of the whole line: appends from two runs never interleave.
-      return log && ::WriteFile(log.get(), line.data(), static_cast<DWORD>(line.size()), &written,
-                                nullptr) != FALSE;
+      return Append(log.get(), line);
     }
   }
   ::MoveFileExW(Wide(path), Wide(rotated), MOVEFILE_REPLACE_EXISTING);
   const OwnedHandle log{AppendTo(path)};
-  DWORD written = 0;
-  return log && ::WriteFile(log.get(), line.data(), static_cast<DWORD>(line.size()), &written,
-                            nullptr) != FALSE;
+  return Append(log.get(), line);
 }
 
-FileTail WindowsSyncPort::readFileTail(const char16_t* path, std::span<std::uint8_t> buffer) {
+FileTail WindowsSyncPort::readFileTail(const char16_t* path, std::uint64_t written_since,
+                                       std::span<std::uint8_t> buffer) {
+  // Its time and size without a handle: a log older than asked is not read.
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (::GetFileAttributesExW(Wide(path), GetFileExInfoStandard, &data) == FALSE) {
+    return {};
+  }
+  const FileTail old{Ticks(data.ftLastWriteTime), 0};
+  const std::uint64_t length = std::uint64_t{data.nFileSizeHigh} << 32 | data.nFileSizeLow;
+  const std::uint64_t wanted = length < buffer.size() ? length : buffer.size();
+  if (old.last_write_time < written_since) {
+    return old;
+  }
   const OwnedHandle file{::CreateFileW(Wide(path), GENERIC_READ,
                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
-  FILE_BASIC_INFO basics{};
-  LARGE_INTEGER size{};
-  if (!file ||
-      ::GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basics, sizeof(basics)) == FALSE ||
-      ::GetFileSizeEx(file.get(), &size) == FALSE) {
-    return {};
-  }
-  const auto length = static_cast<std::uint64_t>(size.QuadPart);
-  const std::uint64_t wanted = length < buffer.size() ? length : buffer.size();
-  LARGE_INTEGER start{};
-  start.QuadPart = static_cast<LONGLONG>(length - wanted);
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(length - wanted);
+  at.OffsetHigh = static_cast<DWORD>((length - wanted) >> 32);
   DWORD read = 0;
-  if (::SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN) == FALSE ||
-      ::ReadFile(file.get(), buffer.data(), static_cast<DWORD>(wanted), &read, nullptr) == FALSE) {
-    return {};
+  if (!file ||
+      ::ReadFile(file.get(), buffer.data(), static_cast<DWORD>(wanted), &read, &at) == FALSE) {
+    return old;
   }
-  return {static_cast<std::uint64_t>(basics.LastWriteTime.QuadPart), read};
+  return {old.last_write_time, read};
 }
 
 void WindowsSyncPort::writeStandardOutput(std::span<const std::uint8_t> line) {

@@ -67,7 +67,8 @@ class WindowsSyncPort final : public SyncPort {
   PlatformError regDeleteValue(RawKey key, const char16_t* name) override;
   bool appendLine(const char16_t* folder, const char16_t* path, const char16_t* rotated,
                   std::uint64_t limit, std::span<const std::uint8_t> line) override;
-  FileTail readFileTail(const char16_t* path, std::span<std::uint8_t> buffer) override;
+  FileTail readFileTail(const char16_t* path, std::uint64_t written_since,
+                        std::span<std::uint8_t> buffer) override;
   void writeStandardOutput(std::span<const std::uint8_t> line) override;
   bool reportEvent(const char16_t* source, EventSeverity severity, std::uint32_t event_id,
                    std::span<const char16_t* const> strings) override;

@@ -62,17 +62,6 @@ bool ExpandPath(std::u16string_view given, std::u16string_view sid, MasterPath& 
   return !path.Overflowed();
 }
 
-// A path's letters compare in any case; the marker's path was written by a
-// run from the same command line, so only ASCII letters are folded.
-bool SamePath(std::u16string_view a, std::u16string_view b) {
-  const auto fold = [](char16_t unit) {
-    return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - (u'a' - u'A')) : unit;
-  };
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [&fold](char16_t x, char16_t y) { return fold(x) == fold(y); });
-}
-
 void Fail(SyncResult& result, SyncStatus status, platform::PlatformError error,
           const char* detail) {
   result.status = status;
@@ -129,7 +118,7 @@ void WriteUnderLock(SyncPort& port, const SiteProfile& master, std::uint64_t has
     result.nt_status = opened.status;
     return;
   }
-  ReadMarker(port, marker);
+  ReadMarker(port, false, marker);
   const StoredState stored = ReadStored(port, master);
   Decided(result, Decide(stored, marker, hash, enforce), stored);
   if (result.would_write) {
@@ -167,13 +156,15 @@ void RunSync(SyncPort& port, const CommandLine& command, const char16_t* local_f
   }
   if (result.status == SyncStatus::InPlace) {
     UseMaster(result, paths[0]);
-    ReadMarker(port, marker);
+    ReadMarker(port, command.master_count > 1, marker);
     search.port = &port;
     search.paths = &paths;
     search.path_count = command.master_count;
     search.imported_from = kNoMasterIndex;
     for (std::size_t i = 0; i < command.master_count; ++i) {
-      if (SamePath({paths[i].data()}, {marker.from.data(), marker.from_length})) {
+      // As written by a run from the same command line: the same text.
+      if (std::u16string_view{paths[i].data()} ==
+          std::u16string_view{marker.from.data(), marker.from_length}) {
         search.imported_from = i;
         break;
       }

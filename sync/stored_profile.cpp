@@ -1,5 +1,6 @@
 #include "sync/stored_profile.h"
 
+#include <algorithm>
 #include <cstring>
 #include <span>
 #include <utility>
@@ -89,14 +90,19 @@ void Fail(SyncResult& result, SyncStatus status, PlatformError error, const char
   result.detail = detail;
 }
 
-// Keeps the values about to be replaced, one deep. Marked as being kept
-// first, so that a run ended part way is taken for unfinished and keeps them
-// again from the values, which are untouched until they are kept. A write
-// that ended part way left the values half written: its retry keeps the
-// values kept before it, not the half-written ones.
+// The stage a KeptFor text names after its hash.
+std::u16string_view StageOf(std::u16string_view text) {
+  return text.size() > kHashDigits
+             ? std::u16string_view{&text[kHashDigits], text.size() - kHashDigits}
+             : std::u16string_view{};
+}
+
+// Keeps the values about to be replaced, one deep, marked as being kept
+// until they all are: a run ended part way leaves them to be kept again from
+// the values, which stay untouched until then.
 PlatformError KeepPrevious(SyncPort& port, const UniqueKey& current, const UniqueKey& previous,
                            std::uint64_t hash) {
-  PlatformError error = SetKeptFor(port, previous, hash, kKeepingSuffix);
+  PlatformError error = platform::kSuccess;
   for (std::size_t i = 0; i < kFieldCount && error == platform::kSuccess; ++i) {
     const char16_t* name = kHandOffFields[i].value_name;
     FieldUnits units{};
@@ -110,15 +116,11 @@ PlatformError KeepPrevious(SyncPort& port, const UniqueKey& current, const Uniqu
   return error == platform::kSuccess ? SetKeptFor(port, previous, hash, kPendingSuffix) : error;
 }
 
-// The hash last: until it is written, the marker still names the last
-// master imported, and a reader never sees one run's hash with another's
-// time or path.
-PlatformError WriteMarker(SyncPort& port, std::uint64_t hash, std::u16string_view from) {
-  const platform::KeyResult created = port.regCreateKeyEx(kSyncKeyPath);
-  if (created.error != platform::kSuccess) {
-    return created.error;
-  }
-  const UniqueKey marker{port, created.key};
+// The hash last: until it is written, the marker says the write is
+// unfinished, and a reader never sees one run's hash with another's time or
+// path.
+PlatformError WriteMarker(SyncPort& port, const UniqueKey& marker, std::uint64_t hash,
+                          std::u16string_view from) {
   std::array<char16_t, 32> time_text{};
   FormatIsoTime(port.getSystemTimeAsFileTime(),
                 std::span<char16_t>{time_text}.first(time_text.size() - 1));
@@ -133,34 +135,23 @@ PlatformError WriteMarker(SyncPort& port, std::uint64_t hash, std::u16string_vie
 
 }  // namespace
 
-void ReadMarker(SyncPort& port, Marker& marker) {
+void ReadMarker(SyncPort& port, bool with_from, Marker& marker) {
   marker = Marker{};
-  {
-    const UniqueKey key{port,
-                        port.regOpenKeyForReading(platform::Root::CurrentUser, kSyncKeyPath).key};
-    if (key) {
-      FieldUnits units{};
-      marker.hash = ParseHash(ReadText(port, key.get(), kImportedHashName, units).text);
-      // Read in place: a path is too large for a second copy on the stack.
-      marker.from_length = ReadText(port, key.get(), kImportedFromName,
-                                    std::span{marker.from}.first(kMasterPathUnits))
-                               .text.size();
-      marker.from[marker.from_length] = u'\0';
-    }
+  const UniqueKey key{port,
+                      port.regOpenKeyForReading(platform::Root::CurrentUser, kSyncKeyPath).key};
+  if (!key) {
+    return;
   }
-  const UniqueKey previous{
-      port, port.regOpenKeyForReading(platform::Root::CurrentUser, kPreviousKeyPath).key};
-  if (previous) {
-    FieldUnits units{};
-    // The hash's digits, then the stage if any.
-    const std::u16string_view kept = ReadText(port, previous.get(), kKeptForName, units).text;
-    const std::u16string_view stage =
-        kept.size() > kHashDigits
-            ? std::u16string_view{&kept[kHashDigits], kept.size() - kHashDigits}
-            : std::u16string_view{};
-    marker.stage = stage == kPendingSuffix   ? WriteStage::Pending
-                   : stage == kKeepingSuffix ? WriteStage::Keeping
-                                             : WriteStage::Done;
+  FieldUnits units{};
+  const std::u16string_view hash = ReadText(port, key.get(), kImportedHashName, units).text;
+  marker.hash = ParseHash(hash.substr(0, std::min(hash.size(), kHashDigits)));
+  marker.unfinished = StageOf(hash) == kPendingSuffix;
+  if (with_from) {
+    // Read in place: a path is too large for a second copy on the stack.
+    marker.from_length =
+        ReadText(port, key.get(), kImportedFromName, std::span{marker.from}.first(kMasterPathUnits))
+            .text.size();
+    marker.from[marker.from_length] = u'\0';
   }
 }
 
@@ -186,7 +177,7 @@ StoredState ReadStored(SyncPort& port, const SiteProfile& master) {
 }
 
 Change Decide(const StoredState& stored, const Marker& marker, std::uint64_t hash, bool enforce) {
-  if (marker.stage != WriteStage::Done) {
+  if (marker.unfinished) {
     return Change::Unfinished;
   }
   if (stored.missing) {
@@ -211,53 +202,61 @@ void WriteProfile(SyncPort& port, const SiteProfile& master, std::uint64_t hash,
          "the key could be neither opened nor created");
     return;
   }
-  const std::u16string_view from{result.master.data(), result.master_length};
-  // Values that already match (another machine's import of this master, or
-  // a write whose marker was not yet written) keep what was kept before.
-  if (result.change == Change::Rollout && result.changed == 0) {
-    const PlatformError marked = WriteMarker(port, hash, from);
-    const PlatformError flushed =
-        marked == platform::kSuccess ? FlushProfileKey(port, key) : marked;
-    if (marked != platform::kSuccess) {
-      Fail(result, SyncStatus::WriteFailed, marked, "the marker could not be written");
-    } else if (flushed != platform::kSuccess) {
-      Fail(result, SyncStatus::NotVerified, flushed, "the flush failed");
-    }
-    return;
-  }
-  const platform::KeyResult created = port.regCreateKeyEx(kPreviousKeyPath);
-  if (created.error != platform::kSuccess) {
-    Fail(result, SyncStatus::WriteFailed, created.error, "could not keep the values it replaces");
-    return;
-  }
+  const platform::KeyResult created_marker = port.regCreateKeyEx(kSyncKeyPath);
+  const platform::KeyResult created = created_marker.error == platform::kSuccess
+                                          ? port.regCreateKeyEx(kPreviousKeyPath)
+                                          : created_marker;
+  const UniqueKey marker_key{port, created_marker.key};
   const UniqueKey previous{port, created.key};
-  // A write that ended while writing the values kept them already.
-  PlatformError error = marker.stage == WriteStage::Pending
-                            ? platform::kSuccess
-                            : KeepPrevious(port, key, previous, hash);
-  if (error != platform::kSuccess) {
-    Fail(result, SyncStatus::WriteFailed, error, "could not keep the values it replaces");
-    return;
+  const std::u16string_view from{result.master.data(), result.master_length};
+  // Each step names itself for the record, in case it fails.
+  const char* step = "could not keep the values it replaces";
+  PlatformError error = created.error;
+  // Values that already match (another machine's import of this master, or
+  // a write whose marker was not yet written) keep what was kept before:
+  // they get the marker alone.
+  const bool values = result.change != Change::Rollout || result.changed != 0;
+  if (error == platform::kSuccess && values) {
+    // Kept already by the unfinished write that got past keeping them: the
+    // values from before its first attempt, not its half-written ones.
+    FieldUnits units{};
+    const bool kept =
+        marker.unfinished &&
+        StageOf(ReadText(port, previous.get(), kKeptForName, units).text) == kPendingSuffix;
+    // Marked before anything changes, in this order: a run ended anywhere
+    // after leaves the write unfinished, and Previous to be kept again
+    // unless it was kept whole.
+    if (!kept) {
+      error = SetKeptFor(port, previous, hash, kKeepingSuffix);
+    }
+    std::array<char16_t, 32> pending{};
+    TextBuilder<char16_t>{pending}.Add(HashDigits(hash).data()).Add(kPendingSuffix);
+    if (error == platform::kSuccess) {
+      error = SetText(port, marker_key, kImportedHashName, pending.data());
+    }
+    if (error == platform::kSuccess && !kept) {
+      error = KeepPrevious(port, key, previous, hash);
+    }
+    if (error == platform::kSuccess) {
+      step = "a value could not be written";
+      error = WriteProfileValues(port, key, master);
+    }
+    if (error == platform::kSuccess && ReadStored(port, master).changed != 0) {
+      Fail(result, SyncStatus::NotVerified, platform::kSuccess, "the values read back differ");
+      return;
+    }
   }
-  error = WriteProfileValues(port, key, master);
-  if (error != platform::kSuccess) {
-    Fail(result, SyncStatus::WriteFailed, error, "a value could not be written");
-    return;
-  }
-  if (ReadStored(port, master).changed != 0) {
-    Fail(result, SyncStatus::NotVerified, platform::kSuccess, "the values read back differ");
-    return;
-  }
-  // The marker only once the values read back right: without it, the next
+  // The marker only once the values read back right: until then, the next
   // run writes them again.
-  error = WriteMarker(port, hash, from);
-  if (error != platform::kSuccess) {
-    Fail(result, SyncStatus::WriteFailed, error, "the marker could not be written");
-    return;
+  if (error == platform::kSuccess) {
+    step = "the marker could not be written";
+    error = WriteMarker(port, marker_key, hash, from);
   }
-  error = SetText(port, previous, kKeptForName, HashDigits(hash).data());
+  if (error == platform::kSuccess && values) {
+    error = SetText(port, previous, kKeptForName, HashDigits(hash).data());
+  }
   if (error != platform::kSuccess) {
-    Fail(result, SyncStatus::WriteFailed, error, "the kept values could not be marked final");
+    Fail(result, SyncStatus::WriteFailed, error, step);
     return;
   }
   // Once, for the values, the kept ones and the marker: one hive.

@@ -19,26 +19,21 @@ inline constexpr const char16_t* kPreviousKeyPath = u"Software\\Tessavo\\profile
 inline constexpr const char16_t* kImportedHashName = u"ImportedHash";
 inline constexpr const char16_t* kImportedAtName = u"ImportedAt";
 inline constexpr const char16_t* kImportedFromName = u"ImportedFrom";
-// Under Previous: the hash of the master the kept values made way for, with
-// kKeepingSuffix while they are being kept and kPendingSuffix once they are
-// kept and the profile is being written.
+// Under Previous: the hash of the master the kept values made way for,
+// followed by kKeepingSuffix while they are being kept and kPendingSuffix
+// once they are kept and the profile is being written.
 inline constexpr const char16_t* kKeptForName = u"KeptFor";
 inline constexpr std::u16string_view kKeepingSuffix = u" keeping";
+// After ImportedHash too, from the start of a write to its end: what every
+// run reads to tell a write of ours that did not finish.
 inline constexpr std::u16string_view kPendingSuffix = u" pending";
-
-// How far the last write of any run got, as KeptFor says.
-enum class WriteStage {
-  Done,     // finished, or none ever started
-  Keeping,  // ended while keeping the values it replaced: the values are as they were
-  Pending,  // ended while writing the values: they may be part old, part new
-};
 
 // What the marker says of the last import, from any machine.
 struct Marker {
-  std::uint64_t hash = 0;  // 0 when none
-  WriteStage stage = WriteStage::Done;
+  std::uint64_t hash = 0;   // 0 when none
+  bool unfinished = false;  // a write started and did not end
   std::size_t from_length = 0;
-  MasterPath from{};  // the master it was imported from
+  MasterPath from{};  // the master it was imported from, when read
 };
 
 // What the stored values are, against a master's profile.
@@ -47,8 +42,10 @@ struct StoredState {
   std::uint8_t changed{};  // bit i: value i differs
 };
 
-// Fills `marker`: a path is large for a stack without probes.
-void ReadMarker(platform::SyncPort& port, Marker& marker);
+// Fills `marker` (a path is large for a stack without probes), and its
+// master's path only `with_from`: only a command line of several masters
+// needs it.
+void ReadMarker(platform::SyncPort& port, bool with_from, Marker& marker);
 StoredState ReadStored(platform::SyncPort& port, const SiteProfile& master);
 
 // The decision, on reads alone: a write of ours that did not finish is

@@ -159,13 +159,16 @@ bool SameOutcome(std::span<const std::uint8_t> last, std::span<const std::uint8_
   if (EndsWithLineEnd(line, line.size())) {
     line = line.first(line.size() - 2);
   }
-  constexpr std::size_t kCode = 4;
-  constexpr std::size_t kMaster = 8;
-  constexpr std::size_t kDetail = 11;
-  return !last.empty() && SameBytes(FieldOf(last, kCode), FieldOf(line, kCode)) &&
-         DriftKept(last) == DriftKept(line) &&
-         SameBytes(FieldOf(last, kMaster), FieldOf(line, kMaster)) &&
-         SameBytes(FieldOf(last, kDetail), FieldOf(line, kDetail));
+  if (last.empty() || DriftKept(last) != DriftKept(line)) {
+    return false;
+  }
+  // The code, the master and the detail.
+  for (const std::size_t field : {4U, 8U, 11U}) {
+    if (!SameBytes(FieldOf(last, field), FieldOf(line, field))) {
+      return false;
+    }
+  }
+  return true;
 }
 
 std::uint32_t EventIdOf(const SyncResult& result, bool heartbeat) {
@@ -261,7 +264,8 @@ SyncStatus SyncMain(platform::SyncPort& port, std::string_view version,
   std::size_t length = FormatRecord(result, context, line);
   bool recorded = true;
   if (result.once_a_day && has_log) {
-    const platform::FileTail tail = port.readFileTail(log_path.data(), log_tail);
+    const platform::FileTail tail =
+        port.readFileTail(log_path.data(), context.now - kHeartbeatTicks, log_tail);
     recorded = tail.last_write_time == 0 || context.now - tail.last_write_time >= kHeartbeatTicks ||
                !SameOutcome(LastLine({log_tail.data(), tail.size}, tail.size < log_tail.size()),
                             {line.data(), length});

@@ -498,10 +498,11 @@ bool FakePort::appendLine(const char16_t* /*folder*/, const char16_t* path,
   return true;
 }
 
-platform::FileTail FakePort::readFileTail(const char16_t* path, std::span<std::uint8_t> buffer) {
+platform::FileTail FakePort::readFileTail(const char16_t* path, std::uint64_t written_since,
+                                          std::span<std::uint8_t> buffer) {
   calls.emplace_back("ReadFile(log)");
-  if (log_written_at == 0) {
-    return {};
+  if (log_written_at < written_since) {
+    return {log_written_at, 0};
   }
   std::string text = log_text;
   for (const std::string& line : files_appended[path]) {

@@ -194,7 +194,8 @@ class FakePort final : public platform::SyncPort {
   platform::PlatformError regDeleteValue(platform::RawKey key, const char16_t* name) override;
   bool appendLine(const char16_t* folder, const char16_t* path, const char16_t* rotated,
                   std::uint64_t limit, std::span<const std::uint8_t> line) override;
-  platform::FileTail readFileTail(const char16_t* path, std::span<std::uint8_t> buffer) override;
+  platform::FileTail readFileTail(const char16_t* path, std::uint64_t written_since,
+                                  std::span<std::uint8_t> buffer) override;
   void writeStandardOutput(std::span<const std::uint8_t> line) override;
   bool reportEvent(const char16_t* source, platform::EventSeverity severity, std::uint32_t event_id,
                    std::span<const char16_t* const> strings) override;
