@@ -319,8 +319,10 @@ FileTail WindowsSyncPort::readFileTail(const char16_t* path, std::uint64_t writt
                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
   OVERLAPPED at{};
+  // NOLINTBEGIN(cppcoreguidelines-pro-type-union-access): OVERLAPPED's offset is in a union
   at.Offset = static_cast<DWORD>(length - wanted);
   at.OffsetHigh = static_cast<DWORD>((length - wanted) >> 32);
+  // NOLINTEND(cppcoreguidelines-pro-type-union-access)
   DWORD read = 0;
   if (!file ||
       ::ReadFile(file.get(), buffer.data(), static_cast<DWORD>(wanted), &read, &at) == FALSE) {

@@ -163,12 +163,9 @@ bool SameOutcome(std::span<const std::uint8_t> last, std::span<const std::uint8_
     return false;
   }
   // The code, the master and the detail.
-  for (const std::size_t field : {4U, 8U, 11U}) {
-    if (!SameBytes(FieldOf(last, field), FieldOf(line, field))) {
-      return false;
-    }
-  }
-  return true;
+  return std::ranges::all_of(std::array<std::size_t, 3>{4, 8, 11}, [&](std::size_t field) {
+    return SameBytes(FieldOf(last, field), FieldOf(line, field));
+  });
 }
 
 std::uint32_t EventIdOf(const SyncResult& result, bool heartbeat) {
