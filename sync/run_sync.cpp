@@ -62,13 +62,6 @@ bool ExpandPath(std::u16string_view given, std::u16string_view sid, MasterPath& 
   return !path.Overflowed();
 }
 
-void Fail(SyncResult& result, SyncStatus status, platform::PlatformError error,
-          const char* detail) {
-  result.status = status;
-  result.error = error;
-  result.detail = detail;
-}
-
 void UseMaster(SyncResult& result, const MasterPath& path) {
   const std::u16string_view text{path.data()};
   TextBuilder<char16_t> master{result.master};
@@ -101,7 +94,7 @@ void WriteUnderLock(SyncPort& port, const SiteProfile& master, std::uint64_t has
   TextBuilder<char16_t> lock{std::span{path}.first(kLocalPathUnits - 1)};
   lock.Add(folder).Add(kLockName).Put(u'\0');
   if (*folder == u'\0' || lock.Overflowed()) {
-    Fail(result, SyncStatus::Busy, platform::kSuccess, "no %LOCALAPPDATA% to hold the lock in");
+    result.Fail(SyncStatus::Busy, platform::kSuccess, "no %LOCALAPPDATA% to hold the lock in");
     return;
   }
   platform::FileResult opened = port.createLockFile(folder, path.data());
@@ -112,9 +105,9 @@ void WriteUnderLock(SyncPort& port, const SiteProfile& master, std::uint64_t has
   }
   const platform::UniqueFile held{port, opened.file};
   if (!held) {
-    Fail(result, SyncStatus::Busy, opened.error,
-         "another run of this user is writing (error 32), or the lock cannot be opened: "
-         "try again later");
+    result.Fail(SyncStatus::Busy, opened.error,
+                "another run of this user is writing (error 32), or the lock cannot be opened: "
+                "try again later");
     result.nt_status = opened.status;
     return;
   }
@@ -151,7 +144,7 @@ void RunSync(SyncPort& port, const CommandLine& command, const char16_t* local_f
   }
   for (std::size_t i = 0; i < command.master_count && result.status == SyncStatus::InPlace; ++i) {
     if (!ExpandPath(command.masters[i], result.account.SidText(), paths[i])) {
-      Fail(result, SyncStatus::Usage, platform::kSuccess, "a master's path is too long");
+      result.Fail(SyncStatus::Usage, platform::kSuccess, "a master's path is too long");
     }
   }
   if (result.status == SyncStatus::InPlace) {
@@ -181,11 +174,11 @@ void RunSync(SyncPort& port, const CommandLine& command, const char16_t* local_f
       result.detail = search.found.detail;
       result.once_a_day = result.status == SyncStatus::NoMaster;
     } else {
-      Fail(result, SyncStatus::Unreachable, platform::kErrorTimeout,
-           deadline == Deadline::Missed ? "no answer within the deadline: read cancelled"
-           : deadline == Deadline::Stuck
-               ? "no answer within the deadline; could not cancel its read"
-               : "no thread could be started to hold the deadline");
+      result.Fail(SyncStatus::Unreachable, platform::kErrorTimeout,
+                  deadline == Deadline::Missed ? "no answer within the deadline: read cancelled"
+                  : deadline == Deadline::Stuck
+                      ? "no answer within the deadline; could not cancel its read"
+                      : "no thread could be started to hold the deadline");
     }
     if (result.status == SyncStatus::Unreachable) {
       result.once_a_day = true;
@@ -195,11 +188,11 @@ void RunSync(SyncPort& port, const CommandLine& command, const char16_t* local_f
     NoAnsiCodePage no_code_page;
     const ParsedProfile parsed = ParseProfileText(search.found.bytes, no_code_page);
     if (!parsed.utf8 && !parsed.utf16_le) {
-      Fail(result, SyncStatus::MasterInvalid, platform::kSuccess,
-           "neither UTF-8 nor UTF-16 LE: it would be read in each machine's ANSI code page");
+      result.Fail(SyncStatus::MasterInvalid, platform::kSuccess,
+                  "neither UTF-8 nor UTF-16 LE: it would be read in each machine's ANSI code page");
     } else if (parsed.verdict != ProfileTextVerdict::Accepted) {
-      Fail(result, SyncStatus::MasterInvalid, platform::kSuccess,
-           "not a valid profile: profile-check names the rule");
+      result.Fail(SyncStatus::MasterInvalid, platform::kSuccess,
+                  "not a valid profile: profile-check names the rule");
     } else {
       // Decided on reads alone: the path every logon takes opens nothing for writing.
       const std::uint64_t hash = ProfileHash(parsed.profile);

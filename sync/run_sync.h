@@ -45,6 +45,12 @@ struct SyncResult {
   RunningAccount account{};
   std::size_t master_length = 0;  // the master used, or the first tried
   MasterPath master{};
+
+  void Fail(SyncStatus failed, platform::PlatformError windows_error, const char* words) {
+    status = failed;
+    error = windows_error;
+    detail = words;
+  }
 };
 
 // One run: the policy, the account and hive, the master copy (within the

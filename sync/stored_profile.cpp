@@ -84,12 +84,6 @@ PlatformError SetKeptFor(SyncPort& port, const UniqueKey& previous, std::uint64_
   return SetText(port, previous, kKeptForName, text.data());
 }
 
-void Fail(SyncResult& result, SyncStatus status, PlatformError error, const char* detail) {
-  result.status = status;
-  result.error = error;
-  result.detail = detail;
-}
-
 // The stage a KeptFor text names after its hash.
 std::u16string_view StageOf(std::u16string_view text) {
   return text.size() > kHashDigits
@@ -198,8 +192,8 @@ void WriteProfile(SyncPort& port, const SiteProfile& master, std::uint64_t hash,
   const platform::KeyResult opened = OpenOrCreateProfileKey(port);
   const UniqueKey key{port, opened.key};
   if (!key) {
-    Fail(result, SyncStatus::KeyUnavailable, opened.error,
-         "the key could be neither opened nor created");
+    result.Fail(SyncStatus::KeyUnavailable, opened.error,
+                "the key could be neither opened nor created");
     return;
   }
   const platform::KeyResult created_marker = port.regCreateKeyEx(kSyncKeyPath);
@@ -242,7 +236,7 @@ void WriteProfile(SyncPort& port, const SiteProfile& master, std::uint64_t hash,
       error = WriteProfileValues(port, key, master);
     }
     if (error == platform::kSuccess && ReadStored(port, master).changed != 0) {
-      Fail(result, SyncStatus::NotVerified, platform::kSuccess, "the values read back differ");
+      result.Fail(SyncStatus::NotVerified, platform::kSuccess, "the values read back differ");
       return;
     }
   }
@@ -256,13 +250,13 @@ void WriteProfile(SyncPort& port, const SiteProfile& master, std::uint64_t hash,
     error = SetText(port, previous, kKeptForName, HashDigits(hash).data());
   }
   if (error != platform::kSuccess) {
-    Fail(result, SyncStatus::WriteFailed, error, step);
+    result.Fail(SyncStatus::WriteFailed, error, step);
     return;
   }
   // Once, for the values, the kept ones and the marker: one hive.
   error = FlushProfileKey(port, key);
   if (error != platform::kSuccess) {
-    Fail(result, SyncStatus::NotVerified, error, "the flush failed");
+    result.Fail(SyncStatus::NotVerified, error, "the flush failed");
   }
 }
 
