@@ -12,6 +12,12 @@ namespace profile_import::sync {
 // An administrator's kill switch and pilot ring, per machine.
 inline constexpr const char16_t* kPolicyKeyPath = u"SOFTWARE\\Policies\\Tessavo\\profile-sync";
 inline constexpr const char16_t* kPolicyModeName = u"Mode";
+inline constexpr const char16_t* kPolicyMastersName = u"Masters";
+inline constexpr const char16_t* kPolicyStaleDaysName = u"StaleDays";
+inline constexpr const char16_t* kPolicyEnforceName = u"Enforce";
+// Every value the program reads under the key: what the shipped ADMX may set.
+inline constexpr std::array kPolicyValueNames = {kPolicyModeName, kPolicyMastersName,
+                                                 kPolicyStaleDaysName, kPolicyEnforceName};
 inline constexpr std::uint64_t kModeOff = 0;
 inline constexpr std::uint64_t kModeCheck = 1;
 
