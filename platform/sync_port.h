@@ -100,6 +100,7 @@ inline constexpr PlatformError kErrorAuthenticationFirewallFailed =
 inline constexpr PlatformError kErrorNotConnected = 2250;  // ERROR_NOT_CONNECTED
 inline constexpr std::uint32_t kRegDword = 4;              // REG_DWORD
 inline constexpr std::uint32_t kRegQword = 11;             // REG_QWORD
+inline constexpr std::uint32_t kRegMultiSz = 7;            // REG_MULTI_SZ
 inline constexpr std::uint32_t kFileAttributeDirectory = 0x10;  // FILE_ATTRIBUTE_DIRECTORY
 inline constexpr std::uint32_t kFileAttributeOffline = 0x1000;  // FILE_ATTRIBUTE_OFFLINE
 // A file whose data a tiering or cloud driver fetches when it is opened or

@@ -94,6 +94,7 @@ static_assert(kErrorAuthenticationFirewallFailed == ERROR_AUTHENTICATION_FIREWAL
 static_assert(kErrorNotConnected == ERROR_NOT_CONNECTED);
 static_assert(kRegDword == REG_DWORD);
 static_assert(kRegQword == REG_QWORD);
+static_assert(kRegMultiSz == REG_MULTI_SZ);
 static_assert(kFileAttributeDirectory == FILE_ATTRIBUTE_DIRECTORY);
 static_assert(kDriveFixed == DRIVE_FIXED);
 static_assert(kDriveRamDisk == DRIVE_RAMDISK);

@@ -7,6 +7,8 @@ bool IsBlank(char16_t unit) {
   return unit == u' ' || unit == u'\t';
 }
 
+}  // namespace
+
 bool IsFullPath(std::u16string_view path) {
   const bool drive = path.size() >= 3 && path[1] == u':' && path[2] == u'\\' &&
                      ((path[0] >= u'A' && path[0] <= u'Z') || (path[0] >= u'a' && path[0] <= u'z'));
@@ -14,8 +16,6 @@ bool IsFullPath(std::u16string_view path) {
                      path[2] != u'?' && path[2] != u'.';
   return drive || share;
 }
-
-}  // namespace
 
 bool ParseCommandLine(std::u16string_view line, CommandLine& out) {
   std::size_t at = 0;
@@ -26,6 +26,7 @@ bool ParseCommandLine(std::u16string_view line, CommandLine& out) {
     ++at;
   }
   std::size_t used = 0;
+  bool days_next = false;  // the argument after --stale-days
   while (true) {
     while (at < line.size() && IsBlank(line[at])) {
       ++at;
@@ -72,7 +73,22 @@ bool ParseCommandLine(std::u16string_view line, CommandLine& out) {
     }
     // NOLINTNEXTLINE(*-pointer-arithmetic)
     const std::u16string_view argument{out.text.data() + start, used - start};
-    if (argument == u"--check") {
+    if (days_next) {
+      days_next = false;
+      for (const char16_t unit : argument) {
+        if (unit < u'0' || unit > u'9' || out.stale_days > kMaxStaleDays) {
+          return false;
+        }
+        out.stale_days = out.stale_days * 10 + (unit - u'0');
+      }
+      if (out.stale_days == 0 || out.stale_days > kMaxStaleDays) {
+        return false;
+      }
+    } else if (argument == u"--stale-days") {
+      days_next = true;
+    } else if (argument == u"--restore-previous") {
+      out.restore = true;
+    } else if (argument == u"--check") {
       out.check = true;
     } else if (argument == u"--enforce") {
       out.enforce = true;
@@ -82,7 +98,9 @@ bool ParseCommandLine(std::u16string_view line, CommandLine& out) {
       return false;
     }
   }
-  return out.master_count != 0;
+  // Putting back what was kept takes no master and no other option.
+  return !days_next && (!out.restore || (out.master_count == 0 && !out.check && !out.enforce &&
+                                         out.stale_days == 0));
 }
 
 }  // namespace profile_import::sync

@@ -1,12 +1,18 @@
 #include "sync/iso_time.h"
 
+#include <array>
+
 #include "sync/text_builder.h"
 
 namespace profile_import::sync {
+namespace {
+
+constexpr std::uint64_t kTicksPerSecond = 10'000'000;
+constexpr std::int64_t kDaysFrom1601To1970 = 134'774;
+
+}  // namespace
 
 std::size_t FormatIsoTime(std::uint64_t file_time, std::span<char16_t> out) {
-  constexpr std::uint64_t kTicksPerSecond = 10'000'000;
-  constexpr std::int64_t kDaysFrom1601To1970 = 134'774;
   const std::uint64_t seconds = file_time / kTicksPerSecond;
   const std::int64_t days = static_cast<std::int64_t>(seconds / 86'400) - kDaysFrom1601To1970;
   const std::uint64_t in_day = seconds % 86'400;
@@ -31,6 +37,41 @@ std::size_t FormatIsoTime(std::uint64_t file_time, std::span<char16_t> out) {
     out[text.Length()] = u'\0';
   }
   return text.Length();
+}
+
+std::uint64_t ParseIsoTime(std::u16string_view text) {
+  constexpr std::u16string_view kShape = u"0000-00-00T00:00:00Z";
+  if (text.size() != kShape.size()) {
+    return 0;
+  }
+  std::array<std::uint64_t, 6> parts{};  // year, month, day, hour, minute, second
+  std::size_t part = 0;
+  for (std::size_t i = 0; i < kShape.size(); ++i) {
+    if (kShape[i] != u'0') {
+      if (text[i] != kShape[i]) {
+        return 0;
+      }
+      ++part;
+    } else if (text[i] < u'0' || text[i] > u'9') {
+      return 0;
+    } else {
+      parts[part] = parts[part] * 10 + static_cast<std::uint64_t>(text[i] - u'0');
+    }
+  }
+  const auto [year, month, day, hour, minute, second] = parts;
+  if (year < 1601 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 ||
+      second > 59) {
+    return 0;
+  }
+  // A civil date to days since 1970 (Howard Hinnant's algorithm), the inverse of the above.
+  const std::uint64_t y = month <= 2 ? year - 1 : year;
+  const std::uint64_t era = y / 400;
+  const std::uint64_t year_of_era = y - era * 400;
+  const std::uint64_t day_of_year = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+  const std::uint64_t of_era =
+      year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+  const std::uint64_t days_from_1601 = era * 146'097 + of_era - 719'468 + kDaysFrom1601To1970;
+  return ((days_from_1601 * 24 + hour) * 60 * 60 + minute * 60 + second) * kTicksPerSecond;
 }
 
 }  // namespace profile_import::sync

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 namespace profile_import::sync {
 
@@ -10,5 +11,8 @@ namespace profile_import::sync {
 // 2026-12-10T02:05:01Z, NUL-terminated when there is room.
 // One copy in the program: the record and the marker both write the time.
 std::size_t FormatIsoTime(std::uint64_t file_time, std::span<char16_t> out);
+
+// The FILETIME of a text FormatIsoTime writes; 0 for any other text.
+std::uint64_t ParseIsoTime(std::u16string_view text);
 
 }  // namespace profile_import::sync

@@ -1,10 +1,16 @@
 #include "sync/policy.h"
 
+#include <string_view>
+
 namespace profile_import::sync {
 namespace {
 
 constexpr const char* kCannotBeRead = "policy Mode cannot be read: check only";
 constexpr const char* kNoNumber = "policy Mode is text, not a number: check only";
+constexpr const char* kBadMasters =
+    "policy Masters is not a list of up to 8 full paths (REG_MULTI_SZ): check only";
+constexpr const char* kBadStaleDays = "policy StaleDays is not a number from 1 to 3650: check only";
+constexpr const char* kBadEnforce = "policy Enforce is not 0 or 1: check only";
 
 Policy Unreadable(const char* why, platform::PlatformError error = platform::kSuccess) {
   return {PolicyMode::Unreadable, why, error};
@@ -34,36 +40,67 @@ bool ParseDecimal(std::span<const std::byte> bytes, std::uint64_t& number) {
   return digits;
 }
 
-}  // namespace
-
-Policy PolicyOfValue(const platform::ValueResult& value, std::span<const std::byte> data) {
-  if (value.error == platform::kErrorFileNotFound) {
-    return {};
-  }
+// The number a value holds, read as PolicyOfValue says; `absent` when it is
+// not set. Null, or what is wrong with it in Mode's words.
+const char* NumberOf(const platform::ValueResult& value, std::span<const std::byte> data,
+                     std::uint64_t& number) {
+  number = 0;
   if (value.error != platform::kSuccess) {
     // Text too long for a number is no number; anything else, not read.
     return value.error == platform::kErrorMoreData && value.type == platform::kRegSz
-               ? Unreadable(kNoNumber)
-               : Unreadable(kCannotBeRead, value.error);
+               ? kNoNumber
+               : kCannotBeRead;
   }
-  std::uint64_t number = 0;
   const std::span<const std::byte> bytes = data.first(value.size);
   if ((value.type == platform::kRegDword && value.size == sizeof(std::uint32_t)) ||
       (value.type == platform::kRegQword && value.size == sizeof(std::uint64_t))) {
     for (std::size_t at = value.size; at-- != 0;) {
       number = number << 8 | std::to_integer<std::uint64_t>(bytes[at]);
     }
-  } else if (value.type != platform::kRegSz) {
-    return Unreadable("policy Mode is not a REG_DWORD, REG_SZ or REG_QWORD: check only");
-  } else if (!ParseDecimal(bytes, number)) {
-    return Unreadable(kNoNumber);
+    return nullptr;
+  }
+  if (value.type != platform::kRegSz) {
+    return "policy Mode is not a REG_DWORD, REG_SZ or REG_QWORD: check only";
+  }
+  return ParseDecimal(bytes, number) ? nullptr : kNoNumber;
+}
+
+// Masters' paths, each up to its NUL, until an empty one: a REG_SZ's one
+// path reads the same way.
+bool SplitMasters(std::size_t units, CommandLine& masters) {
+  std::size_t start = 0;
+  for (std::size_t at = 0; at < units && masters.text[at] != u'\0'; start = ++at) {
+    while (at < units && masters.text[at] != u'\0') {
+      ++at;
+    }
+    // NOLINTNEXTLINE(*-pointer-arithmetic)
+    const std::u16string_view path{masters.text.data() + start, at - start};
+    if (at == units || !IsFullPath(path) || masters.master_count == kMaxMasters) {
+      return false;
+    }
+    masters.masters[masters.master_count++] = path;
+  }
+  return true;
+}
+
+}  // namespace
+
+Policy PolicyOfValue(const platform::ValueResult& value, std::span<const std::byte> data) {
+  if (value.error == platform::kErrorFileNotFound) {
+    return {};
+  }
+  std::uint64_t number = 0;
+  const char* wrong = NumberOf(value, data, number);
+  if (wrong != nullptr) {
+    return Unreadable(wrong, wrong == kCannotBeRead ? value.error : platform::kSuccess);
   }
   return {number == kModeOff     ? PolicyMode::Off
           : number == kModeCheck ? PolicyMode::CheckOnly
                                  : PolicyMode::Normal};
 }
 
-Policy ReadPolicy(platform::SyncPort& port) {
+Policy ReadPolicy(platform::SyncPort& port, CommandLine& masters) {
+  masters = CommandLine{};
   const platform::KeyResult opened =
       port.regOpenKeyForReading(platform::Root::LocalMachine, kPolicyKeyPath);
   const platform::UniqueKey key{port, opened.key};
@@ -74,8 +111,35 @@ Policy ReadPolicy(platform::SyncPort& port) {
   }
   // Room for a short text: a longer one is no number (kErrorMoreData).
   std::array<std::byte, 32> data{};
-  const platform::ValueResult mode = port.regQueryValueEx(key.get(), kPolicyModeName, data);
-  return PolicyOfValue(mode, data);
+  Policy policy = PolicyOfValue(port.regQueryValueEx(key.get(), kPolicyModeName, data), data);
+  if (policy.mode == PolicyMode::Off || policy.mode == PolicyMode::Unreadable) {
+    return policy;
+  }
+  std::uint64_t number = 0;
+  const platform::ValueResult days = port.regQueryValueEx(key.get(), kPolicyStaleDaysName, data);
+  if (days.error != platform::kErrorFileNotFound) {
+    if (NumberOf(days, data, number) != nullptr || number == 0 || number > kMaxStaleDays) {
+      return Unreadable(kBadStaleDays, days.error);
+    }
+    policy.stale_days = static_cast<std::uint32_t>(number);
+  }
+  const platform::ValueResult enforce = port.regQueryValueEx(key.get(), kPolicyEnforceName, data);
+  if (enforce.error != platform::kErrorFileNotFound) {
+    if (NumberOf(enforce, data, number) != nullptr || number > 1) {
+      return Unreadable(kBadEnforce, enforce.error);
+    }
+    policy.enforce = number == 1;
+  }
+  const platform::ValueResult list = port.regQueryValueEx(
+      key.get(), kPolicyMastersName, std::as_writable_bytes(std::span{masters.text}));
+  if (list.error != platform::kErrorFileNotFound &&
+      (list.error != platform::kSuccess ||
+       (list.type != platform::kRegMultiSz && list.type != platform::kRegSz) ||
+       !SplitMasters(list.size / sizeof(char16_t), masters))) {
+    masters.master_count = 0;
+    return Unreadable(kBadMasters, list.error);
+  }
+  return policy;
 }
 
 }  // namespace profile_import::sync

@@ -6,10 +6,12 @@
 #include <span>
 
 #include "platform/sync_port.h"
+#include "sync/command_line.h"
 
 namespace profile_import::sync {
 
-// An administrator's kill switch and pilot ring, per machine.
+// An administrator's settings, per machine: the kill switch, a pilot ring,
+// the masters, the stale limit and drift put back.
 inline constexpr const char16_t* kPolicyKeyPath = u"SOFTWARE\\Policies\\Tessavo\\profile-sync";
 inline constexpr const char16_t* kPolicyModeName = u"Mode";
 inline constexpr const char16_t* kPolicyMastersName = u"Masters";
@@ -32,6 +34,8 @@ struct Policy {
   PolicyMode mode = PolicyMode::Normal;
   const char* why = nullptr;                           // for Unreadable: what is wrong with it
   platform::PlatformError error = platform::kSuccess;  // the registry's, when it could not be read
+  std::uint32_t stale_days = 0;                        // 0 when not set
+  bool enforce = false;
 };
 
 // What Mode's value means, from what RegQueryValueExW gave: a REG_DWORD, or
@@ -39,6 +43,10 @@ struct Policy {
 // Preferences write when the type is missed). Anything else fails safe.
 Policy PolicyOfValue(const platform::ValueResult& value, std::span<const std::byte> data);
 
-Policy ReadPolicy(platform::SyncPort& port);
+// Reads every value; a value that is set but cannot be used makes the whole
+// policy Unreadable, as a kill switch would. `masters` gets policy Masters
+// (a REG_MULTI_SZ of full paths, or a REG_SZ of one), in the command line's
+// shape; none when it is not set.
+Policy ReadPolicy(platform::SyncPort& port, CommandLine& masters);
 
 }  // namespace profile_import::sync

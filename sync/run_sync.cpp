@@ -74,7 +74,8 @@ void Decided(SyncResult& result, Change change, const StoredState& stored) {
   result.changed = stored.changed;
   result.would_write = change == Change::Missing || change == Change::Rollout ||
                        change == Change::DriftEnforced || change == Change::Unfinished;
-  result.once_a_day = change == Change::None || change == Change::Drift;
+  result.once_a_day =
+      change == Change::None || change == Change::Drift || change == Change::RolledBack;
 }
 
 // Whether a failed open of the lock file is another run's hold on it: open
@@ -85,17 +86,16 @@ bool HeldByAnotherRun(const platform::FileResult& opened) {
          opened.status == platform::kStatusDeletePending;
 }
 
-// Takes the user's lock, decides again from what is stored now (another
-// run may have written meanwhile), and writes if that is still needed.
-void WriteUnderLock(SyncPort& port, const SiteProfile& master, std::uint64_t hash,
-                    std::uint64_t until, const char16_t* folder, Marker& marker, bool enforce,
-                    SyncResult& result) {
+// Takes the user's lock, waiting for another run's until `until`: a held
+// file, or none and the result failed with Busy.
+platform::UniqueFile TakeLock(SyncPort& port, std::uint64_t until, const char16_t* folder,
+                              SyncResult& result) {
   static constinit std::array<char16_t, kLocalPathUnits> path{};
   TextBuilder<char16_t> lock{std::span{path}.first(kLocalPathUnits - 1)};
   lock.Add(folder).Add(kLockName).Put(u'\0');
   if (*folder == u'\0' || lock.Overflowed()) {
     result.Fail(SyncStatus::Busy, platform::kSuccess, "no %LOCALAPPDATA% to hold the lock in");
-    return;
+    return {port, platform::kInvalidFile};
   }
   platform::FileResult opened = port.createLockFile(folder, path.data());
   while (opened.file == platform::kInvalidFile && HeldByAnotherRun(opened) &&
@@ -103,12 +103,22 @@ void WriteUnderLock(SyncPort& port, const SiteProfile& master, std::uint64_t has
     port.sleep(kLockRetryMilliseconds);
     opened = port.createLockFile(folder, path.data());
   }
-  const platform::UniqueFile held{port, opened.file};
-  if (!held) {
+  if (opened.file == platform::kInvalidFile) {
     result.Fail(SyncStatus::Busy, opened.error,
                 "another run of this user is writing (error 32), or the lock cannot be opened: "
                 "try again later");
     result.nt_status = opened.status;
+  }
+  return {port, opened.file};
+}
+
+// Under the lock, decides again from what is stored now (another run may
+// have written meanwhile), and writes if that is still needed.
+void WriteUnderLock(SyncPort& port, const SiteProfile& master, std::uint64_t hash,
+                    std::uint64_t until, const char16_t* folder, Marker& marker, bool enforce,
+                    SyncResult& result) {
+  const platform::UniqueFile held = TakeLock(port, until, folder, result);
+  if (!held) {
     return;
   }
   ReadMarker(port, false, marker);
@@ -127,35 +137,64 @@ void RunSync(SyncPort& port, const CommandLine& command, const char16_t* local_f
   static constinit MasterPaths paths{};
   static constinit MasterSearch search{};
   static constinit Marker marker{};
+  static constinit CommandLine policy_masters{};
 
   const std::uint64_t started = port.getTickCount64();
-  const Policy policy = ReadPolicy(port);
+  const Policy policy = ReadPolicy(port, policy_masters);
   const PolicyMode mode = policy.mode;
+  if (command.restore) {
+    // Asked for by hand, and the way back from a bad rollout that the kill
+    // switch stopped: not held by the policy.
+    result.change = Change::RolledBack;
+    result.account = FindRunningAccount(port);
+    if (result.account.kind != AccountKind::User) {
+      result.status = SyncStatus::NoUserHive;
+      return;
+    }
+    const platform::UniqueFile held =
+        TakeLock(port, started + kDeadlineMilliseconds, local_folder, result);
+    if (held) {
+      ReadMarker(port, false, marker);
+      RestorePrevious(port, marker, result);
+    }
+    return;
+  }
   if (mode == PolicyMode::Off) {
     result.status = SyncStatus::TurnedOff;
     result.once_a_day = true;
     return;
   }
   const bool check = command.check || mode != PolicyMode::Normal;
+  const bool enforce = command.enforce || policy.enforce;
+  const std::uint32_t stale_days = command.stale_days != 0 ? command.stale_days
+                                   : policy.stale_days != 0 ? policy.stale_days
+                                                            : kDefaultStaleDays;
+  const CommandLine& masters = command.master_count != 0 ? command : policy_masters;
+  if (masters.master_count != 0) {
+    result.masters_from = command.master_count != 0 ? "command line" : "policy";
+  } else if (mode != PolicyMode::Unreadable) {
+    result.Fail(SyncStatus::Usage, platform::kSuccess,
+                "no master: give one, or set policy Masters");
+  }
 
   result.account = FindRunningAccount(port);
-  if (result.account.kind != AccountKind::User) {
+  if (result.status == SyncStatus::InPlace && result.account.kind != AccountKind::User) {
     result.status = SyncStatus::NoUserHive;
   }
-  for (std::size_t i = 0; i < command.master_count && result.status == SyncStatus::InPlace; ++i) {
-    if (!ExpandPath(command.masters[i], result.account.SidText(), paths[i])) {
+  for (std::size_t i = 0; i < masters.master_count && result.status == SyncStatus::InPlace; ++i) {
+    if (!ExpandPath(masters.masters[i], result.account.SidText(), paths[i])) {
       result.Fail(SyncStatus::Usage, platform::kSuccess, "a master's path is too long");
     }
   }
-  if (result.status == SyncStatus::InPlace) {
+  if (result.status == SyncStatus::InPlace && masters.master_count != 0) {
     UseMaster(result, paths[0]);
-    ReadMarker(port, command.master_count > 1, marker);
+    ReadMarker(port, masters.master_count > 1, marker);
     search.port = &port;
     search.paths = &paths;
-    search.path_count = command.master_count;
+    search.path_count = masters.master_count;
     search.imported_from = kNoMasterIndex;
-    for (std::size_t i = 0; i < command.master_count; ++i) {
-      // As written by a run from the same command line: the same text.
+    for (std::size_t i = 0; i < masters.master_count; ++i) {
+      // As written by a run from the same masters: the same text.
       if (std::u16string_view{paths[i].data()} ==
           std::u16string_view{marker.from.data(), marker.from_length}) {
         search.imported_from = i;
@@ -172,7 +211,6 @@ void RunSync(SyncPort& port, const CommandLine& command, const char16_t* local_f
       result.error = search.found.error;
       result.nt_status = search.found.nt_status;
       result.detail = search.found.detail;
-      result.once_a_day = result.status == SyncStatus::NoMaster;
     } else {
       result.Fail(SyncStatus::Unreachable, platform::kErrorTimeout,
                   deadline == Deadline::Missed ? "no answer within the deadline: read cancelled"
@@ -180,11 +218,17 @@ void RunSync(SyncPort& port, const CommandLine& command, const char16_t* local_f
                       ? "no answer within the deadline; could not cancel its read"
                       : "no thread could be started to hold the deadline");
     }
-    if (result.status == SyncStatus::Unreachable) {
-      result.once_a_day = true;
+    if (result.status == SyncStatus::NoMaster || result.status == SyncStatus::Unreachable) {
+      // Away from the master for a while is expected; for longer than the
+      // limit, or never in line, it is a path, a folder or a machine to fix.
+      const std::uint64_t now = port.getSystemTimeAsFileTime();
+      const bool stale = marker.last_in_line == 0 ||
+                         (now > marker.last_in_line && now - marker.last_in_line > stale_days * kDayTicks);
+      result.status = stale ? SyncStatus::Stale : result.status;
+      result.once_a_day = !stale;
     }
   }
-  if (result.status == SyncStatus::InPlace) {
+  if (result.status == SyncStatus::InPlace && masters.master_count != 0) {
     NoAnsiCodePage no_code_page;
     const ParsedProfile parsed = ParseProfileText(search.found.bytes, no_code_page);
     if (!parsed.utf8 && !parsed.utf16_le) {
@@ -197,21 +241,27 @@ void RunSync(SyncPort& port, const CommandLine& command, const char16_t* local_f
       // Decided on reads alone: the path every logon takes opens nothing for writing.
       const std::uint64_t hash = ProfileHash(parsed.profile);
       const StoredState stored = ReadStored(port, parsed.profile);
-      Decided(result, Decide(stored, marker, hash, command.enforce), stored);
+      Decided(result, Decide(stored, marker, hash, enforce), stored);
       if (check) {
-        result.status = result.would_write ? SyncStatus::WouldWrite : SyncStatus::InPlace;
+        result.status = result.would_write             ? SyncStatus::WouldWrite
+                        : result.change == Change::Drift ? SyncStatus::DriftFound
+                                                         : SyncStatus::InPlace;
       } else if (result.would_write) {
         // The deadline bounds the whole run: a wait for another run's
         // write gets what the search left of it.
         WriteUnderLock(port, parsed.profile, hash, started + kDeadlineMilliseconds, local_folder,
-                       marker, command.enforce, result);
+                       marker, enforce, result);
+      }
+      if (result.status == SyncStatus::InPlace && !result.would_write) {
+        NoteInLine(port, marker, port.getSystemTimeAsFileTime());
       }
     }
   }
   if (mode == PolicyMode::Unreadable && result.status != SyncStatus::Usage) {
-    // A kill switch that cannot be read fails safe, and says so at every
-    // run, with the run's own error if it had one.
-    if (result.status == SyncStatus::InPlace || result.status == SyncStatus::WouldWrite) {
+    // A policy that cannot be read fails safe, and says so at every run,
+    // with the run's own error if it had one.
+    if (result.status == SyncStatus::InPlace || result.status == SyncStatus::WouldWrite ||
+        result.status == SyncStatus::DriftFound) {
       result.error = policy.error;
     }
     result.status = SyncStatus::PolicyUnreadable;

@@ -29,6 +29,7 @@ enum class Change {
   Drift,          // the stored values differ from the master, which was imported: kept
   DriftEnforced,  // the same, written back (--enforce)
   Unfinished,     // a run's write ended part way: finished now
+  RolledBack,     // put back by --restore-previous, now or before: kept
 };
 
 struct SyncResult {
@@ -43,7 +44,8 @@ struct SyncResult {
   std::uint8_t changed = 0;      // bit i: value i (RegCorp, RegDataBase, RegAdmin, RegUser) differs
   const char* detail = nullptr;  // a few words more on a failure; none when null
   RunningAccount account{};
-  std::size_t master_length = 0;  // the master used, or the first tried
+  const char* masters_from = nullptr;  // "policy" or "command line"; none when null
+  std::size_t master_length = 0;       // the master used, or the first tried
   MasterPath master{};
 
   void Fail(SyncStatus failed, platform::PlatformError windows_error, const char* words) {

@@ -77,11 +77,17 @@ PlatformError SetText(SyncPort& port, const UniqueKey& key, const char16_t* name
                             std::as_bytes(std::span{text.data(), text.size() + 1}));
 }
 
-PlatformError SetKeptFor(SyncPort& port, const UniqueKey& previous, std::uint64_t hash,
-                         std::u16string_view stage) {
+// A hash followed by a stage's words, as KeptFor and ImportedHash hold it.
+PlatformError SetStaged(SyncPort& port, const UniqueKey& key, const char16_t* name,
+                        std::uint64_t hash, std::u16string_view stage) {
   std::array<char16_t, 32> text{};
   TextBuilder<char16_t>{text}.Add(HashDigits(hash).data()).Add(stage);
-  return SetText(port, previous, kKeptForName, text.data());
+  return SetText(port, key, name, text.data());
+}
+
+PlatformError SetKeptFor(SyncPort& port, const UniqueKey& previous, std::uint64_t hash,
+                         std::u16string_view stage) {
+  return SetStaged(port, previous, kKeptForName, hash, stage);
 }
 
 // The stage a KeptFor text names after its hash.
@@ -120,10 +126,13 @@ PlatformError WriteMarker(SyncPort& port, const UniqueKey& marker, std::uint64_t
                 std::span<char16_t>{time_text}.first(time_text.size() - 1));
   PlatformError error = SetText(port, marker, kImportedAtName, time_text.data());
   if (error == platform::kSuccess) {
+    error = SetText(port, marker, kLastInLineName, time_text.data());
+  }
+  if (error == platform::kSuccess) {
     error = SetText(port, marker, kImportedFromName, from);
   }
   return error == platform::kSuccess
-             ? SetText(port, marker, kImportedHashName, HashDigits(hash).data())
+             ? SetStaged(port, marker, kImportedHashName, hash, {})
              : error;
 }
 
@@ -140,6 +149,8 @@ void ReadMarker(SyncPort& port, bool with_from, Marker& marker) {
   const std::u16string_view hash = ReadText(port, key.get(), kImportedHashName, units).text;
   marker.hash = ParseHash(hash.substr(0, std::min(hash.size(), kHashDigits)));
   marker.unfinished = StageOf(hash) == kPendingSuffix;
+  marker.rolled_back = StageOf(hash) == kRolledBackSuffix;
+  marker.last_in_line = ParseIsoTime(ReadText(port, key.get(), kLastInLineName, units).text);
   if (with_from) {
     // Read in place: a path is too large for a second copy on the stack.
     marker.from_length =
@@ -173,6 +184,9 @@ StoredState ReadStored(SyncPort& port, const SiteProfile& master) {
 Change Decide(const StoredState& stored, const Marker& marker, std::uint64_t hash, bool enforce) {
   if (marker.unfinished) {
     return Change::Unfinished;
+  }
+  if (marker.rolled_back && marker.hash == hash) {
+    return Change::RolledBack;  // put back on purpose: kept until the master changes
   }
   if (stored.missing) {
     return Change::Missing;
@@ -223,10 +237,8 @@ void WriteProfile(SyncPort& port, const SiteProfile& master, std::uint64_t hash,
     if (!kept) {
       error = SetKeptFor(port, previous, hash, kKeepingSuffix);
     }
-    std::array<char16_t, 32> pending{};
-    TextBuilder<char16_t>{pending}.Add(HashDigits(hash).data()).Add(kPendingSuffix);
     if (error == platform::kSuccess) {
-      error = SetText(port, marker_key, kImportedHashName, pending.data());
+      error = SetStaged(port, marker_key, kImportedHashName, hash, kPendingSuffix);
     }
     if (error == platform::kSuccess && !kept) {
       error = KeepPrevious(port, key, previous, hash);
@@ -247,13 +259,96 @@ void WriteProfile(SyncPort& port, const SiteProfile& master, std::uint64_t hash,
     error = WriteMarker(port, marker_key, hash, from);
   }
   if (error == platform::kSuccess && values) {
-    error = SetText(port, previous, kKeptForName, HashDigits(hash).data());
+    error = SetKeptFor(port, previous, hash, {});
   }
   if (error != platform::kSuccess) {
     result.Fail(SyncStatus::WriteFailed, error, step);
     return;
   }
   // Once, for the values, the kept ones and the marker: one hive.
+  error = FlushProfileKey(port, key);
+  if (error != platform::kSuccess) {
+    result.Fail(SyncStatus::NotVerified, error, "the flush failed");
+  }
+}
+
+void NoteInLine(SyncPort& port, const Marker& marker, std::uint64_t now) {
+  if (marker.last_in_line != 0 && marker.last_in_line <= now &&
+      now - marker.last_in_line < kDayTicks) {
+    return;
+  }
+  const UniqueKey key{port, port.regCreateKeyEx(kSyncKeyPath).key};
+  std::array<char16_t, 32> time_text{};
+  FormatIsoTime(now, std::span<char16_t>{time_text}.first(time_text.size() - 1));
+  // A note only: one that fails is made by a later run, and the run's
+  // outcome stands.
+  if (key) {
+    static_cast<void>(SetText(port, key, kLastInLineName, time_text.data()));
+  }
+}
+
+void RestorePrevious(SyncPort& port, const Marker& marker, SyncResult& result) {
+  std::array<FieldUnits, kFieldCount> kept_units{};
+  std::array<StoredText, kFieldCount> kept{};
+  const UniqueKey kept_key{
+      port, port.regOpenKeyForReading(platform::Root::CurrentUser, kPreviousKeyPath).key};
+  FieldUnits units{};
+  // Kept whole: a hash with no stage after it.
+  const std::uint64_t kept_for =
+      kept_key ? ParseHash(ReadText(port, kept_key.get(), kKeptForName, units).text) : 0;
+  for (std::size_t i = 0; i < kFieldCount && kept_for != 0; ++i) {
+    kept[i] = ReadText(port, kept_key.get(), kHandOffFields[i].value_name, kept_units[i]);
+  }
+  if (kept_for == 0 || std::ranges::any_of(kept, [](const StoredText& value) {
+        return value.kind == StoredText::Other;
+      })) {
+    result.Fail(SyncStatus::Usage, platform::kSuccess,
+                "nothing to put back: no values kept whole under Previous");
+    return;
+  }
+  const platform::KeyResult opened = OpenOrCreateProfileKey(port);
+  const UniqueKey key{port, opened.key};
+  if (!key) {
+    result.Fail(SyncStatus::KeyUnavailable, opened.error,
+                "the key could be neither opened nor created");
+    return;
+  }
+  const UniqueKey marker_key{port, port.regCreateKeyEx(kSyncKeyPath).key};
+  const UniqueKey previous{port, port.regCreateKeyEx(kPreviousKeyPath).key};
+  // In this order: a run ended after the first step finishes a write of the
+  // master instead, and keeps Previous as it is.
+  PlatformError error = marker_key && previous
+                            ? SetKeptFor(port, previous, kept_for, kPendingSuffix)
+                            : platform::kErrorAccessDenied;
+  if (error == platform::kSuccess) {
+    error = SetStaged(port, marker_key, kImportedHashName, marker.hash, kPendingSuffix);
+  }
+  for (std::size_t i = 0; i < kFieldCount && error == platform::kSuccess; ++i) {
+    const char16_t* name = kHandOffFields[i].value_name;
+    const StoredText stored = ReadText(port, key.get(), name, units);
+    if (stored.kind != kept[i].kind || stored.text != kept[i].text) {
+      result.changed = static_cast<std::uint8_t>(result.changed | 1U << i);
+      error = kept[i].kind == StoredText::Text ? SetText(port, key, name, kept[i].text)
+                                               : port.regDeleteValue(key.get(), name);
+    }
+  }
+  for (std::size_t i = 0; i < kFieldCount && error == platform::kSuccess; ++i) {
+    const StoredText stored = ReadText(port, key.get(), kHandOffFields[i].value_name, units);
+    if (stored.kind != kept[i].kind || stored.text != kept[i].text) {
+      result.Fail(SyncStatus::NotVerified, platform::kSuccess, "the values read back differ");
+      return;
+    }
+  }
+  if (error == platform::kSuccess) {
+    error = SetStaged(port, marker_key, kImportedHashName, marker.hash, kRolledBackSuffix);
+  }
+  if (error == platform::kSuccess) {
+    error = SetKeptFor(port, previous, kept_for, {});
+  }
+  if (error != platform::kSuccess) {
+    result.Fail(SyncStatus::WriteFailed, error, "the kept values could not be put back");
+    return;
+  }
   error = FlushProfileKey(port, key);
   if (error != platform::kSuccess) {
     result.Fail(SyncStatus::NotVerified, error, "the flush failed");

@@ -27,11 +27,21 @@ inline constexpr std::u16string_view kKeepingSuffix = u" keeping";
 // After ImportedHash too, from the start of a write to its end: what every
 // run reads to tell a write of ours that did not finish.
 inline constexpr std::u16string_view kPendingSuffix = u" pending";
+// After ImportedHash while the values put back by --restore-previous are
+// kept: until the master changes from the one it names.
+inline constexpr std::u16string_view kRolledBackSuffix = u" rolled back";
+// The last time a run read the master and found or put the profile in place,
+// as ImportedAt: what tells a user away from the master for a day from one
+// never in line. Noted at most once a day, so most runs stay read-only.
+inline constexpr const char16_t* kLastInLineName = u"LastInLine";
+inline constexpr std::uint64_t kDayTicks = 24ULL * 3600 * 10'000'000;
 
 // What the marker says of the last import, from any machine.
 struct Marker {
   std::uint64_t hash = 0;   // 0 when none
   bool unfinished = false;  // a write started and did not end
+  bool rolled_back = false;
+  std::uint64_t last_in_line = 0;  // FILETIME; 0 when never
   std::size_t from_length = 0;
   MasterPath from{};  // the master it was imported from, when read
 };
@@ -56,6 +66,14 @@ Change Decide(const StoredState& stored, const Marker& marker, std::uint64_t has
 // replaces; to be called only by the run that holds the user's lock.
 void WriteProfile(platform::SyncPort& port, const SiteProfile& master, std::uint64_t hash,
                   const Marker& marker, SyncResult& result);
+
+// Notes LastInLine when it is a day old, in the future, or not there: a
+// single value, so no lock is needed.
+void NoteInLine(platform::SyncPort& port, const Marker& marker, std::uint64_t now);
+
+// Puts the values kept under Previous back, byte for byte, and marks them
+// as rolled back; to be called only by the run that holds the user's lock.
+void RestorePrevious(platform::SyncPort& port, const Marker& marker, SyncResult& result);
 
 // The marker's hash of what a master would store: FNV-1a over the four
 // texts' UTF-16 code units, each followed by a NUL unit. Every version must

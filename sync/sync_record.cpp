@@ -26,13 +26,15 @@ std::string_view ChangeName(Change change) {
       return "drift put back"sv;
     case Change::Unfinished:
       return "unfinished write"sv;
+    case Change::RolledBack:
+      return "rolled back"sv;
   }
   return "-"sv;
 }
 
 // The fields as UTF-16 texts, for the event's insertion strings; the log
 // line is the same fields joined.
-constexpr std::size_t kFieldCount = 12;
+constexpr std::size_t kFieldCount = 13;
 constexpr std::size_t kFieldUnits = 2048;
 
 struct Fields {
@@ -94,14 +96,15 @@ void BuildFields(const SyncResult& result, const RecordContext& context, Fields&
   next();
   out.Number(context.elapsed_ms).Add(u" ms");
   next();
-  if (result.detail == nullptr) {
-    out.Put(u'-');
+  for (const char* words : {result.detail, result.masters_from}) {
+    if (words == nullptr) {
+      out.Put(u'-');
+    }
+    for (const char* c = words; c != nullptr && *c != '\0'; ++c) {  // NOLINT(*-pointer-arithmetic)
+      out.Put(static_cast<char16_t>(*c));
+    }
+    next();
   }
-  for (const char* c = result.detail; c != nullptr && *c != '\0';
-       ++c) {  // NOLINT(*-pointer-arithmetic)
-    out.Put(static_cast<char16_t>(*c));
-  }
-  out.Put(u'\0');
 }
 
 // Field `index` of a record line, between its tabs. Byte loops: the
@@ -175,6 +178,9 @@ std::uint32_t EventIdOf(const SyncResult& result, bool heartbeat) {
   if (result.status == SyncStatus::InPlace && result.change == Change::Drift) {
     return kDriftEventId;
   }
+  if (result.status == SyncStatus::InPlace && result.change == Change::RolledBack) {
+    return kRolledBackEventId;
+  }
   return FactsOf(result.status).event_id;
 }
 
@@ -240,7 +246,9 @@ SyncStatus SyncMain(platform::SyncPort& port, std::string_view version,
   const char16_t* given = port.getCommandLine();
   if (!ParseCommandLine(given == nullptr ? u"" : given, command)) {
     result.status = SyncStatus::Usage;
-    result.detail = "usage: profile-sync.exe [--check] [--enforce] MASTER [MASTER...]";
+    result.detail =
+        "usage: profile-sync.exe [--check] [--enforce] [--stale-days N] [MASTER...], or "
+        "--restore-previous";
   } else {
     RunSync(port, command, has_log ? log_folder.data() : u"", result);
   }

@@ -37,7 +37,7 @@ struct RecordContext {
 // The record's fields in their fixed order, tab-separated, as UTF-8, with
 // CR LF: time, computer, DOMAIN\user, SID, code and name, Windows error and
 // NT status, values changed, change, master, version and architecture,
-// elapsed ms, detail. Cut to fit `out`; gives the bytes written.
+// elapsed ms, detail, where the masters came from. Cut to fit `out`; gives the bytes written.
 std::size_t FormatRecord(const SyncResult& result, const RecordContext& context,
                          std::span<std::uint8_t> out);
 

@@ -14,19 +14,21 @@ namespace profile_import::sync {
 enum class SyncStatus : std::uint32_t {
   InPlace = 0,            // written now, or nothing to do
   WouldWrite = 1,         // --check (or policy Mode 1): a run would write
+  DriftFound = 2,         // --check: the values were changed by something other than a run
   NoMaster = 10,          // the place answers; the file or the user's folder is not there
   Unreachable = 11,       // cannot be reached now, or did not answer within the deadline
   Refused = 12,           // the server refused the connection or the user's credentials
   MasterUnopenable = 13,  // there, but cannot be opened
   MasterUnreadable = 14,  // opened, but could not be read
   MasterInvalid = 15,     // not a valid profile, or one read in an ANSI code page
+  Stale = 16,             // 10 or 11, and not in line with a master within the limit, or ever
   KeyUnavailable = 20,    // the key could be neither opened nor created
   WriteFailed = 21,       // a value could not be written; the values before it stored
   NotVerified = 22,       // written, but the flush or the read-back failed
   Busy = 23,              // another run of this user held the lock past the deadline
   NoUserHive = 30,        // not a user's own loaded hive
   TurnedOff = 40,         // turned off by policy
-  PolicyUnreadable = 41,  // the policy's Mode is not a number: checked only, nothing written
+  PolicyUnreadable = 41,  // a policy value cannot be used: checked only, nothing written
   Usage = 64,             // the command line is wrong
 };
 
@@ -44,17 +46,20 @@ struct StatusFacts {
 // Event IDs for the outcomes that have none of their own in the table.
 inline constexpr std::uint32_t kDriftEventId = 0x40000066;      // 102, information
 inline constexpr std::uint32_t kHeartbeatEventId = 0x40000067;  // 103, information
+inline constexpr std::uint32_t kRolledBackEventId = 0x40000068;  // 104, information
 
 using enum platform::EventSeverity;
 inline constexpr std::array kStatusFacts = {
     StatusFacts{SyncStatus::InPlace, "InPlace", Information, 0x40000064},              // 100
     StatusFacts{SyncStatus::WouldWrite, "WouldWrite", Information, 0x40000065},        // 101
+    StatusFacts{SyncStatus::DriftFound, "DriftFound", Information, kDriftEventId},     // 102
     StatusFacts{SyncStatus::NoMaster, "NoMaster", Warning, 0x800000C8},                // 200
     StatusFacts{SyncStatus::Unreachable, "Unreachable", Warning, 0x800000C9},          // 201
     StatusFacts{SyncStatus::Refused, "Refused", Error, 0xC000012C},                    // 300
     StatusFacts{SyncStatus::MasterUnopenable, "MasterUnopenable", Error, 0xC000012D},  // 301
     StatusFacts{SyncStatus::MasterUnreadable, "MasterUnreadable", Error, 0xC000012E},  // 302
     StatusFacts{SyncStatus::MasterInvalid, "MasterInvalid", Error, 0xC000012F},        // 303
+    StatusFacts{SyncStatus::Stale, "Stale", Error, 0xC0000136},                        // 310
     StatusFacts{SyncStatus::KeyUnavailable, "KeyUnavailable", Error, 0xC0000130},      // 304
     StatusFacts{SyncStatus::WriteFailed, "WriteFailed", Error, 0xC0000131},            // 305
     StatusFacts{SyncStatus::NotVerified, "NotVerified", Error, 0xC0000132},            // 306

@@ -37,9 +37,9 @@ void FakePort::TouchRegistry() {
   }
 }
 
-bool FakePort::Change() {
+bool FakePort::Change(bool needs_lock) {
   TouchRegistry();
-  if (!lock_held) {
+  if (!lock_held && needs_lock) {
     ++writes_without_lock;
   }
   if (changes_left) {
@@ -251,7 +251,9 @@ platform::KeyResult FakePort::regCreateKeyEx(const char16_t* path) {
   const FailingCall call = name == kProfileKeyPath       ? FailingCall::RegCreateKey
                            : name.ends_with(u"Previous") ? FailingCall::CreatePreviousKey
                                                          : FailingCall::CreateMarkerKey;
-  if (Fails(call) || !Change()) {
+  // Opening a key that is there changes nothing: no lock needed.
+  const bool exists = name == kProfileKeyPath ? key_exists : other_keys.contains(path);
+  if (Fails(call) || !Change(!exists)) {
     return {kAccessDenied, platform::kNoKey};
   }
   if (name == kProfileKeyPath) {
@@ -267,7 +269,9 @@ platform::PlatformError FakePort::regSetValueEx(platform::RawKey key, const char
                                                 std::span<const std::byte> data) {
   calls.emplace_back("RegSetValueExW");
   std::map<std::u16string, StoredValue>* key_values = KeyValues(key);
-  if (key_values == nullptr || failing_names.contains(name) || !Change()) {
+  // The one value a run notes without the lock: a time, never the profile.
+  const bool note = std::u16string_view{name} == u"LastInLine";
+  if (key_values == nullptr || failing_names.contains(name) || !Change(!note)) {
     return kAccessDenied;
   }
   if (key_values == &values) {
@@ -447,11 +451,14 @@ platform::KeyResult FakePort::regOpenKeyForReading(platform::Root root, const ch
                       {std::byte(*policy_mode & 0xFF), std::byte(*policy_mode >> 8 & 0xFF),
                        std::byte(*policy_mode >> 16 & 0xFF), std::byte(*policy_mode >> 24)}};
     }
-    if (!policy_value) {
+    const std::u16string key = u"HKLM\\" + std::u16string(path);
+    if (!policy_value && !other_keys.contains(key)) {
       return {kFileNotFound, platform::kNoKey};
     }
-    other_keys[u"HKLM\\" + std::u16string(path)][u"Mode"] = *policy_value;
-    return OpenKey(u"HKLM\\" + std::u16string(path));
+    if (policy_value) {
+      other_keys[key][u"Mode"] = *policy_value;
+    }
+    return OpenKey(key);
   }
   const bool profile = path == std::u16string_view{kProfileKeyPath};
   if (profile ? !key_exists : !other_keys.contains(path)) {

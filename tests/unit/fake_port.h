@@ -211,7 +211,7 @@ class FakePort final : public platform::SyncPort {
   void TouchRegistry();
   [[nodiscard]] bool Fails(FailingCall call) const { return failing.contains(call); }
   // A change to the registry: false when it fails as the run has ended.
-  bool Change();
+  bool Change(bool needs_lock = true);
   [[nodiscard]] bool IsNameSurrogate() const {
     return reparse_tag && (*reparse_tag & platform::kReparseTagNameSurrogate) != 0;
   }

@@ -12,6 +12,7 @@
 #include "profile/profile_text.h"
 #include "store/profile_key.h"
 #include "sync/command_line.h"
+#include "sync/iso_time.h"
 #include "sync/run_sync.h"
 #include "sync/stored_profile.h"
 #include "sync/sync_record.h"
@@ -53,6 +54,13 @@ testing::StoredValue Text(std::u16string_view text, bool with_nul = true) {
     value.data.insert(value.data.end(), 2, std::byte{0});
   }
   return value;
+}
+
+constexpr std::uint64_t kHourTicks = 36'000'000'000ULL;
+
+std::u16string IsoTime(std::uint64_t file_time) {
+  std::array<char16_t, 24> text{};
+  return {text.data(), FormatIsoTime(file_time, text)};
 }
 
 std::u16string Hex(std::uint64_t hash) {
@@ -392,6 +400,8 @@ TEST_P(RunSyncTest, OutcomeWritesAndRecord) {
   const SyncCase& c = GetParam();
   FakePort port;
   port.command_line = kCommand + c.arguments;
+  // In line with a master an hour ago, unless a row says otherwise.
+  port.other_keys[kSyncKeyPath][kLastInLineName] = Text(IsoTime(port.now - kHourTicks));
   c.setup(port);
   const std::map<std::u16string, std::string> masters_before = port.masters;
 
@@ -446,7 +456,7 @@ TEST_P(RunSyncTest, OutcomeWritesAndRecord) {
   if (!port.advapi32_missing) {
     ASSERT_EQ(port.events.size(), 1U);
     EXPECT_EQ(port.events[0].id, c.event_id != 0 ? c.event_id : FactsOf(c.status).event_id);
-    EXPECT_EQ(port.events[0].strings.size(), 12U);
+    EXPECT_EQ(port.events[0].strings.size(), 13U);
   }
 }
 
@@ -710,7 +720,7 @@ TEST(SyncRecord, FieldsInTheirOrder) {
             "2025-12-12T08:00:00Z\tPC01\tCORP\\j&d!oe\tS-1-5-21-1-2-3-1001\t13 MasterUnopenable\t"
             "error 5, NT status 0xc0000022\tRegCorp,RegAdmin\trollout\t"
             "\\\\srv\\share\\J\xC3\xB6rg\\sysfile.cfg\tprofile-sync 1.2.0 arm64\t42 ms\t"
-            "access refused\r\n");
+            "access refused\t-\r\n");
 }
 
 struct CommandLineCase {
@@ -727,8 +737,18 @@ TEST(SyncCommandLine, SplitsAsTheCRuntimeDoes) {
        {u"C:\\m\\a.cfg", u"D:\\x"}},
       {u"p.exe \"C:\\a \"\"b\"\"\\s.cfg\"", true, {u"C:\\a \"b\"\\s.cfg"}},
       {u"p.exe C:\\a\\\\\\\"b", true, {u"C:\\a\\\"b"}},
-      {u"p.exe", false, {}},
-      {u"p.exe --check", false, {}},
+      // No master: policy Masters serves.
+      {u"p.exe", true, {}},
+      {u"p.exe --check --stale-days 30", true, {}},
+      {u"p.exe --stale-days 3650 C:\\m", true, {u"C:\\m"}},
+      {u"p.exe --stale-days 0", false, {}},
+      {u"p.exe --stale-days 3651", false, {}},
+      {u"p.exe --stale-days 99999999999", false, {}},
+      {u"p.exe --stale-days x7", false, {}},
+      {u"p.exe C:\\m --stale-days", false, {}},
+      {u"p.exe --restore-previous", true, {}},
+      {u"p.exe --restore-previous C:\\m", false, {}},
+      {u"p.exe --check --restore-previous", false, {}},
       {u"p.exe \\\\?\\C:\\m", false, {}},
       {u"p.exe m\\sysfile.cfg", false, {}},
   };
