@@ -293,9 +293,15 @@ void RestorePrevious(SyncPort& port, const Marker& marker, SyncResult& result) {
   const UniqueKey kept_key{
       port, port.regOpenKeyForReading(platform::Root::CurrentUser, kPreviousKeyPath).key};
   FieldUnits units{};
-  // Kept whole: a hash with no stage after it.
+  // Kept whole: a hash with no stage after it, or with the stage of a write
+  // (or of this) that went on to change the values.
+  const std::u16string_view kept_text =
+      kept_key ? ReadText(port, kept_key.get(), kKeptForName, units).text : u"";
+  const std::u16string_view stage = StageOf(kept_text);
   const std::uint64_t kept_for =
-      kept_key ? ParseHash(ReadText(port, kept_key.get(), kKeptForName, units).text) : 0;
+      stage.empty() || stage == kPendingSuffix
+          ? ParseHash(kept_text.substr(0, std::min(kept_text.size(), kHashDigits)))
+          : 0;
   for (std::size_t i = 0; i < kFieldCount && kept_for != 0; ++i) {
     kept[i] = ReadText(port, kept_key.get(), kHandOffFields[i].value_name, kept_units[i]);
   }
@@ -339,11 +345,13 @@ void RestorePrevious(SyncPort& port, const Marker& marker, SyncResult& result) {
       return;
     }
   }
-  if (error == platform::kSuccess) {
-    error = SetStaged(port, marker_key, kImportedHashName, marker.hash, kRolledBackSuffix);
-  }
+  // Previous final before the mark: a run ended between the two finishes a
+  // write of the master, and keeps the values just put back, the same ones.
   if (error == platform::kSuccess) {
     error = SetKeptFor(port, previous, kept_for, {});
+  }
+  if (error == platform::kSuccess) {
+    error = SetStaged(port, marker_key, kImportedHashName, marker.hash, kRolledBackSuffix);
   }
   if (error != platform::kSuccess) {
     result.Fail(SyncStatus::WriteFailed, error, "the kept values could not be put back");

@@ -13,6 +13,7 @@
 #include "store/profile_key.h"
 #include "sync/command_line.h"
 #include "sync/iso_time.h"
+#include "sync/policy.h"
 #include "sync/run_sync.h"
 #include "sync/stored_profile.h"
 #include "sync/sync_record.h"
@@ -56,11 +57,18 @@ testing::StoredValue Text(std::u16string_view text, bool with_nul = true) {
   return value;
 }
 
-constexpr std::uint64_t kHourTicks = 36'000'000'000ULL;
+constexpr std::int64_t kHourTicks = 36'000'000'000LL;
+constexpr std::int64_t kDayTicks = 24 * kHourTicks;
 
 std::u16string IsoTime(std::uint64_t file_time) {
   std::array<char16_t, 24> text{};
   return {text.data(), FormatIsoTime(file_time, text)};
+}
+
+std::u16string Units(const std::map<std::u16string, testing::StoredValue>& key,
+                     const char16_t* name) {
+  const auto found = key.find(name);
+  return found == key.end() ? u"(none)" : found->second.Units();
 }
 
 std::u16string Hex(std::uint64_t hash) {
@@ -108,6 +116,22 @@ testing::StoredValue Bytes(std::uint32_t type, const std::string& bytes) {
   return value;
 }
 
+testing::StoredValue Dword(std::uint32_t number) {
+  return Bytes(platform::kRegDword, std::string{static_cast<char>(number), '\0', '\0', '\0'});
+}
+
+testing::StoredValue MultiSz(const std::vector<std::u16string>& paths) {
+  testing::StoredValue value{platform::kRegMultiSz, {}};
+  for (const std::u16string& path : paths) {
+    const testing::StoredValue one = Text(path);
+    value.data.insert(value.data.end(), one.data.begin(), one.data.end());
+  }
+  value.data.insert(value.data.end(), 2, std::byte{0});
+  return value;
+}
+
+const std::u16string kPolicyKey = u"HKLM\\" + std::u16string(kPolicyKeyPath);
+
 struct SyncCase {
   std::string name;
   std::function<void(FakePort&)> setup = [](FakePort&) {};
@@ -118,6 +142,7 @@ struct SyncCase {
   std::uint32_t event_id = 0;  // 0: the status's own
   // NOLINTNEXTLINE(readability-redundant-string-init): rows stop before it
   std::string in_record = "";  // a text the log line holds
+  bool notes_in_line = false;  // LastInLine written, and nothing else
 };
 
 std::vector<SyncCase> SyncCases() {
@@ -143,6 +168,20 @@ std::vector<SyncCase> SyncCases() {
     return [call](FakePort& port) { port.failing.insert(call); };
   };
   const auto v1 = master(kV1);
+  // LastInLine `age` ago; 0: never.
+  const auto last_in_line = [](std::int64_t age) {
+    return [age](FakePort& port) {
+      auto& marker = port.other_keys[kSyncKeyPath];
+      if (age == 0) {
+        marker.erase(kLastInLineName);
+      } else {
+        marker[kLastInLineName] = Text(IsoTime(port.now - static_cast<std::uint64_t>(age)));
+      }
+    };
+  };
+  const auto policy = [](std::u16string name, testing::StoredValue value) {
+    return [name, value](FakePort& port) { port.other_keys[kPolicyKey][name] = value; };
+  };
   const auto ran_before = [](const auto& setup) {
     return [setup](FakePort& port) {
       setup(port);
@@ -384,7 +423,91 @@ std::vector<SyncCase> SyncCases() {
       {"SidPlaceholderInCapitals", v1, u"\\\\srv\\share\\{SID}\\sysfile.cfg", InPlace, true},
       {"Advapi32Missing", both(v1, [](FakePort& port) { port.advapi32_missing = true; }),
        kMasterArgument, InPlace, true},
-      {"NoMasterGiven", v1, u"--check", Usage},
+      // No master anywhere: the command line gives none, and policy Masters is not set.
+      {"NoMasterGiven", v1, u"--check", Usage, false, true, 0, "no master"},
+      // In line noted once a day, by a run that reads the master, also under --check.
+      {.name = "InLineNotedOnceADay",
+       .setup = both(both(v1, stored(u"Acme", u"Acme")), last_in_line(25 * kHourTicks)),
+       .event_id = kHeartbeatEventId,
+       .notes_in_line = true},
+      {.name = "InLineNotedUnderCheck",
+       .setup = both(both(v1, stored(u"Acme", u"Acme")), last_in_line(0)),
+       .arguments = u"--check " + kMasterArgument,
+       .event_id = kHeartbeatEventId,
+       .notes_in_line = true},
+      {.name = "InLineFromTheFutureNoted",
+       .setup = both(both(v1, stored(u"Acme", u"Acme")), last_in_line(-kHourTicks)),
+       .event_id = kHeartbeatEventId,
+       .notes_in_line = true},
+      // 10 and 11 within the limit; past it, or never in line, 16.
+      {"UnreachableWithinTheLimit", both(fault(53), last_in_line(13 * kDayTicks)), kMasterArgument,
+       Unreachable},
+      {"UnreachablePastTheLimit", both(fault(53), last_in_line(15 * kDayTicks)), kMasterArgument,
+       Stale, false, true, 0, "16 Stale\terror 53"},
+      {"NeverInLineIsStale", both(no_file, last_in_line(0)), kMasterArgument, Stale, false, true, 0,
+       "no file"},
+      {"UnreadableLastInLineIsNever",
+       both(no_file,
+            [](FakePort& port) {
+              port.other_keys[kSyncKeyPath][kLastInLineName] = Text(u"2026-13-01T00:00:00Z");
+            }),
+       kMasterArgument, Stale},
+      {"StaleDaysFromTheCommandLine", both(fault(53), last_in_line(15 * kDayTicks)),
+       u"--stale-days 30 " + kMasterArgument, Unreachable},
+      {"StaleDaysFromPolicy",
+       both(both(fault(53), last_in_line(15 * kDayTicks)), policy(u"StaleDays", Dword(30))),
+       kMasterArgument, Unreachable},
+      {"StaleDaysCommandLineWins",
+       both(both(fault(53), last_in_line(3 * kDayTicks)), policy(u"StaleDays", Dword(30))),
+       u"--stale-days 2 " + kMasterArgument, Stale},
+      {.name = "StaleSaidAtEveryRun",
+       .setup = ran_before(both(no_file, last_in_line(0))),
+       .status = Stale},
+      // --check tells drift apart; Enforce from policy puts it back as --enforce does.
+      {"CheckDrift", both(v1, stored(u"Changed", u"Acme")), u"--check " + kMasterArgument,
+       DriftFound, false, true, kDriftEventId, "drift kept"},
+      {"CheckDriftEnforced", both(v1, stored(u"Changed", u"Acme")),
+       u"--check --enforce " + kMasterArgument, WouldWrite},
+      {"PolicyEnforce", both(both(v1, stored(u"Changed", u"Acme")), policy(u"Enforce", Dword(1))),
+       kMasterArgument, InPlace, true, true, 0, "drift put back"},
+      {"PolicyEnforceOffKeepsDrift",
+       both(both(v1, stored(u"Changed", u"Acme")), policy(u"Enforce", Dword(0))), kMasterArgument,
+       InPlace, false, true, kDriftEventId},
+      // Masters from policy when the command line names none; the command line wins.
+      {"MastersFromPolicy", both(v1, policy(u"Masters", MultiSz({kMasterArgument}))), u"",
+       InPlace, true, true, 0, "\tpolicy\r"},
+      {"MastersFromPolicyAsOneText", both(v1, policy(u"Masters", Text(kMasterArgument))), u"",
+       InPlace, true},
+      {"PolicyFallbackMaster",
+       both(no_file,
+            [](FakePort& port) {
+              port.masters[kSecondMaster] = kV1;
+              port.other_keys[kPolicyKey][u"Masters"] = MultiSz({kMasterArgument, kSecondMaster});
+            }),
+       u"", InPlace, true, true, 0, "D:\\masters"},
+      {"CommandLineMastersWin",
+       both(v1, policy(u"Masters", MultiSz({u"\\\\other\\share\\x.cfg"}))), kMasterArgument,
+       InPlace, true, true, 0, "\tcommand line\r"},
+      // A policy value set but of no use checks only, says which, at every run.
+      {"PolicyMastersRelative", both(v1, policy(u"Masters", MultiSz({u"sysfile.cfg"}))), u"",
+       PolicyUnreadable, false, true, 0, "policy Masters"},
+      {"PolicyMastersNine",
+       both(v1, policy(u"Masters", MultiSz(std::vector<std::u16string>(9, kMasterArgument)))),
+       kMasterArgument, PolicyUnreadable},
+      {"PolicyMastersDword", both(v1, policy(u"Masters", Dword(1))), u"", PolicyUnreadable},
+      {"PolicyStaleDaysZero", both(v1, policy(u"StaleDays", Dword(0))), kMasterArgument,
+       PolicyUnreadable, false, true, 0, "policy StaleDays"},
+      {"PolicyStaleDaysAsText",
+       both(both(fault(53), last_in_line(15 * kDayTicks)), policy(u"StaleDays", Text(u"30"))),
+       kMasterArgument, Unreachable},
+      {"PolicyEnforceTwo", both(v1, policy(u"Enforce", Dword(2))), kMasterArgument,
+       PolicyUnreadable, false, true, 0, "policy Enforce"},
+      {"PolicyEnforceBinary", both(v1, policy(u"Enforce", Bytes(3, "\1"))), kMasterArgument,
+       PolicyUnreadable},
+      // The kill switch holds whatever else the policy says.
+      {"PolicyOffOverAnUnusableValue",
+       both(both(v1, policy(u"StaleDays", Dword(0))), [](FakePort& port) { port.policy_mode = 0; }),
+       u"", TurnedOff},
       {"RelativeMaster", v1, u"sysfile.cfg", Usage},
       {"UnknownOption", v1, u"--force " + kMasterArgument, Usage},
   };
@@ -401,7 +524,8 @@ TEST_P(RunSyncTest, OutcomeWritesAndRecord) {
   FakePort port;
   port.command_line = kCommand + c.arguments;
   // In line with a master an hour ago, unless a row says otherwise.
-  port.other_keys[kSyncKeyPath][kLastInLineName] = Text(IsoTime(port.now - kHourTicks));
+  port.other_keys[kSyncKeyPath][kLastInLineName] =
+      Text(IsoTime(port.now - static_cast<std::uint64_t>(kHourTicks)));
   c.setup(port);
   const std::map<std::u16string, std::string> masters_before = port.masters;
 
@@ -412,10 +536,16 @@ TEST_P(RunSyncTest, OutcomeWritesAndRecord) {
                             c.status == SyncStatus::WriteFailed ||
                             c.status == SyncStatus::NotVerified;
   if (!c.writes && !write_failed) {
-    for (const char* call : {"RegOpenKeyExW", "RegCreateKeyExW", "RegSetValueExW", "RegFlushKey"}) {
-      EXPECT_EQ(std::count(port.calls.begin(), port.calls.end(), call), 0)
-          << call << ": nothing is opened for writing, written or flushed";
+    for (const std::string_view call :
+         {"RegOpenKeyExW", "RegCreateKeyExW", "RegSetValueExW", "RegFlushKey"}) {
+      const bool noting = call == "RegCreateKeyExW" || call == "RegSetValueExW";
+      EXPECT_EQ(std::count(port.calls.begin(), port.calls.end(), call),
+                c.notes_in_line && noting ? 1 : 0)
+          << call << ": nothing is opened for writing, written or flushed but LastInLine";
     }
+  }
+  if (c.notes_in_line || (c.writes && c.status == SyncStatus::InPlace)) {
+    EXPECT_EQ(Units(port.ValuesAt(kSyncKeyPath), kLastInLineName), IsoTime(port.now) + u'\0');
   }
   if (c.writes && c.status == SyncStatus::InPlace) {
     EXPECT_EQ(std::count(port.calls.begin(), port.calls.end(), "RegFlushKey"), 1);
@@ -424,7 +554,8 @@ TEST_P(RunSyncTest, OutcomeWritesAndRecord) {
   const bool opened_master = !port.masters_opened.empty();
   EXPECT_EQ(opened_master, c.status != SyncStatus::TurnedOff &&
                                c.status != SyncStatus::NoUserHive &&
-                               c.status != SyncStatus::Usage && !port.thread_fails)
+                               c.status != SyncStatus::Usage && !port.thread_fails &&
+                               !(c.status == SyncStatus::PolicyUnreadable && c.arguments.empty()))
       << "the master is read only once the policy, the account and the command line allow";
   EXPECT_EQ(port.masters, masters_before) << "a master copy is never changed";
   EXPECT_EQ(port.OpenHandles(), 0U) << "a handle was leaked";
@@ -493,11 +624,6 @@ void StoredWithPrevious(FakePort& port) {
   previous[kKeptForName] = Text(Hex(ProfileHash(Profile(u"Acme"))));
 }
 
-std::u16string Units(const std::map<std::u16string, testing::StoredValue>& key,
-                     const char16_t* name) {
-  const auto found = key.find(name);
-  return found == key.end() ? u"(none)" : found->second.Units();
-}
 
 // The four values, the marker and Previous agree once a run has ended
 // well: the values are `corp`'s master's, the marker names it, and Previous
@@ -668,6 +794,96 @@ TEST(RunSyncWrite, MatchingValuesGetTheMarkerAndKeepPrevious) {
 
 // The marker roams between machines of every version: a hash that changed
 // would make each machine of a mixed fleet write at every logon.
+// Put back by hand, byte for byte; then kept by every run, checks and
+// --enforce included, until the master changes, which is a rollout.
+TEST(RunSyncRestore, PutsPreviousBackAndKeepsItUntilTheMasterChanges) {
+  FakePort port;
+  port.masters[kMaster] = kV1;
+  StoredWithPrevious(port);
+  const std::map<std::u16string, testing::StoredValue> kept = port.ValuesAt(kPreviousKeyPath);
+  port.command_line = kCommand + u"--restore-previous";
+
+  ASSERT_EQ(SyncMain(port, "1.2.0", "x64"), SyncStatus::InPlace);
+
+  for (const HandOffField& field : kHandOffFields) {
+    EXPECT_EQ(port.values.at(field.value_name).data, kept.at(field.value_name).data);
+  }
+  EXPECT_EQ(Units(port.ValuesAt(kSyncKeyPath), kImportedHashName),
+            Hex(ProfileHash(Profile(u"Acme"))) + u" rolled back" + u'\0');
+  EXPECT_EQ(std::count(port.calls.begin(), port.calls.end(), "RegFlushKey"), 1);
+  ASSERT_EQ(port.events.size(), 1U);
+  EXPECT_EQ(port.events[0].id, kRolledBackEventId);
+  for (const std::u16string& arguments :
+       {kMasterArgument, u"--check " + kMasterArgument, u"--enforce " + kMasterArgument}) {
+    port.command_line = kCommand + arguments;
+    port.written.clear();
+    EXPECT_EQ(SyncMain(port, "1.2.0", "x64"), SyncStatus::InPlace);
+    EXPECT_TRUE(port.written.empty());
+    EXPECT_NE(port.standard_output.back().find("\trolled back\t"), std::string::npos);
+  }
+  port.masters[kMaster] = kV2;
+  EXPECT_EQ(SyncMain(port, "1.2.0", "x64"), SyncStatus::InPlace);
+  ExpectConsistent(port, u"Acme 2");
+}
+
+TEST(RunSyncRestore, NeedsValuesKeptWholeAndTheUsersOwnHive) {
+  struct Case {
+    const char* name;
+    std::function<void(FakePort&)> setup;
+    SyncStatus status;
+  };
+  const std::vector<Case> cases = {
+      {"nothing kept", [](FakePort& port) { port.other_keys.erase(kPreviousKeyPath); },
+       SyncStatus::Usage},
+      {"kept part way",
+       [](FakePort& port) {
+         port.other_keys[kPreviousKeyPath][kKeptForName] = Text(u"0123456789abcdef keeping");
+       },
+       SyncStatus::Usage},
+      {"as SYSTEM", [](FakePort& port) { port.token_user = {1, 1, 0, 0, 0, 0, 0, 5, 18}; },
+       SyncStatus::NoUserHive},
+      {"another run holds the lock", [](FakePort& port) { port.lock_held_elsewhere = true; },
+       SyncStatus::Busy},
+      // The way back from a rollout the kill switch stopped.
+      {"turned off by policy", [](FakePort& port) { port.policy_mode = 0; }, SyncStatus::InPlace},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakePort port;
+    port.command_line = kCommand + u"--restore-previous";
+    StoredWithPrevious(port);
+    c.setup(port);
+    EXPECT_EQ(SyncMain(port, "1.2.0", "x64"), c.status);
+    EXPECT_EQ(Units(port.values, u"RegCorp"),
+              std::u16string(c.status == SyncStatus::InPlace ? u"Acme 0" : u"Acme") + u'\0');
+  }
+}
+
+// A restore ended at any change: the next run leaves the values put back or
+// the master's, and Previous as it was, to be put back again.
+TEST(RunSyncRestore, ARestoreEndedAtAnyChangeCanBeRunAgain) {
+  for (int changes = 0; changes < 14; ++changes) {
+    SCOPED_TRACE(::testing::Message() << "ended after " << changes << " changes");
+    FakePort port;
+    port.masters[kMaster] = kV1;
+    StoredWithPrevious(port);
+    const std::map<std::u16string, testing::StoredValue> kept = port.ValuesAt(kPreviousKeyPath);
+    port.command_line = kCommand + u"--restore-previous";
+    port.changes_left = changes;
+    SyncMain(port, "1.2.0", "x64");
+    port.changes_left.reset();
+    port.command_line = kCommand + kMasterArgument;
+    EXPECT_EQ(SyncMain(port, "1.2.0", "x64"), SyncStatus::InPlace);
+    port.command_line = kCommand + u"--restore-previous";
+    EXPECT_EQ(SyncMain(port, "1.2.0", "x64"), SyncStatus::InPlace);
+    for (const HandOffField& field : kHandOffFields) {
+      EXPECT_EQ(Units(port.values, field.value_name), Units(kept, field.value_name));
+      EXPECT_EQ(Units(port.ValuesAt(kPreviousKeyPath), field.value_name),
+                Units(kept, field.value_name));
+    }
+  }
+}
+
 TEST(ProfileHashTest, PinnedAcrossVersionsAndEncodings) {
   SiteProfile empty;
   SiteProfile cafe = Profile(u"Caf\u00E9");
