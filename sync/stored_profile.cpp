@@ -300,7 +300,7 @@ void RestorePrevious(SyncPort& port, const Marker& marker, SyncResult& result) {
   const std::u16string_view stage = StageOf(kept_text);
   const std::uint64_t kept_for =
       stage.empty() || stage == kPendingSuffix
-          ? ParseHash(kept_text.substr(0, std::min(kept_text.size(), kHashDigits)))
+          ? ParseHash({kept_text.data(), std::min(kept_text.size(), kHashDigits)})
           : 0;
   for (std::size_t i = 0; i < kFieldCount && kept_for != 0; ++i) {
     kept[i] = ReadText(port, kept_key.get(), kHandOffFields[i].value_name, kept_units[i]);

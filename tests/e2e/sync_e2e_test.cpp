@@ -36,6 +36,8 @@ constexpr DWORD kWouldWrite = 1;
 constexpr DWORD kNoMaster = 10;
 constexpr DWORD kUnreachable = 11;
 constexpr DWORD kMasterInvalid = 15;
+constexpr DWORD kDriftFound = 2;
+constexpr DWORD kStale = 16;
 constexpr DWORD kTurnedOff = 40;
 constexpr DWORD kPolicyUnreadable = 41;
 // Another run of the same user held the lock past the deadline: try again.
@@ -107,6 +109,13 @@ bool RenameMaster(const std::string& bytes) {
 std::wstring Given(const std::wstring& user = L"{sid}") {
   return L"\"" + TheShare().given + L"\\" + user + L"\\sysfile.cfg\"";
 }
+
+std::wstring Unreachable() {
+  return L"\"" + TheShare().unreachable + L"\\{sid}\\sysfile.cfg\"";
+}
+
+const wchar_t* const kMarkerPath = L"Software\\Tessavo\\profile-sync";
+const wchar_t* const kPreviousPath = L"Software\\Tessavo\\profile-sync\\Previous";
 
 std::wstring AppData() {
   return WorkDirectory() + L"\\appdata";
@@ -209,15 +218,15 @@ void PrintTo(const Scene& scene, std::ostream* out) {
   *out << scene.name;
 }
 
-// Sets the machine's policy Mode, for this test only.
-void SetPolicy(DWORD type, const std::vector<BYTE>& data) {
+// Sets a value of the machine's policy, Mode unless named, for this test only.
+void SetPolicy(DWORD type, const std::vector<BYTE>& data, const wchar_t* name = L"Mode") {
   HKEY key = nullptr;
   if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kPolicyPath, 0, nullptr, 0,
                       KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr) != ERROR_SUCCESS) {
     GTEST_SKIP() << "HKLM's policy key is not writable by this user";
   }
   SyncEndToEnd::set_policy_ = true;
-  RegSetValueExW(key, L"Mode", 0, type, data.data(), static_cast<DWORD>(data.size()));
+  RegSetValueExW(key, name, 0, type, data.data(), static_cast<DWORD>(data.size()));
   RegCloseKey(key);
 }
 
@@ -269,11 +278,54 @@ std::vector<Scene> Scenes() {
                             FILE_ATTRIBUTE_READONLY);
        },
        Given(), kInPlace, kStored1},
-      {"NoMasterFile", [] { DeleteFileW((MasterFolder(UserSid()) + L"\\sysfile.cfg").c_str()); },
-       Given(), kNoMaster, kNothingStored},
-      {"NoUserFolder", [] {}, Given(L"no-such-user"), kNoMaster, kNothingStored},
-      {"UnreachableServer", [] {}, L"\"" + TheShare().unreachable + L"\\{sid}\\sysfile.cfg\"",
-       kUnreachable, kNothingStored},
+      {"NoMasterFile",
+       [] {
+         ASSERT_EQ(Sync(Given()).code, kInPlace);
+         DeleteFileW((MasterFolder(UserSid()) + L"\\sysfile.cfg").c_str());
+       },
+       Given(), kNoMaster, kStored1},
+      // Never in line: a mistyped path, or a user without a master, is an error at once.
+      {"MistypedPathOnAFreshUser", [] {}, Given(L"no-such-user"), kStale, kNothingStored},
+      {"UnreachableWithinTheLimit", [] { ASSERT_EQ(Sync(Given()).code, kInPlace); },
+       Unreachable(), kUnreachable, kStored1},
+      {"UnreachablePastTheLimit",
+       [] {
+         ASSERT_EQ(Sync(Given()).code, kInPlace);
+         SetValue(kMarkerPath, L"LastInLine", StringValue(L"2020-01-01T00:00:00Z"));
+       },
+       Unreachable(), kStale, kStored1},
+      {"CheckDrift",
+       [] {
+         ASSERT_EQ(Sync(Given()).code, kInPlace);
+         SetValue(kProfileKeyPath, L"RegAdmin", StringValue(L"changed"));
+       },
+       L"--check " + Given(), kDriftFound,
+       [] { EXPECT_EQ(ReadValue(kProfileKeyPath, L"RegAdmin"), StringValue(L"changed")); }},
+      {"MastersFromPolicy",
+       [] {
+         const std::wstring master = TheShare().given + L"\\{sid}\\sysfile.cfg";
+         std::vector<BYTE> list(reinterpret_cast<const BYTE*>(master.c_str()),
+                                reinterpret_cast<const BYTE*>(master.c_str() + master.size() + 1));
+         list.insert(list.end(), {0, 0});
+         SetPolicy(REG_MULTI_SZ, list, L"Masters");
+       },
+       L"", kInPlace, kStored1},
+      {"RestorePreviousByteForByte",
+       [] {
+         ASSERT_EQ(Sync(Given()).code, kInPlace);
+         WriteMaster(kV2);
+         ASSERT_EQ(Sync(Given()).code, kInPlace);
+       },
+       L"--restore-previous", kInPlace,
+       [] {
+         for (const wchar_t* name : {L"RegCorp", L"RegDataBase", L"RegAdmin", L"RegUser"}) {
+           EXPECT_EQ(ReadValue(kProfileKeyPath, name), ReadValue(kPreviousPath, name));
+         }
+         kStored1();
+         EXPECT_EQ(Sync(Given()).code, kInPlace);
+         kStored1();
+         EXPECT_NE(Log().find("\trolled back\t"), std::string::npos) << Log();
+       }},
       {"RefusedMaster", [] { WriteMaster("only\nfour\nline\nends\n"); }, Given(), kMasterInvalid,
        kNothingStored},
       {"AnsiMaster", [] { WriteMaster("Caf\xE9\nsrv\nmain\nx\nadmin\njdoe\n"); }, Given(),
@@ -398,8 +450,6 @@ Profile VersionProfile(std::size_t n) {
 struct EventKind;
 using UniqueEvent = winlib::UniqueHandle<winlib::NullHandleTraits<EventKind>>;
 
-const wchar_t* const kMarkerPath = L"Software\\Tessavo\\profile-sync";
-const wchar_t* const kPreviousPath = L"Software\\Tessavo\\profile-sync\\Previous";
 
 // Which of `versions` the four values under `path` are, exactly; none for a
 // mix, a value missing or of another type.
