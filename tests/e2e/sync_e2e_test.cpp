@@ -430,7 +430,7 @@ TEST_F(SyncEndToEnd, TwoRunsAtOnceBothImportAndLogWholeLines) {
   EXPECT_EQ(log.rfind("\r\n"), log.size() - 2) << log;
   for (std::size_t start = 0; start < log.size(); start = log.find("\r\n", start) + 2) {
     const std::string line = log.substr(start, log.find("\r\n", start) - start);
-    EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 11) << line;
+    EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 12) << line;
     EXPECT_TRUE(line.find("\t0 InPlace\t") != std::string::npos) << line;
   }
 }

@@ -884,6 +884,22 @@ TEST(RunSyncRestore, ARestoreEndedAtAnyChangeCanBeRunAgain) {
   }
 }
 
+// LastInLine is read back from the text the marker writes: every date
+// round-trips, and any other text is "never".
+TEST(SyncIsoTime, ReadsBackWhatItWritesAndNothingElse) {
+  EXPECT_EQ(ParseIsoTime(u"2025-12-12T08:00:00Z"), 134'100'000'000'000'000ULL);
+  for (const std::u16string_view text :
+       {u"1601-01-01T00:00:01Z", u"2024-02-29T23:59:59Z", u"2026-03-01T00:00:00Z",
+        u"2100-12-31T12:34:56Z"}) {
+    EXPECT_EQ(IsoTime(ParseIsoTime(text)), text);
+  }
+  for (const std::u16string_view text :
+       {u"", u"2026-12-10T13:46:09", u"2026-12-10 13:46:09Z", u"2026-00-10T13:46:09Z",
+        u"2026-12-10T24:00:00Z", u"1600-12-31T23:59:59Z", u"2026-12-1xT13:46:09Z"}) {
+    EXPECT_EQ(ParseIsoTime(text), 0U) << std::string(text.begin(), text.end());
+  }
+}
+
 TEST(ProfileHashTest, PinnedAcrossVersionsAndEncodings) {
   SiteProfile empty;
   SiteProfile cafe = Profile(u"Caf\u00E9");
