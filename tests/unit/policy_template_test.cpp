@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "policy_templates.h"
+#include "sync/command_line.h"
 #include "sync/policy.h"
 
 namespace profile_import::sync::templates {
@@ -79,17 +80,31 @@ TEST(AdmxTemplates, SetOnlyWhatTheProgramReads) {
   EXPECT_EQ(Set(Between(kAdmxText, " valueName=\"", "\"")), read);
 }
 
-TEST(AdmxTemplates, ModeChoicesAreTheProgramsNumbers) {
-  // A choice's number is the first <decimal> after its name.
-  const std::string_view admx = kAdmxText;
-  const auto number = [admx](std::string_view choice) {
-    const std::vector<std::string> numbers =
-        Between(admx.substr(std::min(admx.find(choice), admx.size())), "<decimal value=\"", "\"");
-    return numbers.empty() ? std::string() : numbers.front();
+TEST(AdmxTemplates, NumbersAreTheProgramsOwn) {
+  struct Row {
+    const char* what;
+    std::string_view xml;
+    const char* at;    // the first `open` after this
+    const char* open;  // up to the next quote
+    std::string number;
   };
-  EXPECT_EQ(number("$(string.Mode_Off)"), std::to_string(kModeOff));
-  EXPECT_EQ(number("$(string.Mode_CheckOnly)"), std::to_string(kModeCheck));
-  EXPECT_EQ(number("$(string.Mode_Normal)"), "2");  // as is any number but those two
+  const std::array<Row, 6> rows = {{
+      {"Mode Off", kAdmxText, "$(string.Mode_Off)", "<decimal value=\"", std::to_string(kModeOff)},
+      {"Mode Check only", kAdmxText, "$(string.Mode_CheckOnly)", "<decimal value=\"",
+       std::to_string(kModeCheck)},
+      // As is any number but those two.
+      {"Mode Normal", kAdmxText, "$(string.Mode_Normal)", "<decimal value=\"", "2"},
+      {"StaleDays least", kAdmxText, "<decimal id=\"StaleDays\"", " minValue=\"", "1"},
+      {"StaleDays most", kAdmxText, "<decimal id=\"StaleDays\"", " maxValue=\"",
+       std::to_string(kMaxStaleDays)},
+      {"StaleDays shown", kAdmlText, " refId=\"StaleDays\"", " defaultValue=\"",
+       std::to_string(kDefaultStaleDays)},
+  }};
+  for (const Row& row : rows) {
+    const std::vector<std::string> found =
+        Between(row.xml.substr(std::min(row.xml.find(row.at), row.xml.size())), row.open, "\"");
+    EXPECT_EQ(found.empty() ? "" : found.front(), row.number) << row.what;
+  }
 }
 
 }  // namespace
