@@ -3,10 +3,10 @@
 # this machine lacks: the host, clang (with libFuzzer) and MinGW-w64 compilers,
 # CMake and Ninja, GoogleTest (its sources for the Windows builds, Debian's build
 # of them for the native ones), Wine, the static checkers, openssl and
-# osslsigncode for signing, and zip for the release package; then Wine's
-# 32-bit side and Wine for ARM64 (run by qemu), unpacked into /opt, and the
-# locales in which Wine reads text as Windows of other languages do. Does
-# nothing when all of it is there.
+# osslsigncode for signing, zip for the release package and xmllint for the
+# policy templates; then Wine's 32-bit side and Wine for ARM64 (run by qemu),
+# unpacked into /opt, and the locales in which Wine reads text as Windows of
+# other languages do. Does nothing when all of it is there.
 set -euo pipefail
 
 missing=()
@@ -37,6 +37,8 @@ command -v git >/dev/null || missing+=(git)
 command -v openssl >/dev/null || missing+=(openssl)
 command -v osslsigncode >/dev/null || missing+=(osslsigncode)
 command -v zip >/dev/null || missing+=(zip)
+# The Group Policy templates' well-formedness test.
+command -v xmllint >/dev/null || missing+=(libxml2-utils)
 # The kit test ends a run mid-suite as a crash would, and looks for what is left.
 command -v pkill >/dev/null || missing+=(procps)
 
