@@ -166,7 +166,7 @@ void RunSync(SyncPort& port, const CommandLine& command, const char16_t* local_f
   }
   const bool check = command.check || mode != PolicyMode::Normal;
   const bool enforce = command.enforce || policy.enforce;
-  const std::uint32_t stale_days = command.stale_days != 0 ? command.stale_days
+  const std::uint32_t stale_days = command.stale_days != 0  ? command.stale_days
                                    : policy.stale_days != 0 ? policy.stale_days
                                                             : kDefaultStaleDays;
   const CommandLine& masters = command.master_count != 0 ? command : policy_masters;
@@ -222,8 +222,9 @@ void RunSync(SyncPort& port, const CommandLine& command, const char16_t* local_f
       // Away from the master for a while is expected; for longer than the
       // limit, or never in line, it is a path, a folder or a machine to fix.
       const std::uint64_t now = port.getSystemTimeAsFileTime();
-      const bool stale = marker.last_in_line == 0 ||
-                         (now > marker.last_in_line && now - marker.last_in_line > stale_days * kDayTicks);
+      const bool stale =
+          marker.last_in_line == 0 ||
+          (now > marker.last_in_line && now - marker.last_in_line > stale_days * kDayTicks);
       result.status = stale ? SyncStatus::Stale : result.status;
       result.once_a_day = !stale;
     }
@@ -243,7 +244,7 @@ void RunSync(SyncPort& port, const CommandLine& command, const char16_t* local_f
       const StoredState stored = ReadStored(port, parsed.profile);
       Decided(result, Decide(stored, marker, hash, enforce), stored);
       if (check) {
-        result.status = result.would_write             ? SyncStatus::WouldWrite
+        result.status = result.would_write               ? SyncStatus::WouldWrite
                         : result.change == Change::Drift ? SyncStatus::DriftFound
                                                          : SyncStatus::InPlace;
       } else if (result.would_write) {

@@ -131,9 +131,7 @@ PlatformError WriteMarker(SyncPort& port, const UniqueKey& marker, std::uint64_t
   if (error == platform::kSuccess) {
     error = SetText(port, marker, kImportedFromName, from);
   }
-  return error == platform::kSuccess
-             ? SetStaged(port, marker, kImportedHashName, hash, {})
-             : error;
+  return error == platform::kSuccess ? SetStaged(port, marker, kImportedHashName, hash, {}) : error;
 }
 
 }  // namespace

@@ -44,8 +44,8 @@ struct StatusFacts {
 };
 
 // Event IDs for the outcomes that have none of their own in the table.
-inline constexpr std::uint32_t kDriftEventId = 0x40000066;      // 102, information
-inline constexpr std::uint32_t kHeartbeatEventId = 0x40000067;  // 103, information
+inline constexpr std::uint32_t kDriftEventId = 0x40000066;       // 102, information
+inline constexpr std::uint32_t kHeartbeatEventId = 0x40000067;   // 103, information
 inline constexpr std::uint32_t kRolledBackEventId = 0x40000068;  // 104, information
 
 using enum platform::EventSeverity;

@@ -286,8 +286,8 @@ std::vector<Scene> Scenes() {
        Given(), kNoMaster, kStored1},
       // Never in line: a mistyped path, or a user without a master, is an error at once.
       {"MistypedPathOnAFreshUser", [] {}, Given(L"no-such-user"), kStale, kNothingStored},
-      {"UnreachableWithinTheLimit", [] { ASSERT_EQ(Sync(Given()).code, kInPlace); },
-       Unreachable(), kUnreachable, kStored1},
+      {"UnreachableWithinTheLimit", [] { ASSERT_EQ(Sync(Given()).code, kInPlace); }, Unreachable(),
+       kUnreachable, kStored1},
       {"UnreachablePastTheLimit",
        [] {
          ASSERT_EQ(Sync(Given()).code, kInPlace);
@@ -304,9 +304,10 @@ std::vector<Scene> Scenes() {
       {"MastersFromPolicy",
        [] {
          const std::wstring master = TheShare().given + L"\\{sid}\\sysfile.cfg";
-         std::vector<BYTE> list(reinterpret_cast<const BYTE*>(master.c_str()),
-                                reinterpret_cast<const BYTE*>(master.c_str() + master.size() + 1));
-         list.insert(list.end(), {0, 0});
+         std::vector<BYTE> list;  // the path, its NUL and the list's
+         for (const wchar_t unit : master + std::wstring(2, L'\0')) {
+           list.insert(list.end(), {static_cast<BYTE>(unit & 0xFF), static_cast<BYTE>(unit >> 8)});
+         }
          SetPolicy(REG_MULTI_SZ, list, L"Masters");
        },
        L"", kInPlace, kStored1},
@@ -449,7 +450,6 @@ Profile VersionProfile(std::size_t n) {
 
 struct EventKind;
 using UniqueEvent = winlib::UniqueHandle<winlib::NullHandleTraits<EventKind>>;
-
 
 // Which of `versions` the four values under `path` are, exactly; none for a
 // mix, a value missing or of another type.

@@ -179,7 +179,7 @@ std::vector<SyncCase> SyncCases() {
       }
     };
   };
-  const auto policy = [](std::u16string name, testing::StoredValue value) {
+  const auto policy = [](const std::u16string& name, const testing::StoredValue& value) {
     return [name, value](FakePort& port) { port.other_keys[kPolicyKey][name] = value; };
   };
   const auto ran_before = [](const auto& setup) {
@@ -474,8 +474,8 @@ std::vector<SyncCase> SyncCases() {
        both(both(v1, stored(u"Changed", u"Acme")), policy(u"Enforce", Dword(0))), kMasterArgument,
        InPlace, false, true, kDriftEventId},
       // Masters from policy when the command line names none; the command line wins.
-      {"MastersFromPolicy", both(v1, policy(u"Masters", MultiSz({kMasterArgument}))), u"",
-       InPlace, true, true, 0, "\tpolicy\r"},
+      {"MastersFromPolicy", both(v1, policy(u"Masters", MultiSz({kMasterArgument}))), u"", InPlace,
+       true, true, 0, "\tpolicy\r"},
       {"MastersFromPolicyAsOneText", both(v1, policy(u"Masters", Text(kMasterArgument))), u"",
        InPlace, true},
       {"PolicyFallbackMaster",
@@ -485,9 +485,8 @@ std::vector<SyncCase> SyncCases() {
               port.other_keys[kPolicyKey][u"Masters"] = MultiSz({kMasterArgument, kSecondMaster});
             }),
        u"", InPlace, true, true, 0, "D:\\masters"},
-      {"CommandLineMastersWin",
-       both(v1, policy(u"Masters", MultiSz({u"\\\\other\\share\\x.cfg"}))), kMasterArgument,
-       InPlace, true, true, 0, "\tcommand line\r"},
+      {"CommandLineMastersWin", both(v1, policy(u"Masters", MultiSz({u"\\\\other\\share\\x.cfg"}))),
+       kMasterArgument, InPlace, true, true, 0, "\tcommand line\r"},
       // A policy value set but of no use checks only, says which, at every run.
       {"PolicyMastersRelative", both(v1, policy(u"Masters", MultiSz({u"sysfile.cfg"}))), u"",
        PolicyUnreadable, false, true, 0, "policy Masters"},
@@ -555,7 +554,7 @@ TEST_P(RunSyncTest, OutcomeWritesAndRecord) {
   EXPECT_EQ(opened_master, c.status != SyncStatus::TurnedOff &&
                                c.status != SyncStatus::NoUserHive &&
                                c.status != SyncStatus::Usage && !port.thread_fails &&
-                               !(c.status == SyncStatus::PolicyUnreadable && c.arguments.empty()))
+                               (c.status != SyncStatus::PolicyUnreadable || !c.arguments.empty()))
       << "the master is read only once the policy, the account and the command line allow";
   EXPECT_EQ(port.masters, masters_before) << "a master copy is never changed";
   EXPECT_EQ(port.OpenHandles(), 0U) << "a handle was leaked";
@@ -623,7 +622,6 @@ void StoredWithPrevious(FakePort& port) {
   }
   previous[kKeptForName] = Text(Hex(ProfileHash(Profile(u"Acme"))));
 }
-
 
 // The four values, the marker and Previous agree once a run has ended
 // well: the values are `corp`'s master's, the marker names it, and Previous
@@ -888,9 +886,8 @@ TEST(RunSyncRestore, ARestoreEndedAtAnyChangeCanBeRunAgain) {
 // round-trips, and any other text is "never".
 TEST(SyncIsoTime, ReadsBackWhatItWritesAndNothingElse) {
   EXPECT_EQ(ParseIsoTime(u"2025-12-12T08:00:00Z"), 134'100'000'000'000'000ULL);
-  for (const std::u16string_view text :
-       {u"1601-01-01T00:00:01Z", u"2024-02-29T23:59:59Z", u"2026-03-01T00:00:00Z",
-        u"2100-12-31T12:34:56Z"}) {
+  for (const std::u16string_view text : {u"1601-01-01T00:00:01Z", u"2024-02-29T23:59:59Z",
+                                         u"2026-03-01T00:00:00Z", u"2100-12-31T12:34:56Z"}) {
     EXPECT_EQ(IsoTime(ParseIsoTime(text)), text);
   }
   for (const std::u16string_view text :
