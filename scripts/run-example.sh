@@ -55,7 +55,7 @@ for run in first second; do
   echo "Exit code: $code"
   if [ -n "$line" ]; then
     echo "  Its result line (time, computer, user, SID, code, error, values changed,"
-    echo "  change, master, version, elapsed, detail):"
+    echo "  change, master, version, elapsed, detail, where the masters came from):"
     echo "$line" | tr '\t' '\n' | sed 's/^/    /'
   else
     echo "  Nothing to do, and nothing recorded: the values and the marker match the master."
