@@ -25,8 +25,12 @@ case "$arch" in
   arm64) packages=(libc6:arm64 libgcc-s1:arm64 libunwind8:arm64 liblzma5:arm64 libwine:arm64 wine64:arm64) ;;
   *) echo "unpack-wine.sh: no Wine for $arch" >&2; exit 2 ;;
 esac
-# The marker names what was unpacked: a longer list unpacks again.
-[ "$(cat "$dest/complete" 2>/dev/null)" != "${packages[*]}" ] || exit 0
+# The marker names what was unpacked: a longer list unpacks again, and so
+# does a 32-bit side unpacked before it could start 64-bit programs.
+if [ "$(cat "$dest/complete" 2>/dev/null)" = "${packages[*]}" ] &&
+  { [ "$arch" != i386 ] || [ -e "$dest/usr/lib/wine/wine.elf64" ]; }; then
+  exit 0
+fi
 ! $only_check || exit 1
 debs=$(mktemp -d)
 trap 'rm -rf "$debs"' EXIT
@@ -51,8 +55,14 @@ if [ "$arch" = i386 ]; then
 #!/bin/sh
 exec "$bin/ld-linux.so.2" --library-path "$dest/lib/i386-linux-gnu" "$bin/wine.elf" "\$@"
 SHIM
-  # A 32-bit process starts a 64-bit one with the system's loader.
+  # A 32-bit process starts a 64-bit one with the system's loader: as
+  # <its own loader>64, wine.elf64 here, which must start it by its real name,
+  # since that process starts its own children as <its folder>/<that name>.
   ln -s /usr/lib/wine/wine64 "$bin/wine64"
+  cat >"$bin/wine.elf64" <<SHIM
+#!/bin/sh
+exec /usr/lib/wine/wine64 "\$@"
+SHIM
   ln -s usr/lib/wine/wine "$dest/wine"
 else
   # Wine starts each process as <bin>/wine64-preloader <bin>/wine64 ..., and
