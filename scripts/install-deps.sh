@@ -37,7 +37,7 @@ command -v git >/dev/null || missing+=(git)
 command -v openssl >/dev/null || missing+=(openssl)
 command -v osslsigncode >/dev/null || missing+=(osslsigncode)
 command -v zip >/dev/null || missing+=(zip)
-# The Group Policy templates' well-formedness test.
+# The Group Policy templates' and the task's well-formedness tests.
 command -v xmllint >/dev/null || missing+=(libxml2-utils)
 # The kit test ends a run mid-suite as a crash would, and looks for what is left.
 command -v pkill >/dev/null || missing+=(procps)
