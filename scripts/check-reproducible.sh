@@ -56,10 +56,11 @@ for zip in "$first"/build/release/*-win-*.zip; do
   (cd "$scratch/unpacked" && cmake -E tar xf "$zip" && sha256sum -c --quiet SHA256SUMS) ||
     failures=$((failures + 1))
   # Notepad before Windows 10 1809 shows LF-only text as one line, and UTF-8
-  # without a byte order mark as ANSI.
-  if grep -qv $'\r$' "$scratch/unpacked/SHA256SUMS" "$scratch/unpacked/README.txt" ||
+  # without a byte order mark as ANSI; cmd.exe misreads an LF-only batch file.
+  if grep -qv $'\r$' "$scratch/unpacked/SHA256SUMS" "$scratch/unpacked/README.txt" \
+    "$scratch/unpacked/"*.cmd "$scratch/unpacked/"*.ps1 ||
     [ "$(head -c 3 "$scratch/unpacked/README.txt")" != $'\xef\xbb\xbf' ]; then
-    echo "$(basename "$zip"): README.txt and SHA256SUMS are not CR LF text with a BOM on README.txt"
+    echo "$(basename "$zip"): README.txt, SHA256SUMS and the scripts are not CR LF text with a BOM on README.txt"
     failures=$((failures + 1))
   fi
   rm -rf "$scratch/unpacked"

@@ -5,9 +5,12 @@
 #   build/release/profile-import-<version>-win-x86.zip    for 32-bit Windows (and any)
 #   build/release/profile-import-<version>-win-arm64.zip  for Windows on ARM
 #       each: profile-import.exe, profile-check.exe, profile-sync.exe, README.txt
-#       (the administrator's documentation as plain text) and SHA256SUMS
-#       (the three executables), both with CR LF line ends; the ARM64 zip's
-#       checker is the x86 one, which both Windows on ARM run
+#       (the administrator's documentation as plain text), deploy/'s files
+#       (install.cmd, uninstall.cmd, the task's XML, the Intune and
+#       Configuration Manager scripts, policy\ with the templates; see
+#       scripts/deploy-files.sh) and SHA256SUMS (the executables and deploy/'s
+#       files), the text with CR LF line ends; the ARM64 zip's checker is the
+#       x86 one, which both Windows on ARM run
 #   build/release/profile-import-<version>-windows-tests.zip  the test kit: one
 #       folder with the x64 executables, the Windows test suites and the samples
 #       they read, the benchmark and its programs, run-tests.cmd, run-bench.cmd
@@ -109,9 +112,14 @@ readme_pages=(README.md#documentation docs/deploying.md docs/hand-off-file.md do
 } | notepad_text >"$package/$kit/README.txt"
 for arch in x64 x86 arm64; do
   mkdir "$package/$arch"
+  # Installing and detecting, beside the programs; the same names in every zip.
+  scripts/deploy-files.sh "$arch" "$package/$arch"
+  mapfile -t deployed < <(cd "$package/$arch" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
   cp "${executables[@]/#/$out/${folder[$arch]}}" "$package/README.txt" "$package/$arch/"
-  # CR LF, as README.txt: whoever unpacks the zip on Windows may open it in Notepad.
-  (cd "$out/${folder[$arch]}" && sha256sum "${executables[@]}") | sed 's/$/\r/' >"$package/$arch/SHA256SUMS"
+  # CR LF, as README.txt: whoever unpacks the zip on Windows may open it in
+  # Notepad. The scripts are listed too: install.cmd runs as SYSTEM.
+  (cd "$package/$arch" && sha256sum "${executables[@]}" "${deployed[@]}") | sed 's/$/\r/' \
+    >"$package/$arch/SHA256SUMS"
 done
 
 # Fixed modes, entry order and time stamps (the commit's), and no extra
@@ -124,7 +132,8 @@ find "$package" -type f -exec chmod 0644 {} + -exec env TZ=UTC touch -t "$stamp"
 zips=()
 for arch in x64 x86 arm64; do
   zip=profile-import-$version-win-$arch.zip
-  (cd "$package/$arch" && TZ=UTC zip -q -X -D "../../$zip" "${executables[@]}" README.txt SHA256SUMS)
+  (cd "$package/$arch" && TZ=UTC zip -q -X -D "../../$zip" "${executables[@]}" README.txt SHA256SUMS \
+    "${deployed[@]}")
   zips+=("$zip")
 done
 (cd "$package" && find "$kit" -type f | LC_ALL=C sort | TZ=UTC zip -q -X -D "../$kit.zip" -@)
