@@ -31,6 +31,7 @@ rem      one there (a run in progress holds it: try again in a minute); the
 rem      one there is left as it was
 rem   6  the event source could not be registered
 rem   7  the task could not be created
+rem On 6 and 7 the program is not put in place (an upgrade leaves the old one).
 setlocal EnableExtensions DisableDelayedExpansion
 
 if defined PROFILE_SYNC_RELAUNCHED goto :native
@@ -44,6 +45,10 @@ exit /b %ERRORLEVEL%
 rem The release writes the zip's architecture here; "any" runs everywhere.
 set "built_for=any"
 if /i "%built_for%"=="x64" if /i not "%PROCESSOR_ARCHITECTURE%"=="AMD64" if /i not "%PROCESSOR_ARCHITECTURE%"=="ARM64" goto :wrong_architecture
+rem Windows on ARM runs x64 programs from Windows 11 (build 22000) on only.
+set "build=0"
+for /f "tokens=3" %%B in ('reg query "HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion" /v CurrentBuildNumber 2^>nul') do set "build=%%B"
+if /i "%built_for%"=="x64" if /i "%PROCESSOR_ARCHITECTURE%"=="ARM64" if %build% LSS 22000 goto :wrong_architecture
 if /i "%built_for%"=="arm64" if /i not "%PROCESSOR_ARCHITECTURE%"=="ARM64" goto :wrong_architecture
 
 set "dest=%ProgramFiles%\Tessavo"
@@ -53,11 +58,10 @@ if not exist "%~dp0profile-sync-task.xml" goto :not_beside
 
 if not exist "%dest%\*" mkdir "%dest%" 2>nul
 if not exist "%dest%\*" goto :no_folder
-rem A copy cut short leaves a partial file under another name only: the move
-rem that puts it in place is one rename.
+rem A copy cut short leaves a partial file under another name only. The
+rem rename that puts it in place is the last step: an installer's detection
+rem rule (the file exists) then never sees a program without its task.
 copy /b /y "%~dp0profile-sync.exe" "%exe%.new" >nul
-if %ERRORLEVEL% NEQ 0 goto :not_copied
-move /y "%exe%.new" "%exe%" >nul
 if %ERRORLEVEL% NEQ 0 goto :not_copied
 
 rem Event Viewer reads the descriptions from the program's message table. The
@@ -71,6 +75,8 @@ if %ERRORLEVEL% NEQ 0 goto :no_event_source
 
 schtasks /create /tn "\Tessavo\profile-sync" /xml "%~dp0profile-sync-task.xml" /f >nul
 if %ERRORLEVEL% NEQ 0 goto :no_task
+move /y "%exe%.new" "%exe%" >nul
+if %ERRORLEVEL% NEQ 0 goto :not_copied
 echo install: profile-sync installed in %dest%
 exit /b 0
 
@@ -88,8 +94,10 @@ del /f /q "%exe%.new" 2>nul
 echo install: profile-sync.exe could not be copied to %dest% 1>&2
 exit /b 5
 :no_event_source
+del /f /q "%exe%.new" 2>nul
 echo install: the event source profile-sync could not be registered 1>&2
 exit /b 6
 :no_task
+del /f /q "%exe%.new" 2>nul
 echo install: the task \Tessavo\profile-sync could not be created 1>&2
 exit /b 7

@@ -4,11 +4,17 @@
 # credentials, the 64-bit PowerShell host, Windows PowerShell 5.1, no .NET
 # calls. Prints "<exit code> <the program's record line>"; exits 0 for 0, 10,
 # 11 and 40, else 1.
-$exe = "$env:ProgramFiles\Tessavo\profile-sync.exe"
+# The 64-bit Program Files, also from a 32-bit host, where install.cmd puts it.
+$programs = if ($env:ProgramW6432) { $env:ProgramW6432 } else { $env:ProgramFiles }
+$exe = "$programs\Tessavo\profile-sync.exe"
 if (-not (Test-Path -LiteralPath $exe -PathType Leaf)) { Write-Output "profile-sync is not installed: $exe"; exit 1 }
 $out = (New-TemporaryFile).FullName
-$p = Start-Process -FilePath $exe -Wait -PassThru -WindowStyle Hidden `
-    -RedirectStandardOutput $out -ErrorAction SilentlyContinue
+# A start refused (app control, a missing DLL) throws: caught, it reads as one.
+$p = $null
+try {
+    $p = Start-Process -FilePath $exe -Wait -PassThru -WindowStyle Hidden `
+        -RedirectStandardOutput $out -ErrorAction Stop
+} catch { }
 $line = Get-Content -LiteralPath $out -Encoding UTF8 -ErrorAction SilentlyContinue | Select-Object -Last 1
 Remove-Item -LiteralPath $out -ErrorAction SilentlyContinue
 if (-not $p) { Write-Output "profile-sync could not be started: $($Error[0])"; exit 1 }

@@ -15,9 +15,9 @@ rem Exit codes:
 rem   0  removed, or already gone
 rem   1  started from a 32-bit process, and the 64-bit cmd.exe could not be
 rem      started (%SystemRoot%\Sysnative\cmd.exe)
-rem   2  the task could not be deleted (not elevated?)
+rem   2  the task could not be deleted (not elevated?); the program is gone
 rem   3  the program could not be deleted (a run in progress holds it: try
-rem      again in a minute); the task is gone, the event source stays
+rem      again in a minute); nothing was removed
 rem   4  the event source could not be removed
 setlocal EnableExtensions DisableDelayedExpansion
 
@@ -32,16 +32,18 @@ exit /b %ERRORLEVEL%
 set "dest=%ProgramFiles%\Tessavo"
 set "exe=%ProgramFiles%\Tessavo\profile-sync.exe"
 
-rem First the task, so that no run starts meanwhile. A task that was not
-rem there is no error; one that /query still lists is.
+rem First the program, the file an installer's detection rule looks for: held
+rem by a run, it stays with everything else, still installed as a whole.
+rem profile-sync.exe.new is what an install cut short left.
+del /f /q "%exe%" "%exe%.new" 2>nul
+if exist "%exe%" goto :program_left
+
+rem A task that was not there is no error; one that /query still lists is.
 schtasks /delete /tn "\Tessavo\profile-sync" /f >nul 2>&1
 set "task_left="
 for /f "delims=" %%L in ('schtasks /query /tn "\Tessavo\profile-sync" 2^>nul') do set "task_left=1"
 if defined task_left goto :task_left
 
-rem profile-sync.exe.new is what an install cut short left.
-del /f /q "%exe%" "%exe%.new" 2>nul
-if exist "%exe%" goto :program_left
 rem Without /s: another program of ours may share the folder.
 rd "%dest%" 2>nul
 

@@ -222,9 +222,12 @@ void RunSync(SyncPort& port, const CommandLine& command, const char16_t* local_f
       // Away from the master for a while is expected; for longer than the
       // limit, or never in line, it is a path, a folder or a machine to fix.
       const std::uint64_t now = port.getSystemTimeAsFileTime();
+      // A time more than a day ahead (a clock that was wrong, or a value
+      // set by hand in the user's own hive) proves nothing either.
       const bool stale =
           marker.last_in_line == 0 ||
-          (now > marker.last_in_line && now - marker.last_in_line > stale_days * kDayTicks);
+          (now > marker.last_in_line ? now - marker.last_in_line > stale_days * kDayTicks
+                                     : marker.last_in_line - now > kDayTicks);
       result.status = stale ? SyncStatus::Stale : result.status;
       result.once_a_day = !stale;
     }

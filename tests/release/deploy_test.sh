@@ -59,6 +59,8 @@ package() {
 package zip "$arch"
 package arm64 arm64
 package no-exe x64 no-exe
+package bad-task "$arch"
+echo 'not a task' >"$work/bad-task/profile-sync-task.xml"
 
 # What is installed, as words: program (the build's, in the 64-bit Program
 # Files) or program-differs, partial (a profile-sync.exe.new left), folder,
@@ -119,6 +121,10 @@ row no-program-beside install.cmd no-exe 3 marker
 touch "$programs/Tessavo"
 row no-folder install.cmd zip 4 marker
 rm -f "$programs/Tessavo"
+# No task: the program is not put in place, so that a detection rule on
+# the file does not call it installed.
+row no-task install.cmd bad-task 7 'folder source marker'
+row uninstall-after-no-task uninstall.cmd zip 0 marker
 # Another program's file in the folder keeps the folder.
 row install-beside-another install.cmd zip 0 "$all"
 echo other >"$programs/Tessavo/other.txt"

@@ -444,6 +444,8 @@ std::vector<SyncCase> SyncCases() {
        Unreachable},
       {"UnreachablePastTheLimit", both(fault(53), last_in_line(15 * kDayTicks)), kMasterArgument,
        Stale, false, true, 0, "16 Stale\terror 53"},
+      {"InLineOnlyInTheFutureIsStale", both(fault(53), last_in_line(-400 * kDayTicks)),
+       kMasterArgument, Stale},
       {"NeverInLineIsStale", both(no_file, last_in_line(0)), kMasterArgument, Stale, false, true, 0,
        "no file"},
       {"UnreadableLastInLineIsNever",
