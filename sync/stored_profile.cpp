@@ -134,6 +134,16 @@ PlatformError WriteMarker(SyncPort& port, const UniqueKey& marker, std::uint64_t
   return error == platform::kSuccess ? SetStaged(port, marker, kImportedHashName, hash, {}) : error;
 }
 
+// The profile's key, or none and the result failed.
+UniqueKey OpenProfileKeyToWrite(SyncPort& port, SyncResult& result) {
+  const platform::KeyResult opened = OpenOrCreateProfileKey(port);
+  if (opened.key == platform::kNoKey) {
+    result.Fail(SyncStatus::KeyUnavailable, opened.error,
+                "the key could be neither opened nor created");
+  }
+  return {port, opened.key};
+}
+
 }  // namespace
 
 void ReadMarker(SyncPort& port, bool with_from, Marker& marker) {
@@ -201,11 +211,8 @@ Change Decide(const StoredState& stored, const Marker& marker, std::uint64_t has
 
 void WriteProfile(SyncPort& port, const SiteProfile& master, std::uint64_t hash,
                   const Marker& marker, SyncResult& result) {
-  const platform::KeyResult opened = OpenOrCreateProfileKey(port);
-  const UniqueKey key{port, opened.key};
+  const UniqueKey key = OpenProfileKeyToWrite(port, result);
   if (!key) {
-    result.Fail(SyncStatus::KeyUnavailable, opened.error,
-                "the key could be neither opened nor created");
     return;
   }
   const platform::KeyResult created_marker = port.regCreateKeyEx(kSyncKeyPath);
@@ -310,11 +317,8 @@ void RestorePrevious(SyncPort& port, const Marker& marker, SyncResult& result) {
                 "nothing to put back: no values kept whole under Previous");
     return;
   }
-  const platform::KeyResult opened = OpenOrCreateProfileKey(port);
-  const UniqueKey key{port, opened.key};
+  const UniqueKey key = OpenProfileKeyToWrite(port, result);
   if (!key) {
-    result.Fail(SyncStatus::KeyUnavailable, opened.error,
-                "the key could be neither opened nor created");
     return;
   }
   const UniqueKey marker_key{port, port.regCreateKeyEx(kSyncKeyPath).key};
