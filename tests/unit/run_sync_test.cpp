@@ -448,12 +448,6 @@ std::vector<SyncCase> SyncCases() {
        kMasterArgument, Stale},
       {"NeverInLineIsStale", both(no_file, last_in_line(0)), kMasterArgument, Stale, false, true, 0,
        "no file"},
-      {"UnreadableLastInLineIsNever",
-       both(no_file,
-            [](FakePort& port) {
-              port.other_keys[kSyncKeyPath][kLastInLineName] = Text(u"2026-13-01T00:00:00Z");
-            }),
-       kMasterArgument, Stale},
       {"StaleDaysFromTheCommandLine", both(fault(53), last_in_line(15 * kDayTicks)),
        u"--stale-days 30 " + kMasterArgument, Unreachable},
       {"StaleDaysFromPolicy",
@@ -472,9 +466,6 @@ std::vector<SyncCase> SyncCases() {
        u"--check --enforce " + kMasterArgument, WouldWrite},
       {"PolicyEnforce", both(both(v1, stored(u"Changed", u"Acme")), policy(u"Enforce", Dword(1))),
        kMasterArgument, InPlace, true, true, 0, "drift put back"},
-      {"PolicyEnforceOffKeepsDrift",
-       both(both(v1, stored(u"Changed", u"Acme")), policy(u"Enforce", Dword(0))), kMasterArgument,
-       InPlace, false, true, kDriftEventId},
       // Masters from policy when the command line names none; the command line wins.
       {"MastersFromPolicy", both(v1, policy(u"Masters", MultiSz({kMasterArgument}))), u"", InPlace,
        true, true, 0, "\tpolicy\r"},
