@@ -40,8 +40,8 @@ bool ParseDecimal(std::span<const std::byte> bytes, std::uint64_t& number) {
   return digits;
 }
 
-// The number a value holds, read as PolicyOfValue says; `absent` when it is
-// not set. Null, or what is wrong with it in Mode's words.
+// The number a value that is set holds: a REG_DWORD, a REG_QWORD, or a
+// REG_SZ of decimal digits. Null, or what is wrong with it, in Mode's words.
 const char* NumberOf(const platform::ValueResult& value, std::span<const std::byte> data,
                      std::uint64_t& number) {
   number = 0;
