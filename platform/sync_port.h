@@ -107,6 +107,13 @@ inline constexpr std::uint32_t kFileAttributeOffline = 0x1000;  // FILE_ATTRIBUT
 // read (FILE_ATTRIBUTE_RECALL_ON_OPEN, _ON_DATA_ACCESS: newer than MinGW's headers).
 inline constexpr std::uint32_t kFileAttributeRecall = 0x40000 | 0x400000;
 inline constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFF;
+// How GetFileInformationByHandleEx(FileRemoteProtocolInfo) says a file on a
+// share was reached, from Windows 8 on: encrypted, signed, or with a server
+// that proved who it is (REMOTE_PROTOCOL_INFO_FLAG_PRIVACY, _INTEGRITY,
+// _MUTUAL_AUTH: newer than MinGW's headers).
+inline constexpr std::uint32_t kRemoteProtocolPrivacy = 0x08;
+inline constexpr std::uint32_t kRemoteProtocolIntegrity = 0x10;
+inline constexpr std::uint32_t kRemoteProtocolMutualAuth = 0x20;
 // GetDriveTypeW's answers for disks of the machine's own.
 inline constexpr std::uint32_t kDriveFixed = 3;    // DRIVE_FIXED
 inline constexpr std::uint32_t kDriveRamDisk = 6;  // DRIVE_RAMDISK
@@ -135,6 +142,18 @@ inline constexpr RawThread kNoThread{0};
 struct FileTail {
   std::uint64_t last_write_time{};  // FILETIME; 0 when the file cannot be read
   std::size_t size{};               // bytes read into the buffer
+};
+
+struct RemoteProtocol {
+  PlatformError error{};  // kSuccess when the redirector answered
+  std::uint32_t flags{};
+};
+
+// How a line for the log went.
+enum class LogWrite {
+  Written,
+  Failed,
+  Link,  // the folder or the file is a link, or the file has other names: not written
 };
 
 // Where a record goes, and how bad it is.
@@ -170,7 +189,9 @@ class SyncPort : public Port {
   // Makes `folder` if it is not there (CreateDirectoryW), then opens `path`
   // (CreateFileW) for DELETE with no sharing, OPEN_ALWAYS, hidden and
   // FILE_FLAG_DELETE_ON_CLOSE: a lock that is the open itself, and goes with
-  // the handle however the process ends.
+  // the handle however the process ends. Neither the folder nor the file is
+  // followed if it is a link (kErrorAccessDenied): a planted link would
+  // have the lock's deletion remove what it points at.
   virtual FileResult createLockFile(const char16_t* folder, const char16_t* path) = 0;
 
   // CreateFileW by full path: GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
@@ -183,6 +204,9 @@ class SyncPort : public Port {
                                         std::size_t& read) = 0;
   // GetFileAttributesW.
   virtual AttributesResult getFileAttributes(const char16_t* path) = 0;
+  // GetFileInformationByHandleEx(FileRemoteProtocolInfo): how the open
+  // master's share was reached.
+  virtual RemoteProtocol getRemoteProtocolInfo(RawFile file) = 0;
   // GetDriveTypeW of a drive's root, X:\.
   virtual std::uint32_t getDriveType(const char16_t* root) = 0;
 
@@ -198,23 +222,30 @@ class SyncPort : public Port {
   // Appends one line to the file at `path` (CreateFileW with FILE_APPEND_DATA
   // and full sharing, one WriteFile, CloseHandle), first making its folder
   // (CreateDirectoryW) and, when the file has grown past `limit` bytes
-  // (GetFileSizeEx), moving it over `rotated` (MoveFileExW). False when the
-  // line could not be written.
-  virtual bool appendLine(const char16_t* folder, const char16_t* path, const char16_t* rotated,
-                          std::uint64_t limit, std::span<const std::uint8_t> line) = 0;
+  // (GetFileSizeEx), renaming the open file over `rotated`
+  // (SetFileInformationByHandle). The folder and the file are opened without
+  // following links (GetFileInformationByHandle): a link in their place is
+  // refused, not written through.
+  virtual LogWrite appendLine(const char16_t* folder, const char16_t* path, const char16_t* rotated,
+                              std::uint64_t limit, std::span<const std::uint8_t> line) = 0;
   // The file's last write time (GetFileAttributesExW) and, when it was
   // written at `written_since` or later, its last buffer.size() bytes or
   // fewer (CreateFileW for reading with full sharing, ReadFile at an offset,
   // CloseHandle). A time of 0 when it cannot be read.
   virtual FileTail readFileTail(const char16_t* path, std::uint64_t written_since,
                                 std::span<std::uint8_t> buffer) = 0;
+  // GetComputerNameW: the machine's name, which no user sets; its length in
+  // code units, 0 when it cannot be read.
+  virtual std::size_t getComputerName(std::span<char16_t> out) = 0;
   // GetStdHandle and, for a pipe or a file only (GetFileType), WriteFile.
   virtual void writeStandardOutput(std::span<const std::uint8_t> line) = 0;
-  // Loads advapi32.dll only now (LoadLibraryW, GetProcAddress) and reports
-  // one event to the Application log (RegisterEventSourceW, ReportEventW,
+  // Loads advapi32.dll only now, from the system folder only (LoadLibraryExW
+  // with LOAD_LIBRARY_SEARCH_SYSTEM32, or by its full path where that flag is
+  // not known; GetProcAddress) and reports one event to the Application log
+  // (RegisterEventSourceW, ReportEventW with the user's SID when known,
   // DeregisterEventSource). False when any step failed.
   virtual bool reportEvent(const char16_t* source, EventSeverity severity, std::uint32_t event_id,
-                           std::span<const char16_t* const> strings) = 0;
+                           const Sid* user, std::span<const char16_t* const> strings) = 0;
 
   SyncPort(const SyncPort&) = delete;
   SyncPort& operator=(const SyncPort&) = delete;

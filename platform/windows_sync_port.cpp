@@ -4,7 +4,9 @@
 
 #include "platform/ntdll_calls.h"
 
+#include <array>
 #include <bit>
+#include <string_view>
 
 namespace profile_import::platform {
 
@@ -147,11 +149,62 @@ DWORD WINAPI RunWork(void* work) {
   return 0;
 }
 
+// Whether an open file or folder is what its name says: not a link, and a
+// file with no other name (a hard link to a file elsewhere).
+bool IsOwnEntry(HANDLE handle, bool folder) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  return ::GetFileInformationByHandle(handle, &info) != FALSE &&
+         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+         ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) == folder &&
+         (folder || info.nNumberOfLinks == 1);
+}
+
+// Makes the folder profile-sync keeps its files in, and holds it open,
+// without sharing its deletion, so that no one can put a link in its place
+// while the file in it is opened; an invalid handle when it is a link.
+HANDLE HoldOwnFolder(const char16_t* folder) {
+  ::CreateDirectoryW(Wide(folder), nullptr);  // there already, most of the time
+  HANDLE held = ::CreateFileW(Wide(folder), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (held != INVALID_HANDLE_VALUE && !IsOwnEntry(held, true)) {
+    ::CloseHandle(held);
+    held = INVALID_HANDLE_VALUE;
+  }
+  return held;
+}
+
+// The log, opened as itself even when it is a link: the caller refuses one.
 HANDLE AppendTo(const char16_t* path) {
   return ::CreateFileW(
-      Wide(path), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE,
+      Wide(path),
+      FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | DELETE | SYNCHRONIZE,
       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-      FILE_ATTRIBUTE_NORMAL, nullptr);
+      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+// Renames the open log over `rotated`: the file renamed is the one checked,
+// whatever its name points at by then.
+bool RenameOpen(HANDLE file, const char16_t* rotated) {
+  constexpr std::size_t kNameUnits = 1024;
+  struct {
+    FILE_RENAME_INFO info;
+    std::array<wchar_t, kNameUnits> rest;
+  } rename{};
+  std::size_t length = 0;
+  while (rotated[length] != u'\0' && length < kNameUnits) {  // NOLINT(*-pointer-arithmetic)
+    ++length;
+  }
+  if (length == kNameUnits) {
+    return false;
+  }
+  rename.info.ReplaceIfExists = TRUE;
+  rename.info.FileNameLength = static_cast<DWORD>(length * sizeof(wchar_t));
+  wchar_t* name = &rename.info.FileName[0];
+  for (std::size_t i = 0; i < length; ++i) {
+    name[i] = static_cast<wchar_t>(rotated[i]);  // NOLINT(*-pointer-arithmetic)
+  }
+  return ::SetFileInformationByHandle(file, FileRenameInfo, &rename, sizeof(rename)) != FALSE;
 }
 
 // One write of the whole line: appends from two runs never interleave.
@@ -219,12 +272,21 @@ void WindowsSyncPort::closeThread(RawThread thread) {
 }
 
 FileResult WindowsSyncPort::createLockFile(const char16_t* folder, const char16_t* path) {
-  ::CreateDirectoryW(Wide(folder), nullptr);  // there already, most of the time
-  const HANDLE file = ::CreateFileW(Wide(path), DELETE, 0, nullptr, OPEN_ALWAYS,
-                                    FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  const OwnedHandle held{HoldOwnFolder(folder)};
+  if (!held) {
+    return {kErrorAccessDenied, kStatusSuccess, kInvalidFile};
+  }
+  // A link in the lock's place is opened as itself, and only it would be deleted.
+  const HANDLE file = ::CreateFileW(
+      Wide(path), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_ALWAYS,
+      FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     return {static_cast<PlatformError>(::GetLastError()),
             static_cast<NtStatus>(::RtlGetLastNtStatus()), kInvalidFile};
+  }
+  if (!IsOwnEntry(file, false)) {
+    ::CloseHandle(file);
+    return {kErrorAccessDenied, kStatusSuccess, kInvalidFile};
   }
   return {kSuccess, kStatusSuccess, std::bit_cast<RawFile>(file)};
 }
@@ -258,6 +320,15 @@ AttributesResult WindowsSyncPort::getFileAttributes(const char16_t* path) {
   return {kSuccess, attributes};
 }
 
+RemoteProtocol WindowsSyncPort::getRemoteProtocolInfo(RawFile file) {
+  FILE_REMOTE_PROTOCOL_INFO info{};
+  if (::GetFileInformationByHandleEx(std::bit_cast<HANDLE>(file), FileRemoteProtocolInfo, &info,
+                                     sizeof(info)) == FALSE) {
+    return {static_cast<PlatformError>(::GetLastError()), 0};
+  }
+  return {kSuccess, info.Flags};
+}
+
 std::uint32_t WindowsSyncPort::getDriveType(const char16_t* root) {
   return ::GetDriveTypeW(Wide(root));
 }
@@ -286,21 +357,30 @@ PlatformError WindowsSyncPort::regDeleteValue(RawKey key, const char16_t* name) 
   return ::RegDeleteValueW(std::bit_cast<HKEY>(key), Wide(name));
 }
 
-bool WindowsSyncPort::appendLine(const char16_t* folder, const char16_t* path,
-                                 const char16_t* rotated, std::uint64_t limit,
-                                 std::span<const std::uint8_t> line) {
-  ::CreateDirectoryW(Wide(folder), nullptr);  // there already, most of the time
-  {
+LogWrite WindowsSyncPort::appendLine(const char16_t* folder, const char16_t* path,
+                                     const char16_t* rotated, std::uint64_t limit,
+                                     std::span<const std::uint8_t> line) {
+  const OwnedHandle held{HoldOwnFolder(folder)};
+  if (!held) {
+    return LogWrite::Link;
+  }
+  for (int opening = 0; opening < 2; ++opening) {
     const OwnedHandle log{AppendTo(path)};
+    if (!log) {
+      return LogWrite::Failed;
+    }
+    if (!IsOwnEntry(log.get(), false)) {
+      return LogWrite::Link;
+    }
     LARGE_INTEGER size{};
-    if (!log || ::GetFileSizeEx(log.get(), &size) == FALSE ||
-        static_cast<std::uint64_t>(size.QuadPart) + line.size() <= limit) {
-      return Append(log.get(), line);
+    // Rotated once at most: a second file past the limit is written anyway.
+    if (opening == 1 || ::GetFileSizeEx(log.get(), &size) == FALSE ||
+        static_cast<std::uint64_t>(size.QuadPart) + line.size() <= limit ||
+        !RenameOpen(log.get(), rotated)) {
+      return Append(log.get(), line) ? LogWrite::Written : LogWrite::Failed;
     }
   }
-  ::MoveFileExW(Wide(path), Wide(rotated), MOVEFILE_REPLACE_EXISTING);
-  const OwnedHandle log{AppendTo(path)};
-  return Append(log.get(), line);
+  return LogWrite::Failed;
 }
 
 FileTail WindowsSyncPort::readFileTail(const char16_t* path, std::uint64_t written_since,
@@ -332,6 +412,11 @@ FileTail WindowsSyncPort::readFileTail(const char16_t* path, std::uint64_t writt
   return {old.last_write_time, read};
 }
 
+std::size_t WindowsSyncPort::getComputerName(std::span<char16_t> out) {
+  auto size = static_cast<DWORD>(out.size());
+  return ::GetComputerNameW(reinterpret_cast<wchar_t*>(out.data()), &size) != FALSE ? size : 0;
+}
+
 void WindowsSyncPort::writeStandardOutput(std::span<const std::uint8_t> line) {
   const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
   if (out == nullptr || out == INVALID_HANDLE_VALUE) {
@@ -345,10 +430,25 @@ void WindowsSyncPort::writeStandardOutput(std::span<const std::uint8_t> line) {
 }
 
 bool WindowsSyncPort::reportEvent(const char16_t* source, EventSeverity severity,
-                                  std::uint32_t event_id,
+                                  std::uint32_t event_id, const Sid* user,
                                   std::span<const char16_t* const> strings) {
   // Loaded only for an event: the run that has nothing to do never loads it.
-  const HMODULE advapi32 = ::LoadLibraryW(L"advapi32.dll");
+  // From the system folder only, never from the folder the program runs in
+  // or the current one.
+  HMODULE advapi32 = ::LoadLibraryExW(L"advapi32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (advapi32 == nullptr && ::GetLastError() == ERROR_INVALID_PARAMETER) {
+    // Windows 7 without the update that knows the flag: by its full path.
+    std::array<wchar_t, MAX_PATH + 16> path{};
+    const UINT length = ::GetSystemDirectoryW(path.data(), MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+      return false;
+    }
+    constexpr std::wstring_view kName = L"\\advapi32.dll";
+    for (std::size_t i = 0; i < kName.size(); ++i) {
+      path[length + i] = kName[i];
+    }
+    advapi32 = ::LoadLibraryExW(path.data(), nullptr, 0);
+  }
   if (advapi32 == nullptr) {
     return false;
   }
@@ -364,8 +464,10 @@ bool WindowsSyncPort::reportEvent(const char16_t* source, EventSeverity severity
                                                              : EVENTLOG_INFORMATION_TYPE;
       // NOLINTNEXTLINE(*-const-cast): ReportEventW only reads the strings
       auto** texts = const_cast<LPCWSTR*>(reinterpret_cast<const LPCWSTR*>(strings.data()));
-      reported = report(log, type, 0, event_id, nullptr, static_cast<WORD>(strings.size()), 0,
-                        texts, nullptr) != FALSE;
+      // NOLINTNEXTLINE(*-const-cast): ReportEventW only reads the SID
+      void* sid = user == nullptr ? nullptr : const_cast<std::uint8_t*>(user->data());
+      reported = report(log, type, 0, event_id, sid, static_cast<WORD>(strings.size()), 0, texts,
+                        nullptr) != FALSE;
       deregister(log);
     }
   }

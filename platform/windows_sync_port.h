@@ -61,17 +61,19 @@ class WindowsSyncPort final : public SyncPort {
   PlatformError readFileCounted(RawFile file, std::span<std::uint8_t> buffer,
                                 std::size_t& read) override;
   AttributesResult getFileAttributes(const char16_t* path) override;
+  RemoteProtocol getRemoteProtocolInfo(RawFile file) override;
   std::uint32_t getDriveType(const char16_t* root) override;
   KeyResult regOpenKeyForReading(Root root, const char16_t* path) override;
   ValueResult regQueryValueEx(RawKey key, const char16_t* name, std::span<std::byte> data) override;
   PlatformError regDeleteValue(RawKey key, const char16_t* name) override;
-  bool appendLine(const char16_t* folder, const char16_t* path, const char16_t* rotated,
-                  std::uint64_t limit, std::span<const std::uint8_t> line) override;
+  LogWrite appendLine(const char16_t* folder, const char16_t* path, const char16_t* rotated,
+                      std::uint64_t limit, std::span<const std::uint8_t> line) override;
   FileTail readFileTail(const char16_t* path, std::uint64_t written_since,
                         std::span<std::uint8_t> buffer) override;
+  std::size_t getComputerName(std::span<char16_t> out) override;
   void writeStandardOutput(std::span<const std::uint8_t> line) override;
   bool reportEvent(const char16_t* source, EventSeverity severity, std::uint32_t event_id,
-                   std::span<const char16_t* const> strings) override;
+                   const Sid* user, std::span<const char16_t* const> strings) override;
 
  private:
   WindowsPort core_;

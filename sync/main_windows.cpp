@@ -18,6 +18,7 @@ static_assert(profile_import::sync::kHeartbeatEventId == MSG_HEARTBEAT);
 static_assert(profile_import::sync::kRolledBackEventId == MSG_ROLLED_BACK);
 static_assert(FactsOf(DriftFound).event_id == MSG_DRIFT_KEPT);
 static_assert(FactsOf(Stale).event_id == MSG_STALE);
+static_assert(FactsOf(InsecureChannel).event_id == MSG_INSECURE_CHANNEL);
 static_assert(FactsOf(NoMaster).event_id == MSG_NO_MASTER);
 static_assert(FactsOf(Unreachable).event_id == MSG_UNREACHABLE);
 static_assert(FactsOf(TurnedOff).event_id == MSG_TURNED_OFF);
@@ -33,7 +34,7 @@ static_assert(FactsOf(NoUserHive).event_id == MSG_NO_USER_HIVE);
 static_assert(FactsOf(Usage).event_id == MSG_USAGE);
 static_assert(FactsOf(PolicyUnreadable).event_id == MSG_POLICY_UNREADABLE);
 // And every outcome has one of its own.
-static_assert(profile_import::sync::kStatusFacts.size() == 18);
+static_assert(profile_import::sync::kStatusFacts.size() == 19);
 
 }  // namespace
 

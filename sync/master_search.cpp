@@ -178,6 +178,16 @@ const char* Unopenable(SyncPort& port, const char16_t* path, const platform::Fil
   return opened.error == platform::kErrorAccessDenied ? "access refused" : "cannot be opened";
 }
 
+Channel ChannelOf(const platform::RemoteProtocol& protocol) {
+  constexpr std::uint32_t kProtected = platform::kRemoteProtocolPrivacy |
+                                       platform::kRemoteProtocolIntegrity |
+                                       platform::kRemoteProtocolMutualAuth;
+  if (protocol.error != platform::kSuccess) {
+    return Channel::NotKnown;
+  }
+  return (protocol.flags & kProtected) != 0 ? Channel::Protected : Channel::Unprotected;
+}
+
 void Search(void* context) {
   auto& search = *static_cast<MasterSearch*>(context);
   SyncPort& port = *search.port;
@@ -232,6 +242,9 @@ void Search(void* context) {
       return;
     }
     const platform::UniqueFile file{port, opened.file};
+    found.channel = (search.on_own_disk >> i & 1U) != 0
+                        ? Channel::OwnDisk
+                        : ChannelOf(port.getRemoteProtocolInfo(file.get()));
     std::size_t read = 0;
     const PlatformError error = port.readFileCounted(file.get(), found.bytes, read);
     found.used = i;
@@ -285,11 +298,13 @@ bool OnLocalDisk(SyncPort& port, std::u16string_view path, MasterPath& scratch) 
 Deadline SearchMasters(SyncPort& port, MasterSearch& search) {
   // The deadline's thread only where a master may not answer: starting one
   // is most of what a run in line costs under Wine.
-  bool local = true;
-  for (std::size_t i = 0; i < search.path_count && local; ++i) {
-    local = OnLocalDisk(port, (*search.paths)[i].data(), search.scratch);
+  search.on_own_disk = 0;
+  for (std::size_t i = 0; i < search.path_count; ++i) {
+    if (OnLocalDisk(port, (*search.paths)[i].data(), search.scratch)) {
+      search.on_own_disk |= 1U << i;
+    }
   }
-  if (local) {
+  if (search.on_own_disk == (1U << search.path_count) - 1) {
     Search(&search);
     return Deadline::Met;
   }

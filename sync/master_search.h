@@ -29,6 +29,14 @@ inline constexpr std::size_t kNoMasterIndex = kMaxMasters;
 using MasterPath = std::array<char16_t, kMasterPathUnits + 1>;
 using MasterPaths = std::array<MasterPath, kMaxMasters>;
 
+// How the master read was reached.
+enum class Channel : std::uint8_t {
+  OwnDisk,      // a disk of the machine's own: nothing to ask
+  Protected,    // signed, encrypted or mutually authenticated
+  Unprotected,  // none of these: any server that answered the name could have served it
+  NotKnown,     // the redirector does not say (Windows 7 says nothing of these, nor Wine)
+};
+
 // What the search found: the place that decided it, and the bytes read.
 // Zero until set, as the run's static copy must be to stay out of the file.
 struct MasterFound {
@@ -37,6 +45,7 @@ struct MasterFound {
   platform::NtStatus nt_status = platform::kStatusSuccess;
   const char* detail = nullptr;
   std::size_t used = 0;
+  Channel channel{};
   ProfileReadBuffer bytes{};
 };
 
@@ -51,6 +60,7 @@ struct MasterSearch {
   // replace it. kNoMasterIndex when none of these.
   std::size_t imported_from = 0;
   std::atomic<bool> given_up{false};
+  std::uint32_t on_own_disk = 0;  // bit i: master i is on a disk of the machine's own
   MasterFound found;
   MasterPath scratch{};
 };

@@ -11,6 +11,8 @@ constexpr const char* kBadMasters =
     "policy Masters is not a list of up to 8 full paths (REG_MULTI_SZ): check only";
 constexpr const char* kBadStaleDays = "policy StaleDays is not a number from 1 to 3650: check only";
 constexpr const char* kBadEnforce = "policy Enforce is not 0 or 1: check only";
+constexpr const char* kBadRequireSecureChannel =
+    "policy RequireSecureChannel is not 0 or 1: check only";
 
 Policy Unreadable(const char* why, platform::PlatformError error = platform::kSuccess) {
   return {PolicyMode::Unreadable, why, error};
@@ -123,12 +125,22 @@ Policy ReadPolicy(platform::SyncPort& port, CommandLine& masters) {
     }
     policy.stale_days = static_cast<std::uint32_t>(number);
   }
-  const platform::ValueResult enforce = port.regQueryValueEx(key.get(), kPolicyEnforceName, data);
-  if (enforce.error != platform::kErrorFileNotFound) {
-    if (NumberOf(enforce, data, number) != nullptr || number > 1) {
-      return Unreadable(kBadEnforce, enforce.error);
+  // The switches, 0 or 1.
+  struct Switch {
+    const char16_t* name;
+    const char* wrong;
+    bool Policy::*on;
+  };
+  for (const Switch& one : {Switch{kPolicyEnforceName, kBadEnforce, &Policy::enforce},
+                            Switch{kPolicyRequireSecureChannelName, kBadRequireSecureChannel,
+                                   &Policy::require_secure_channel}}) {
+    const platform::ValueResult value = port.regQueryValueEx(key.get(), one.name, data);
+    if (value.error != platform::kErrorFileNotFound) {
+      if (NumberOf(value, data, number) != nullptr || number > 1) {
+        return Unreadable(one.wrong, value.error);
+      }
+      policy.*one.on = number == 1;
     }
-    policy.enforce = number == 1;
   }
   const platform::ValueResult list = port.regQueryValueEx(
       key.get(), kPolicyMastersName, std::as_writable_bytes(std::span{masters.text}));

@@ -11,15 +11,17 @@
 namespace profile_import::sync {
 
 // An administrator's settings, per machine: the kill switch, a pilot ring,
-// the masters, the stale limit and drift put back.
+// the masters, the stale limit, drift put back and the master's connection.
 inline constexpr const char16_t* kPolicyKeyPath = u"SOFTWARE\\Policies\\Tessavo\\profile-sync";
 inline constexpr const char16_t* kPolicyModeName = u"Mode";
 inline constexpr const char16_t* kPolicyMastersName = u"Masters";
 inline constexpr const char16_t* kPolicyStaleDaysName = u"StaleDays";
 inline constexpr const char16_t* kPolicyEnforceName = u"Enforce";
+inline constexpr const char16_t* kPolicyRequireSecureChannelName = u"RequireSecureChannel";
 // Every value the program reads under the key: what the shipped ADMX may set.
 inline constexpr std::array kPolicyValueNames = {kPolicyModeName, kPolicyMastersName,
-                                                 kPolicyStaleDaysName, kPolicyEnforceName};
+                                                 kPolicyStaleDaysName, kPolicyEnforceName,
+                                                 kPolicyRequireSecureChannelName};
 inline constexpr std::uint64_t kModeOff = 0;
 inline constexpr std::uint64_t kModeCheck = 1;
 
@@ -36,6 +38,9 @@ struct Policy {
   platform::PlatformError error = platform::kSuccess;  // the registry's, when it could not be read
   std::uint32_t stale_days = 0;                        // 0 when not set
   bool enforce = false;
+  // A master not on the machine's own disk read only over a connection
+  // that is signed, encrypted or mutually authenticated.
+  bool require_secure_channel = false;
 };
 
 // What Mode's value means, from what RegQueryValueExW gave: a REG_DWORD, or

@@ -26,6 +26,8 @@ class NoAnsiCodePage final : public platform::AnsiCodePage {
 };
 
 constexpr const char* kPolicyCheckOnly = "check only: policy Mode 1";
+constexpr const char* kUnprotectedRead =
+    "read over a channel neither signed nor mutually authenticated";
 // %LOCALAPPDATA% and what profile-sync puts under it.
 constexpr std::size_t kLocalPathUnits = 1024;
 
@@ -211,6 +213,22 @@ void RunSync(SyncPort& port, const CommandLine& command, const char16_t* local_f
       result.error = search.found.error;
       result.nt_status = search.found.nt_status;
       result.detail = search.found.detail;
+      // Whoever answers the server's name on the network the machine is on
+      // could serve a master read over such a connection.
+      const Channel channel = search.found.channel;
+      if (result.status == SyncStatus::InPlace &&
+          (channel == Channel::Unprotected || channel == Channel::NotKnown)) {
+        if (policy.require_secure_channel) {
+          result.Fail(SyncStatus::InsecureChannel, platform::kSuccess,
+                      channel == Channel::Unprotected
+                          ? "read over a channel neither signed nor mutually authenticated: "
+                            "refused by policy RequireSecureChannel"
+                          : "the connection cannot tell whether it is signed or mutually "
+                            "authenticated: refused by policy RequireSecureChannel");
+        } else if (channel == Channel::Unprotected) {
+          result.detail = kUnprotectedRead;
+        }
+      }
     } else {
       result.Fail(SyncStatus::Unreachable, platform::kErrorTimeout,
                   deadline == Deadline::Missed ? "no answer within the deadline: read cancelled"

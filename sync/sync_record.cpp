@@ -61,9 +61,9 @@ void BuildFields(const SyncResult& result, const RecordContext& context, Fields&
   FormatIsoTime(context.now, std::span<char16_t>{time});
   out.Add(time.data());
   next();
-  out.Add(context.computer);
+  out.Escaped(context.computer.empty() ? u"-" : context.computer);
   next();
-  out.Add(context.domain).Put(u'\\').Add(context.user);
+  out.Put(u'-');
   next();
   out.Add(result.account.kind == AccountKind::Unknown ? u"-" : result.account.SidText());
   next();
@@ -85,9 +85,9 @@ void BuildFields(const SyncResult& result, const RecordContext& context, Fields&
   next();
   ascii(context.heartbeat ? "heartbeat"sv : ChangeName(result.change));
   next();
-  out.Add(result.master_length == 0
-              ? u"-"
-              : std::u16string_view{result.master.data(), result.master_length});
+  out.Escaped(result.master_length == 0
+                  ? u"-"
+                  : std::u16string_view{result.master.data(), result.master_length});
   next();
   ascii("profile-sync "sv);
   ascii(context.version);
@@ -96,15 +96,19 @@ void BuildFields(const SyncResult& result, const RecordContext& context, Fields&
   next();
   out.Number(context.elapsed_ms).Add(u" ms");
   next();
-  for (const char* words : {result.detail, result.masters_from}) {
-    if (words == nullptr) {
-      out.Put(u'-');
-    }
-    for (const char* c = words; c != nullptr && *c != '\0'; ++c) {  // NOLINT(*-pointer-arithmetic)
+  const auto words = [&out](const char* text) {
+    for (const char* c = text; c != nullptr && *c != '\0'; ++c) {  // NOLINT(*-pointer-arithmetic)
       out.Put(static_cast<char16_t>(*c));
     }
-    next();
+  };
+  words(result.detail == nullptr && context.log_note == nullptr ? "-" : result.detail);
+  if (context.log_note != nullptr) {
+    words(result.detail == nullptr ? "" : "; ");
+    words(context.log_note);
   }
+  next();
+  words(result.masters_from == nullptr ? "-" : result.masters_from);
+  next();
 }
 
 // Field `index` of a record line, between its tabs. Byte loops: the
@@ -215,8 +219,6 @@ SyncStatus SyncMain(platform::SyncPort& port, std::string_view version,
   static constinit std::array<char16_t, 1024> log_path{};
   static constinit std::array<char16_t, 1024> rotated_path{};
   static constinit std::array<char16_t, 256> computer{};
-  static constinit std::array<char16_t, 256> domain{};
-  static constinit std::array<char16_t, 256> user{};
   static constinit Fields fields{};
 
   // A process runs this once; a test runs it many times.
@@ -258,9 +260,7 @@ SyncStatus SyncMain(platform::SyncPort& port, std::string_view version,
   context.elapsed_ms = port.getTickCount64() - started;
   context.version = version;
   context.architecture = architecture;
-  context.computer = {computer.data(), port.getEnvironmentVariable(u"COMPUTERNAME", computer)};
-  context.domain = {domain.data(), port.getEnvironmentVariable(u"USERDOMAIN", domain)};
-  context.user = {user.data(), port.getEnvironmentVariable(u"USERNAME", user)};
+  context.computer = {computer.data(), port.getComputerName(computer)};
 
   // An outcome that repeats (nothing to do, turned off, no master,
   // unreachable, drift kept) is recorded when it differs from the last
@@ -284,8 +284,9 @@ SyncStatus SyncMain(platform::SyncPort& port, std::string_view version,
   if (!recorded) {
     return result.status;
   }
-  if (has_log) {
-    port.appendLine(log_folder.data(), log_path.data(), rotated_path.data(), kLogLimitBytes, text);
+  if (has_log && port.appendLine(log_folder.data(), log_path.data(), rotated_path.data(),
+                                 kLogLimitBytes, text) == platform::LogWrite::Link) {
+    context.log_note = "log not written: its folder or file is a link";
   }
   fields = Fields{};
   BuildFields(result, context, fields);
@@ -294,7 +295,12 @@ SyncStatus SyncMain(platform::SyncPort& port, std::string_view version,
       context.heartbeat || (result.status == SyncStatus::InPlace && result.change == Change::Drift)
           ? platform::EventSeverity::Information
           : facts.severity;
-  port.reportEvent(kEventSource, severity, EventIdOf(result, context.heartbeat), fields.starts);
+  // The event's user is the token's, which no one but Windows sets.
+  const platform::UniqueToken token{port, port.ntOpenProcessToken().token};
+  const platform::TokenUser user =
+      token ? port.ntQueryInformationToken(token.get()) : platform::TokenUser{};
+  port.reportEvent(kEventSource, severity, EventIdOf(result, context.heartbeat),
+                   user.known ? &user.sid : nullptr, fields.starts);
   return result.status;
 }
 

@@ -27,15 +27,16 @@ struct RecordContext {
   std::uint64_t now = 0;  // FILETIME
   std::uint64_t elapsed_ms = 0;
   std::u16string_view computer;
-  std::u16string_view domain;
-  std::u16string_view user;
   std::string_view version;
   std::string_view architecture;
   bool heartbeat = false;
+  // Said after the detail in the event: why the log has no line of this run.
+  const char* log_note = nullptr;
 };
 
 // The record's fields in their fixed order, tab-separated, as UTF-8, with
-// CR LF: time, computer, DOMAIN\user, SID, code and name, Windows error and
+// CR LF: time, computer, "-" (once the user's name, which the user's own
+// environment gave: the SID is the user), SID, code and name, Windows error and
 // NT status, values changed, change, master, version and architecture,
 // elapsed ms, detail, where the masters came from. Cut to fit `out`; gives the bytes written.
 std::size_t FormatRecord(const SyncResult& result, const RecordContext& context,

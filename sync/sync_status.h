@@ -22,6 +22,8 @@ enum class SyncStatus : std::uint32_t {
   MasterUnreadable = 14,  // opened, but could not be read
   MasterInvalid = 15,     // not a valid profile, or one read in an ANSI code page
   Stale = 16,             // 10 or 11, and not in line with a master within the limit, or ever
+  InsecureChannel =
+      17,  // read over a connection neither signed nor authenticated: refused by policy
   KeyUnavailable = 20,    // the key could be neither opened nor created
   WriteFailed = 21,       // a value could not be written; the values before it stored
   NotVerified = 22,       // written, but the flush or the read-back failed
@@ -60,6 +62,7 @@ inline constexpr std::array kStatusFacts = {
     StatusFacts{SyncStatus::MasterUnreadable, "MasterUnreadable", Error, 0xC000012E},  // 302
     StatusFacts{SyncStatus::MasterInvalid, "MasterInvalid", Error, 0xC000012F},        // 303
     StatusFacts{SyncStatus::Stale, "Stale", Error, 0xC0000136},                        // 310
+    StatusFacts{SyncStatus::InsecureChannel, "InsecureChannel", Error, 0xC0000137},    // 311
     StatusFacts{SyncStatus::KeyUnavailable, "KeyUnavailable", Error, 0xC0000130},      // 304
     StatusFacts{SyncStatus::WriteFailed, "WriteFailed", Error, 0xC0000131},            // 305
     StatusFacts{SyncStatus::NotVerified, "NotVerified", Error, 0xC0000132},            // 306

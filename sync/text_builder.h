@@ -49,6 +49,21 @@ class TextBuilder {
     }
     return *this;
   }
+  // The text with every control character as \xHH (C0 and DEL) or \uHHHH
+  // (C1, and the line and paragraph separators): a tab or a line end in a
+  // name or a path cannot make a field or a line of a record.
+  TextBuilder& Escaped(std::u16string_view text) {
+    for (const char16_t unit : text) {
+      if (unit < 0x20 || unit == 0x7F) {
+        Put(static_cast<Char>('\\')).Put(static_cast<Char>('x')).Hex(unit, 2);
+      } else if ((unit >= 0x80 && unit <= 0x9F) || unit == 0x2028 || unit == 0x2029) {
+        Put(static_cast<Char>('\\')).Put(static_cast<Char>('u')).Hex(unit, 4);
+      } else {
+        Put(static_cast<Char>(unit));
+      }
+    }
+    return *this;
+  }
   // UTF-16 as UTF-8; a lone surrogate becomes U+FFFD.
   TextBuilder& Utf8Of(std::u16string_view text) requires(sizeof(Char) == 1) {
     for (std::size_t i = 0; i < text.size(); ++i) {

@@ -15,6 +15,8 @@ constexpr platform::PlatformError kFileNotFound = platform::kErrorFileNotFound;
 constexpr platform::PlatformError kAccessDenied = platform::kErrorAccessDenied;
 constexpr platform::NtStatus kStatusObjectNameNotFound = 0xC0000034;
 constexpr platform::NtStatus kStatusAccessDenied = 0xC0000022;
+constexpr platform::PlatformError kInvalidFunction =
+    1;                                    // ERROR_INVALID_FUNCTION: the redirector does not say
 constexpr std::uint32_t kArchive = 0x20;  // FILE_ATTRIBUTE_ARCHIVE, as a file just written has
 
 }  // namespace
@@ -411,6 +413,13 @@ platform::FileResult FakePort::createFileForSharedReading(const char16_t* path) 
   return {platform::kSuccess, platform::kStatusSuccess, platform::RawFile{handle}};
 }
 
+platform::RemoteProtocol FakePort::getRemoteProtocolInfo(platform::RawFile file) {
+  calls.emplace_back("GetFileInformationByHandleEx(FileRemoteProtocolInfo)");
+  const auto master = open_masters_.find(static_cast<std::uintptr_t>(file));
+  const auto found = master == open_masters_.end() ? channels.end() : channels.find(master->second);
+  return found == channels.end() ? platform::RemoteProtocol{kInvalidFunction, 0} : found->second;
+}
+
 platform::PlatformError FakePort::readFileCounted(platform::RawFile file,
                                                   std::span<std::uint8_t> buffer,
                                                   std::size_t& read) {
@@ -495,14 +504,22 @@ platform::PlatformError FakePort::regDeleteValue(platform::RawKey key, const cha
   return key_values->erase(name) == 0 ? kFileNotFound : platform::kSuccess;
 }
 
-bool FakePort::appendLine(const char16_t* /*folder*/, const char16_t* path,
-                          const char16_t* /*rotated*/, std::uint64_t /*limit*/,
-                          std::span<const std::uint8_t> line) {
-  if (log_fails) {
-    return false;
+platform::LogWrite FakePort::appendLine(const char16_t* /*folder*/, const char16_t* path,
+                                        const char16_t* /*rotated*/, std::uint64_t /*limit*/,
+                                        std::span<const std::uint8_t> line) {
+  if (log_fails || log_is_link) {
+    return log_fails ? platform::LogWrite::Failed : platform::LogWrite::Link;
   }
   files_appended[path].emplace_back(line.begin(), line.end());
-  return true;
+  return platform::LogWrite::Written;
+}
+
+std::size_t FakePort::getComputerName(std::span<char16_t> out) {
+  if (computer_name.size() >= out.size()) {
+    return 0;
+  }
+  std::copy(computer_name.begin(), computer_name.end(), out.begin());
+  return computer_name.size();
 }
 
 platform::FileTail FakePort::readFileTail(const char16_t* path, std::uint64_t written_since,
@@ -526,12 +543,16 @@ void FakePort::writeStandardOutput(std::span<const std::uint8_t> line) {
 }
 
 bool FakePort::reportEvent(const char16_t* /*source*/, platform::EventSeverity severity,
-                           std::uint32_t event_id, std::span<const char16_t* const> strings) {
+                           std::uint32_t event_id, const platform::Sid* user,
+                           std::span<const char16_t* const> strings) {
   calls.emplace_back("ReportEventW");
   if (advapi32_missing) {
     return false;
   }
-  events.push_back({severity, event_id, {strings.begin(), strings.end()}});
+  events.push_back({severity,
+                    event_id,
+                    user == nullptr ? std::nullopt : std::optional<platform::Sid>{*user},
+                    {strings.begin(), strings.end()}});
   return true;
 }
 

@@ -52,6 +52,7 @@ struct MasterFault {
 struct ReportedEvent {
   platform::EventSeverity severity{};
   std::uint32_t id{};
+  std::optional<platform::Sid> user;
   std::vector<std::u16string> strings;
 };
 
@@ -99,6 +100,9 @@ class FakePort final : public platform::SyncPort {
   std::uint64_t now = 134'100'000'000'000'000;    // a FILETIME in 2025
   std::map<std::u16string, std::string> masters;  // files by full path
   std::map<std::u16string, MasterFault> master_faults;
+  // How each master's share says it was reached; a master not named here
+  // gets no answer, as under Windows 7's redirector or Wine.
+  std::map<std::u16string, platform::RemoteProtocol> channels;
   // Paths whose attributes can be read (folders that answer), or what they give.
   std::map<std::u16string, platform::AttributesResult> attributes;
   bool master_read_fails = false;
@@ -125,6 +129,8 @@ class FakePort final : public platform::SyncPort {
   std::map<std::u16string, std::vector<std::string>> files_appended;  // lines, by path
   std::uint64_t log_written_at = 0;  // the log's last write time; 0: no log
   bool log_fails = false;
+  bool log_is_link = false;  // the log's folder or file is a link
+  std::u16string computer_name = u"PC01";
   std::vector<std::string> standard_output;
   std::vector<ReportedEvent> events;
   bool advapi32_missing = false;
@@ -188,17 +194,20 @@ class FakePort final : public platform::SyncPort {
   platform::AttributesResult getFileAttributes(const char16_t* path) override;
   // Every drive is the machine's own disk.
   std::uint32_t getDriveType(const char16_t* root) override;
+  platform::RemoteProtocol getRemoteProtocolInfo(platform::RawFile file) override;
   platform::KeyResult regOpenKeyForReading(platform::Root root, const char16_t* path) override;
   platform::ValueResult regQueryValueEx(platform::RawKey key, const char16_t* name,
                                         std::span<std::byte> data) override;
   platform::PlatformError regDeleteValue(platform::RawKey key, const char16_t* name) override;
-  bool appendLine(const char16_t* folder, const char16_t* path, const char16_t* rotated,
-                  std::uint64_t limit, std::span<const std::uint8_t> line) override;
+  platform::LogWrite appendLine(const char16_t* folder, const char16_t* path,
+                                const char16_t* rotated, std::uint64_t limit,
+                                std::span<const std::uint8_t> line) override;
   platform::FileTail readFileTail(const char16_t* path, std::uint64_t written_since,
                                   std::span<std::uint8_t> buffer) override;
+  std::size_t getComputerName(std::span<char16_t> out) override;
   void writeStandardOutput(std::span<const std::uint8_t> line) override;
   bool reportEvent(const char16_t* source, platform::EventSeverity severity, std::uint32_t event_id,
-                   std::span<const char16_t* const> strings) override;
+                   const platform::Sid* user, std::span<const char16_t* const> strings) override;
 
   // The values under a key, the profile key's or another's; empty when absent.
   [[nodiscard]] const std::map<std::u16string, StoredValue>& ValuesAt(std::u16string_view path);

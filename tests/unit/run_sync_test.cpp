@@ -194,6 +194,11 @@ std::vector<SyncCase> SyncCases() {
   const auto no_file = [](FakePort& port) {
     port.attributes[kUserFolder] = {platform::kSuccess, 0x10};
   };
+  // How the share says the master was reached.
+  const auto channel = [](std::uint32_t flags) {
+    return [flags](FakePort& port) { port.channels[kMaster] = {platform::kSuccess, flags}; };
+  };
+  const auto require_secure = policy(u"RequireSecureChannel", Dword(1));
   const auto delete_pending = [](int times) {
     return [times](FakePort& port) {
       port.master_faults[kMaster] =
@@ -497,6 +502,25 @@ std::vector<SyncCase> SyncCases() {
       {"PolicyEnforceBinary", both(v1, policy(u"Enforce", Bytes(3, "\1"))), kMasterArgument,
        PolicyUnreadable},
       // The kill switch holds whatever else the policy says.
+      {"PolicyRequireSecureChannelTwo", both(v1, policy(u"RequireSecureChannel", Dword(2))),
+       kMasterArgument, PolicyUnreadable, false, true, 0, "policy RequireSecureChannel"},
+      // A master read over a connection anyone on the network could have
+      // answered is recorded, and refused where policy says so.
+      {"UnprotectedShareRecorded", both(v1, channel(0)), kMasterArgument, InPlace, true, true, 0,
+       "\tread over a channel neither signed nor mutually authenticated\t"},
+      {"UnprotectedShareRefused", both(both(v1, channel(0)), require_secure), kMasterArgument,
+       InsecureChannel, false, true, 0, "neither signed nor mutually authenticated: refused"},
+      {"ChannelNotToldRefused", both(v1, require_secure), kMasterArgument, InsecureChannel, false,
+       true, 0, "cannot tell"},
+      {"SignedShareUnderPolicy",
+       both(both(v1, channel(platform::kRemoteProtocolIntegrity)), require_secure), kMasterArgument,
+       InPlace, true, true, 0, "ms\t-\tcommand line"},
+      {"MutuallyAuthenticatedShareUnderPolicy",
+       both(both(v1, channel(platform::kRemoteProtocolMutualAuth)), require_secure),
+       kMasterArgument, InPlace, true},
+      {"OwnDiskMasterUnderPolicy",
+       both([](FakePort& port) { port.masters[kSecondMaster] = kV1; }, require_secure),
+       kSecondMaster, InPlace, true, true, 0, "ms\t-\tcommand line"},
       {"PolicyOffOverAnUnusableValue",
        both(both(v1, policy(u"StaleDays", Dword(0))), [](FakePort& port) { port.policy_mode = 0; }),
        u"", TurnedOff},
@@ -580,11 +604,32 @@ TEST_P(RunSyncTest, OutcomeWritesAndRecord) {
     ASSERT_EQ(port.events.size(), 1U);
     EXPECT_EQ(port.events[0].id, c.event_id != 0 ? c.event_id : FactsOf(c.status).event_id);
     EXPECT_EQ(port.events[0].strings.size(), 13U);
+    EXPECT_EQ(port.events[0].user, port.token_user) << "the event's user is the token's";
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, RunSyncTest, ::testing::ValuesIn(SyncCases()),
                          [](const auto& info) { return info.param.name; });
+
+// A log that would be written through a link is not written; the event
+// says why, and a forged name reaches neither.
+TEST(RunSyncRecord, LogNotWrittenTheEventSaysWhy) {
+  FakePort port;
+  port.command_line = kCommand + kMasterArgument;
+  port.masters[kMaster] = kV1;
+  port.environment[u"USERNAME"] = u"admin\tforged\r\nline";
+  port.master_faults[kMaster] = MasterFault{platform::kErrorAccessDenied, 0xC0000022};
+  port.log_is_link = true;
+
+  EXPECT_EQ(SyncMain(port, "1.2.0", "x64"), SyncStatus::MasterUnopenable);
+
+  EXPECT_TRUE(port.files_appended.empty());
+  ASSERT_EQ(port.events.size(), 1U);
+  EXPECT_EQ(port.events[0].strings[11],
+            u"access refused; log not written: its folder or file is a link");
+  EXPECT_EQ(port.events[0].strings[2], u"-");
+  EXPECT_EQ(port.standard_output[0].find("forged"), std::string::npos);
+}
 
 TEST(RunSyncWrite, KeepsTheReplacedValuesAndMarksWhatItImported) {
   FakePort port;
@@ -923,15 +968,15 @@ TEST(SyncRecord, FieldsInTheirOrder) {
   const std::u16string sid = u"S-1-5-21-1-2-3-1001";
   std::copy(sid.begin(), sid.end(), result.account.sid.begin());
   result.account.sid_length = sid.size();
-  const std::u16string master = u"\\\\srv\\share\\J\u00F6rg\\sysfile.cfg";
+  // A line end or a tab in a name or a path makes no line or field of its own.
+  const std::u16string master = u"\\\\srv\\share\\J\u00F6rg\r\n\u2028\\sysfile.cfg";
   std::copy(master.begin(), master.end(), result.master.begin());
   result.master_length = master.size();
   RecordContext context;
   context.now = 134'100'000'000'000'000;
   context.elapsed_ms = 42;
-  context.computer = u"PC01";
-  context.domain = u"CORP";
-  context.user = u"j&d!oe";
+  context.computer = u"PC01\tCORP\x7F\u0085";
+  context.log_note = "log not written: its folder or file is a link";
   context.version = "1.2.0";
   context.architecture = "arm64";
   std::array<std::uint8_t, 1024> out{};
@@ -939,10 +984,10 @@ TEST(SyncRecord, FieldsInTheirOrder) {
   const std::size_t length = FormatRecord(result, context, out);
 
   EXPECT_EQ(std::string(std::span(out).first(length).begin(), std::span(out).first(length).end()),
-            "2025-12-12T08:00:00Z\tPC01\tCORP\\j&d!oe\tS-1-5-21-1-2-3-1001\t13 MasterUnopenable\t"
-            "error 5, NT status 0xc0000022\tRegCorp,RegAdmin\trollout\t"
-            "\\\\srv\\share\\J\xC3\xB6rg\\sysfile.cfg\tprofile-sync 1.2.0 arm64\t42 ms\t"
-            "access refused\t-\r\n");
+            "2025-12-12T08:00:00Z\tPC01\\x09CORP\\x7f\\u0085\t-\tS-1-5-21-1-2-3-1001\t"
+            "13 MasterUnopenable\terror 5, NT status 0xc0000022\tRegCorp,RegAdmin\trollout\t"
+            "\\\\srv\\share\\J\xC3\xB6rg\\x0d\\x0a\\u2028\\sysfile.cfg\tprofile-sync 1.2.0 arm64\t"
+            "42 ms\taccess refused; log not written: its folder or file is a link\t-\r\n");
 }
 
 struct CommandLineCase {
