@@ -286,6 +286,21 @@ std::vector<Scene> Scenes() {
        Given(), kNoMaster, kStored1},
       // Never in line: a mistyped path, or a user without a master, is an error at once.
       {"MistypedPathOnAFreshUser", [] {}, Given(L"no-such-user"), kStale, kNothingStored},
+      // A log that is another name of a file elsewhere is not written through.
+      {"LogHardLinkedElsewhere",
+       [] {
+         const std::wstring folder = AppData() + L"\\Tessavo";
+         CreateDirectoryW(folder.c_str(), nullptr);
+         ASSERT_TRUE(winlib::WriteWholeFile(folder + L"\\elsewhere.txt", "kept\r\n").ok());
+         ASSERT_TRUE(CreateHardLinkW((folder + L"\\profile-sync.log").c_str(),
+                                     (folder + L"\\elsewhere.txt").c_str(), nullptr));
+       },
+       Given(), kInPlace,
+       [] {
+         EXPECT_EQ(winlib::ReadWholeFile(AppData() + L"\\Tessavo\\elsewhere.txt").value,
+                   "kept\r\n");
+         DeleteFileW((AppData() + L"\\Tessavo\\elsewhere.txt").c_str());
+       }},
       {"UnreachableWithinTheLimit", [] { ASSERT_EQ(Sync(Given()).code, kInPlace); }, Unreachable(),
        kUnreachable, kStored1},
       {"UnreachablePastTheLimit",
