@@ -189,16 +189,17 @@ bool RenameOpen(HANDLE file, const char16_t* rotated) {
   constexpr std::size_t kNameUnits = 1024;
   struct {
     FILE_RENAME_INFO info;
+    // cppcheck-suppress unusedStructMember ; room for the name that FileName begins
     std::array<wchar_t, kNameUnits> rest;
   } rename{};
   std::size_t length = 0;
-  while (rotated[length] != u'\0' && length < kNameUnits) {  // NOLINT(*-pointer-arithmetic)
+  while (length < kNameUnits && rotated[length] != u'\0') {  // NOLINT(*-pointer-arithmetic)
     ++length;
   }
   if (length == kNameUnits) {
     return false;
   }
-  rename.info.ReplaceIfExists = TRUE;
+  rename.info.ReplaceIfExists = TRUE;  // NOLINT(cppcoreguidelines-pro-type-union-access)
   rename.info.FileNameLength = static_cast<DWORD>(length * sizeof(wchar_t));
   wchar_t* name = &rename.info.FileName[0];
   for (std::size_t i = 0; i < length; ++i) {
