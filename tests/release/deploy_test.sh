@@ -50,7 +50,7 @@ contains(//*[local-name()='Subscription'], "EventID=10000]] and *[EventData[Data
 ROWS
   done
   # regedit reads a version 5 file as UTF-16 LE with its mark.
-  reg=hardened-unc-paths.reg
+  reg='hardened-unc-paths.reg'
   if [ "$(head -c 2 "$shipped/$reg" | od -An -tx1 | tr -d ' ')" != fffe ] ||
     ! cmp -s <(tail -c +3 "$shipped/$reg" | iconv -f UTF-16LE -t ASCII) <(sed 's/$/\r/' "$root/deploy/$reg") ||
     [ "$(head -1 "$root/deploy/$reg")" != 'Windows Registry Editor Version 5.00' ]; then
