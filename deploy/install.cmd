@@ -4,7 +4,8 @@ rem script's folder to "%ProgramFiles%\Tessavo\profile-sync.exe", registers
 rem the event source profile-sync in the Application log, and creates the
 rem task \Tessavo\profile-sync from profile-sync-task.xml, which runs the
 rem program as each user at logon, unlock, Remote Desktop connection and
-rem network connection. Run again, it replaces all three (an upgrade).
+rem connection to the domain network. Run again, it replaces all three (an
+rem upgrade).
 rem
 rem Run it elevated: as SYSTEM (an Intune Win32 app with install behavior
 rem System, a Configuration Manager application installed for the system)
@@ -64,9 +65,11 @@ rem rule (the file exists) then never sees a program without its task.
 copy /b /y "%~dp0profile-sync.exe" "%exe%.new" >nul
 if %ERRORLEVEL% NEQ 0 goto :not_copied
 
-rem Event Viewer reads the descriptions from the program's message table. The
-rem path is stored expanded: a 32-bit reader would expand %ProgramFiles% to
-rem the other Program Files.
+rem Event Viewer reads the descriptions from the program's message table,
+rem loading the file named here into every reader's process, an
+rem administrator's too: only this copy, in a folder only administrators
+rem write. The path is stored expanded: a 32-bit reader would expand
+rem %ProgramFiles% to the other Program Files.
 set "source=HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\profile-sync"
 reg add "%source%" /v EventMessageFile /t REG_EXPAND_SZ /d "%exe%" /f >nul
 if %ERRORLEVEL% NEQ 0 goto :no_event_source

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The deploy folder's files as a release zip holds them (scripts/deploy-files.sh).
 #   deploy_test.sh task-xml
-#       The task parses, shipped as it is and as in the repository, and runs
-#       what install.cmd installs, quoted, with no arguments. Skipped (77)
-#       without xmllint.
+#       The task parses, shipped as it is and as in the repository, runs
+#       what install.cmd installs, quoted, with no arguments, and keeps its
+#       triggers, the network one for the domain network only; the .reg is
+#       shipped as regedit exports one. Skipped (77) without xmllint.
 #   deploy_test.sh install WINE_LOADER PROFILE_SYNC_EXE ARCH   (WINEPREFIX set, its server up)
 #       install.cmd and uninstall.cmd under Wine's cmd, from a folder holding
 #       them as ARCH's zip does (x64 or x86) and the build's profile-sync.exe:
@@ -36,7 +37,28 @@ if [ "$1" = task-xml ]; then
     else
       echo "ok   $xml runs \"$installed\""
     fi
+    # XPATH|EXPECTED: each trigger's count, and the network trigger's filter.
+    while IFS='|' read -r xpath expected; do
+      got=$(xmllint --xpath "$xpath" "$xml")
+      [ "$got" = "$expected" ] ||
+        { echo "FAIL $xml: $xpath is $got, expected $expected"; failures=$((failures + 1)); }
+    done <<'ROWS'
+count(//*[local-name()='LogonTrigger'])|1
+count(//*[local-name()='SessionStateChangeTrigger'])|2
+count(//*[local-name()='EventTrigger'])|1
+contains(//*[local-name()='Subscription'], "EventID=10000]] and *[EventData[Data[@Name='Category']=2]]")|true
+ROWS
   done
+  # regedit reads a version 5 file as UTF-16 LE with its mark.
+  reg='hardened-unc-paths.reg'
+  if [ "$(head -c 2 "$shipped/$reg" | od -An -tx1 | tr -d ' ')" != fffe ] ||
+    ! cmp -s <(tail -c +3 "$shipped/$reg" | iconv -f UTF-16LE -t ASCII) <(sed 's/$/\r/' "$root/deploy/$reg") ||
+    [ "$(head -1 "$root/deploy/$reg")" != 'Windows Registry Editor Version 5.00' ]; then
+    echo "FAIL $reg: not shipped as a version 5 file, UTF-16 LE with its mark and CR LF"
+    failures=$((failures + 1))
+  else
+    echo "ok   $reg shipped as UTF-16 LE with its mark"
+  fi
   [ "$failures" -eq 0 ]
   exit
 fi
@@ -129,6 +151,19 @@ row uninstall-after-no-task uninstall.cmd zip 0 marker
 row install-beside-another install.cmd zip 0 "$all"
 echo other >"$programs/Tessavo/other.txt"
 row uninstall-beside-another uninstall.cmd zip 0 'folder marker'
+# The zip's .reg, imported as regedit or reg import takes it: both paths hardened.
+hardened='HKLM\SOFTWARE\Policies\Microsoft\Windows\NetworkProvider\HardenedPaths'
+"$wine" reg import 'C:\deploy-test\zip\hardened-unc-paths.reg' >/dev/null 2>&1
+values=$("$wine" reg query "$hardened" 2>/dev/null | tr -d '\r' |
+  sed -n 's/^ *\(\\\\[^ ]*\) *REG_SZ *\(.*\)$/\1=\2/p' | LC_ALL=C sort | paste -sd '|' -)
+data='RequireMutualAuthentication=1, RequireIntegrity=1'
+if [ "$values" != "\\\\*\\NETLOGON=$data|\\\\corp.example\\handoff\$=$data" ]; then
+  echo "FAIL hardened-unc-paths.reg: imported as $values"
+  failures=$((failures + 1))
+else
+  echo "ok   hardened-unc-paths.reg"
+fi
+"$wine" reg delete "$hardened" /f >/dev/null 2>&1
 rm -rf "$programs/Tessavo" "$programs (x86)/Tessavo" "$work"
 "$wine" reg delete "$marker_key" /f >/dev/null 2>&1
 echo "$failures failed; $(($(date +%s) - start)) s"
