@@ -31,11 +31,13 @@
 #include "winlib/files.h"
 #include "winlib/key_guard_variable.h"
 #include "winlib/paths.h"
+#include "winlib/process.h"
 
 namespace {
 
 constexpr int kUsageError = 2;
 constexpr int kNotGuarded = 2;
+constexpr int kUnsafeDllSearch = 2;
 constexpr int kCannotPrepare = 1;
 
 std::uint32_t FreshSeed() {
@@ -60,6 +62,10 @@ bool WriteJson(const std::wstring& path, const std::string& json) {
 
 int wmain(int argc, wchar_t** argv) {
   using namespace bench;
+  if (!winlib::SearchSystem32Only()) {
+    Print("bench-startup: cannot keep DLLs to System32\n");
+    return kUnsafeDllSearch;
+  }
   Options options;
   if (!ParseOptions(std::span(argv, static_cast<std::size_t>(argc)).subspan(1), options)) {
     Print(Usage());

@@ -29,6 +29,7 @@
 
 #include "app/running_account.h"
 #include "platform/windows_port.h"
+#include "winlib/process.h"
 #else
 #include <sys/stat.h>
 #endif
@@ -265,6 +266,10 @@ std::string RefusedAccount() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  // Its static imports (advapi32, msvcrt, ntdll) are KnownDLLs, loaded from
+  // System32 before this line; this keeps any later load there too. It
+  // fails only where Windows has neither call, and the checker reads only.
+  static_cast<void>(winlib::SearchSystem32Only());
   std::vector<std::string> args(static_cast<std::size_t>(argc));
   for (int i = 0; i < argc; ++i) {
     args[static_cast<std::size_t>(i)] = Utf8Argument(argv[i]);  // NOLINT(*-pointer-arithmetic)

@@ -4,6 +4,9 @@
 
 #include "kit_text.h"
 #include "registry_tree.h"
+#include "run_arguments.h"
+#include "winlib/machine_policy.h"
+#include "work_folders.h"
 
 namespace kit {
 
@@ -116,6 +119,14 @@ void KeyGuard::SayHowToFinish(const std::wstring& taken) const {
 }
 
 bool KeyGuard::ArmLogonRestore() {
+  if (restore_command_.empty()) {
+    const RestoreCopy copy = CopyForRestore(program_);
+    if (copy.path.empty()) {
+      Say(copy.problem);
+      return false;
+    }
+    restore_command_ = Quoted(copy.path) + L" restore";
+  }
   winlib::UniqueKey run;
   return CreateKey(HKEY_CURRENT_USER, kRunKey, run) == ERROR_SUCCESS &&
          WriteText(run.get(), kRunValue, restore_command_) == ERROR_SUCCESS;
@@ -151,6 +162,17 @@ GuardStatus KeyGuard::Lock() {
           Hkcu(kGuardedKey) + L" only in part, or what a link points to.");
       return GuardStatus::kRefused;
     }
+  }
+  // A run killed while a test had set the machine's policy left it set, for
+  // every user: put back first. Without the rights (a run not elevated),
+  // say how; the policy's scenes are skipped while it is set.
+  const winlib::Status policy = winlib::PutBackMachinePolicy();
+  if (!policy.ok()) {
+    Say(L"an earlier run, cut short, left HKLM\\" + std::wstring(winlib::kMachinePolicyKey) +
+        L" set, which turns profile-sync off for every user here, and it cannot be deleted now (" +
+        ErrorText(policy.error) + L"). From an elevated prompt: reg delete \"HKLM\\" +
+        winlib::kMachinePolicyKey + L"\" /f /reg:64 & reg delete \"" +
+        Hkcu(winlib::kMachinePolicyMark) + L"\" /f");
   }
   return GuardStatus::kReady;
 }

@@ -5,7 +5,9 @@
 // another user's), and afterwards the copy replaces it and both trees are
 // compared value by value. Only a matching restore drops the backup. While a
 // backup is pending, a Run value of the same hive restores it at the next
-// logon, in case the run never gets to (logoff, shutdown, power loss).
+// logon, in case the run never gets to (logoff, shutdown, power loss): it
+// starts a copy of the runner in the user's own %LOCALAPPDATA%, never the
+// kit's folder, which may be gone or another's by then.
 #include <windows.h>
 
 #include <string>
@@ -27,10 +29,10 @@ enum class GuardStatus {
 
 class KeyGuard {
  public:
-  // name: the command, at the head of every line it prints; restore_command:
-  // the command line that puts a pending backup back (the Run value).
-  KeyGuard(std::wstring name, std::wstring restore_command)
-      : name_(std::move(name)), restore_command_(std::move(restore_command)) {}
+  // name: the command, at the head of every line it prints; program: the
+  // runner, whose copy the Run value starts to put a pending backup back.
+  KeyGuard(std::wstring name, std::wstring program)
+      : name_(std::move(name)), program_(std::move(program)) {}
   // Takes the user's lock, puts back what an interrupted run left, then backs
   // the key up. Anything but kReady: the run must not start.
   GuardStatus Begin();
@@ -53,7 +55,8 @@ class KeyGuard {
   void SayHowToFinish(const std::wstring& taken) const;
 
   std::wstring name_;
-  std::wstring restore_command_;
+  std::wstring program_;
+  std::wstring restore_command_;  // made with the runner's copy, once
   UserLock lock_;
 };
 

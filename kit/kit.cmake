@@ -3,7 +3,9 @@
 add_executable(kit-runner
   kit/kit_runner.cpp
   kit/junit_counts.cpp
+  kit/folder_access.cpp
   kit/key_guard.cpp
+  kit/kit_folder.cpp
   kit/kit_text.cpp
   kit/registry_tree.cpp
   kit/run_arguments.cpp

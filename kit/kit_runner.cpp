@@ -27,12 +27,14 @@
 
 #include "junit_counts.h"
 #include "key_guard.h"
+#include "kit_folder.h"
 #include "kit_text.h"
 #include "run_arguments.h"
 #include "run_control.h"
 #include "winlib/files.h"
 #include "winlib/key_guard_variable.h"
 #include "winlib/paths.h"
+#include "winlib/process.h"
 #include "winlib/unique_handle.h"
 #include "work_folders.h"
 
@@ -336,6 +338,11 @@ int GuardCode(kit::GuardStatus status) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  if (!winlib::SearchSystem32Only()) {
+    PrintLine(L"kit-runner: cannot keep DLLs to System32: " + kit::ErrorText(GetLastError()) +
+              L"; nothing was run");
+    return kRefused;
+  }
   std::set_terminate(EndCrashed);
   static_cast<void>(std::signal(SIGABRT, [](int /*signal*/) { EndCrashed(); }));
   const std::vector<std::wstring> all = kit::Arguments(argc, argv);
@@ -357,8 +364,22 @@ int wmain(int argc, wchar_t** argv) {
               kit::ErrorText(program.status.error) + L"; nothing was run");
     return Finish(kRefused);
   }
+  // Before anything else: what the run starts must be the tester's alone.
+  // The restore runs the runner's own copy; the suites and the benchmark,
+  // the kit's programs too.
+  std::vector<std::wstring> folders = {winlib::ParentFolder(program.value)};
+  if (verb->run != nullptr && kit::KitFolder(program.value) != folders.front()) {
+    folders.push_back(kit::KitFolder(program.value));
+  }
+  for (const std::wstring& folder : folders) {
+    const std::wstring problem = kit::KitFolderProblem(folder);
+    if (!problem.empty()) {
+      PrintLine(std::wstring(verb->command) + L": " + problem);
+      return Finish(kRefused);
+    }
+  }
   // Static: the console's close handler may use them until the process ends.
-  static kit::KeyGuard guard(verb->command, kit::Quoted(program.value) + L" restore");
+  static kit::KeyGuard guard(verb->command, program.value);
   static kit::RunControl run(guard);
   if (verb->run == nullptr) {
     const int code = GuardCode(guard.Recover());

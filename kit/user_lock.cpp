@@ -8,6 +8,7 @@
 
 #include "kit_text.h"
 #include "winlib/process.h"
+#include "winlib/unique_handle.h"
 #include "work_folders.h"
 
 namespace kit {
@@ -77,7 +78,7 @@ std::wstring CurrentUserSid() {
 std::wstring LocalKitFolder() {
   const std::wstring local = Environment(L"LOCALAPPDATA");
   const std::wstring folder = local + L"\\profile-import-kit";
-  return !local.empty() && MakeFolder(folder) ? folder : std::wstring();
+  return !local.empty() && HoldFolder(folder) ? folder : std::wstring();
 }
 
 LockStatus UserLock::Take(std::wstring& holder) {
@@ -87,9 +88,32 @@ LockStatus UserLock::Take(std::wstring& holder) {
     return LockStatus::kFailed;
   }
   const std::wstring path = folder + L"\\run.lock";
-  // Writing not shared: a second run's open fails while this one holds it.
-  file_.reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  // Made new and deleted when closed (a crash or a logoff closes it too):
+  // never a file or link put there first. Writing and deleting not shared:
+  // a second run's open fails while this one holds it.
+  const DWORD access = GENERIC_READ | GENERIC_WRITE | DELETE;
+  const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE;
+  file_ = OpenNotLink(path, access, FILE_SHARE_READ, CREATE_NEW, flags);
+  if (!file_ && GetLastError() == ERROR_FILE_EXISTS) {
+    // Left by a power loss, or planted: deleted as itself, a link too, once
+    // no run holds it, and made again.
+    winlib::UniqueFile stale =
+        OpenNotLink(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0);
+    DWORD error = stale ? ERROR_SUCCESS : GetLastError();
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    if (error == ERROR_CANT_ACCESS_FILE) {
+      error = DeleteFileW(path.c_str()) != FALSE ? ERROR_SUCCESS : GetLastError();
+    } else if (stale && SetFileInformationByHandle(stale.get(), FileDispositionInfo, &disposition,
+                                                   sizeof(disposition)) == FALSE) {
+      error = GetLastError();
+    }
+    stale.reset();
+    if (error == ERROR_SUCCESS) {
+      file_ = OpenNotLink(path, access, FILE_SHARE_READ, CREATE_NEW, flags);
+    } else {
+      SetLastError(error);
+    }
+  }
   if (!file_) {
     const DWORD error = GetLastError();
     if (error != ERROR_SHARING_VIOLATION) {
@@ -109,7 +133,6 @@ LockStatus UserLock::Take(std::wstring& holder) {
                             L" in session " + std::to_wstring(session) + L", started " +
                             UtcStamp(L"-", L" ", L":") + L" UTC";
   DWORD written = 0;
-  SetEndOfFile(file_.get());
   WriteFile(file_.get(), text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &written,
             nullptr);
   return LockStatus::kTaken;

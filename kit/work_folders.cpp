@@ -4,8 +4,10 @@
 // After windows.h, whose types it uses.
 #include <sddl.h>
 
+#include "kit_folder.h"
 #include "kit_text.h"
 #include "user_lock.h"
+#include "winlib/files.h"
 #include "winlib/paths.h"
 #include "winlib/unique_handle.h"
 
@@ -44,25 +46,54 @@ std::wstring KitFolder(const std::wstring& program) {
 #endif
 }
 
-bool MakeFolder(const std::wstring& path) {
-  return CreateDirectoryW(path.c_str(), nullptr) != FALSE || GetLastError() == ERROR_ALREADY_EXISTS;
+winlib::UniqueFile OpenNotLink(const std::wstring& path, DWORD access, DWORD share,
+                               DWORD disposition, DWORD flags) {
+  winlib::UniqueFile file(CreateFileW(path.c_str(), access, share, nullptr, disposition,
+                                      flags | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (file && (GetFileInformationByHandle(file.get(), &info) == FALSE ||
+               (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)) {
+    file.reset();
+    SetLastError(ERROR_CANT_ACCESS_FILE);
+  }
+  return file;
+}
+
+winlib::UniqueFile HoldFolder(const std::wstring& path) {
+  if (CreateDirectoryW(path.c_str(), nullptr) == FALSE && GetLastError() != ERROR_ALREADY_EXISTS) {
+    return {};
+  }
+  winlib::UniqueFile folder =
+      OpenNotLink(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
+                  FILE_FLAG_BACKUP_SEMANTICS);
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (folder && (GetFileInformationByHandle(folder.get(), &info) == FALSE ||
+                 (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)) {
+    folder.reset();
+  }
+  return folder;
 }
 
 std::wstring WorkFolder(const std::wstring& stamp) {
   const std::wstring temp =
       PathFrom([](wchar_t* buffer, DWORD size) { return GetTempPathW(size, buffer); });
   if (!temp.empty()) {
+    // Made new: a folder of this name made first by anything else is not used.
     std::wstring work = temp + L"profile-import-kit-" + stamp;
-    if (MakeFolder(work) && SpelledInAnsi(work)) {
+    if (CreateDirectoryW(work.c_str(), nullptr) == FALSE) {
+      work.clear();
+    } else if (SpelledInAnsi(work)) {
       return work;
     }
-    std::wstring short_name = PathFrom([&work](wchar_t* buffer, DWORD size) {
+    std::wstring short_name = work.empty() ? work : PathFrom([&work](wchar_t* buffer, DWORD size) {
       return GetShortPathNameW(work.c_str(), buffer, size);
     });
     if (!short_name.empty() && SpelledInAnsi(short_name)) {
       return short_name;
     }
-    RemoveDirectoryW(work.c_str());
+    if (!work.empty()) {
+      RemoveDirectoryW(work.c_str());
+    }
   }
   // Others may write in %ProgramData%: the folder is made new, for this user
   // and SYSTEM alone, so no one else can put a file in it first.
@@ -84,44 +115,117 @@ std::wstring ResultsFolder(const std::wstring& kit_folder, const std::wstring& r
     std::wstring run = results;
     run.append(L"\\").append(run_name);
     // A results folder that is a link would put the run's files where it
-    // points; the run's own folder is made new, so nothing is in it first.
-    const bool made = !parent.empty() && MakeFolder(results);
-    const DWORD attributes = made ? GetFileAttributesW(results.c_str()) : INVALID_FILE_ATTRIBUTES;
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
-        CreateDirectoryW(run.c_str(), nullptr) != FALSE) {
+    // points: it is held, not a link, while the run's own folder is made new
+    // in it, so nothing is in that first.
+    const winlib::UniqueFile held = parent.empty() ? winlib::UniqueFile() : HoldFolder(results);
+    if (held && CreateDirectoryW(run.c_str(), nullptr) != FALSE) {
       return run;
     }
   }
   return {};
 }
 
-void RemoveTree(const std::wstring& path) {
-  {
+namespace {
+
+// Read-only files will not go; a file with other names (hard links) keeps
+// its attributes, which are theirs too.
+void ClearReadOnly(HANDLE file, const BY_HANDLE_FILE_INFORMATION& info) {
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) == 0 || info.nNumberOfLinks > 1) {
+    return;
+  }
+  FILE_BASIC_INFO basic{};  // zero times: left as they are
+  basic.FileAttributes = info.dwFileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+  if (basic.FileAttributes == 0) {
+    basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  }
+  SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof(basic));
+}
+
+// found_link: the folder's listing already said it is a link.
+void RemoveEntry(const std::wstring& path, bool found_link) {
+  if (found_link) {
+    // The link alone: RemoveDirectoryW and DeleteFileW never reach its target.
+    if (RemoveDirectoryW(path.c_str()) == FALSE) {
+      DeleteFileW(path.c_str());
+    }
+    return;
+  }
+  const winlib::UniqueFile held =
+      OpenNotLink(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!held) {
+    // Became a link since it was listed: removed as one.
+    if (GetLastError() == ERROR_CANT_ACCESS_FILE) {
+      RemoveEntry(path, true);
+    }
+    return;
+  }
+  if (GetFileInformationByHandle(held.get(), &info) == FALSE) {
+    return;
+  }
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     WIN32_FIND_DATAW found{};
     const winlib::UniqueFind search(FindFirstFileW((path + L"\\*").c_str(), &found));
     for (bool more = static_cast<bool>(search); more;
          more = FindNextFileW(search.get(), &found) != FALSE) {
       const std::wstring name = static_cast<const wchar_t*>(found.cFileName);
-      if (name == L"." || name == L"..") {
-        continue;
-      }
-      std::wstring entry = path;
-      entry.append(L"\\").append(name);
-      const bool link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-      const bool folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-      if (folder && link) {
-        RemoveDirectoryW(entry.c_str());  // the link alone
-      } else if (folder) {
-        RemoveTree(entry);
-      } else {
-        if (!link) {
-          SetFileAttributesW(entry.c_str(), FILE_ATTRIBUTE_NORMAL);
-        }
-        DeleteFileW(entry.c_str());
+      if (name != L"." && name != L"..") {
+        RemoveEntry(path + L"\\" + name,
+                    (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
       }
     }
-  }  // the search closed, or the folder would not go
-  RemoveDirectoryW(path.c_str());
+  }
+  ClearReadOnly(held.get(), info);
+  FILE_DISPOSITION_INFO disposition{TRUE};
+  SetFileInformationByHandle(held.get(), FileDispositionInfo, &disposition, sizeof(disposition));
+}
+
+}  // namespace
+
+void RemoveTree(const std::wstring& path) {
+  RemoveEntry(path, false);
+}
+
+RestoreCopy CopyForRestore(const std::wstring& program) {
+  const std::wstring folder = LocalKitFolder();
+  if (folder.empty()) {
+    return {L"", L"%LOCALAPPDATA%\\profile-import-kit cannot be made, or is a link"};
+  }
+  std::wstring problem = KitFolderProblem(folder);
+  if (!problem.empty()) {
+    return {L"", problem};
+  }
+  const std::wstring copy = folder + L"\\kit-runner.exe";
+  const winlib::Result<std::string> bytes = winlib::ReadWholeFile(program);
+  if (!bytes.ok()) {
+    return {L"", L"cannot read " + program + L": " + ErrorText(bytes.status.error)};
+  }
+  // The same runner, perhaps the very copy running now: left as it is.
+  if (winlib::ReadWholeFile(copy).value == bytes.value) {
+    return {copy, L""};
+  }
+  // Written under a name of its own, made new (never through a link or a
+  // file planted there), then renamed over the copy, which replaces a link
+  // there rather than writing through it.
+  const std::wstring fresh = copy + L"." + std::to_wstring(GetCurrentProcessId()) + L".new";
+  winlib::UniqueFile file = OpenNotLink(fresh, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
+  DWORD written = 0;
+  const bool whole =
+      file &&
+      WriteFile(file.get(), bytes.value.data(), static_cast<DWORD>(bytes.value.size()), &written,
+                nullptr) != FALSE &&
+      written == bytes.value.size() && FlushFileBuffers(file.get()) != FALSE;
+  const DWORD error = GetLastError();
+  file.reset();
+  if (whole && MoveFileExW(fresh.c_str(), copy.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE) {
+    return {copy, L""};
+  }
+  problem =
+      L"cannot copy the runner to " + copy + L": " + ErrorText(whole ? GetLastError() : error);
+  DeleteFileW(fresh.c_str());
+  return {L"", problem};
 }
 
 }  // namespace kit

@@ -45,4 +45,16 @@ Result<StartedProcess> StartProcess(const ProcessStart& start) {
   return result;
 }
 
+bool SearchSystem32Only() {
+  using SetDirectories = BOOL(WINAPI*)(DWORD);
+  // By address: a static import of it would keep the tool from starting
+  // where it is missing.
+  const HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+  const auto set = kernel32 == nullptr ? nullptr
+                                       : reinterpret_cast<SetDirectories>(reinterpret_cast<void*>(
+                                             GetProcAddress(kernel32, "SetDefaultDllDirectories")));
+  return set != nullptr ? set(LOAD_LIBRARY_SEARCH_SYSTEM32) != FALSE
+                        : SetDllDirectoryW(L"") != FALSE;
+}
+
 }  // namespace winlib

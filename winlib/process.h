@@ -58,6 +58,13 @@ template <typename StartOnce>
 // or cannot be asked.
 [[nodiscard]] std::wstring RunningProgram(DWORD process_id);
 
+// DLLs loaded from here on come from System32 alone, never from the
+// program's or the current folder: first thing in each tool's main. Its
+// static imports were loaded before main; each tool's are KnownDLLs, which
+// always come from System32. Without SetDefaultDllDirectories (Windows 7
+// lacking KB2533623) the current folder is at least taken out of the search.
+[[nodiscard]] bool SearchSystem32Only();
+
 // Whether this process runs under Wine.
 [[nodiscard]] bool UnderWine();
 

@@ -9,8 +9,13 @@
 #include <cstdio>
 
 #include "winlib/key_guard_variable.h"
+#include "winlib/process.h"
 
 int wmain(int argc, wchar_t** argv) {
+  if (!winlib::SearchSystem32Only()) {
+    static_cast<void>(std::fputs("e2e_tests: cannot keep DLLs to System32\n", stderr));
+    return 2;
+  }
   testing::InitGoogleTest(&argc, argv);
   if (!GTEST_FLAG_GET(list_tests) && !winlib::KeyGuarded()) {
     static_cast<void>(std::fputs(

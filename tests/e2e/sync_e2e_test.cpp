@@ -21,6 +21,7 @@
 
 #include "e2e_support.h"
 #include "winlib/files.h"
+#include "winlib/machine_policy.h"
 // After <windows.h>, which e2e_support.h includes.
 #include <sddl.h>
 
@@ -43,7 +44,7 @@ constexpr DWORD kPolicyUnreadable = 41;
 // Another run of the same user held the lock past the deadline: try again.
 // Wherever runs overlap it is accepted beside 0.
 constexpr DWORD kBusy = 23;
-const wchar_t* const kPolicyPath = L"SOFTWARE\\Policies\\Tessavo\\profile-sync";
+const wchar_t* const kPolicyPath = winlib::kMachinePolicyKey;
 
 std::wstring UserSid() {
   HANDLE token = nullptr;
@@ -184,6 +185,8 @@ bool PolicyKeyExists() {
 class SyncEndToEnd : public ImportEndToEnd {
  protected:
   void SetUp() override {
+    // What a killed run of this suite left set.
+    EXPECT_TRUE(winlib::PutBackMachinePolicy().ok());
     if (PolicyKeyExists()) {
       const std::wstring_view policy = kPolicyPath;
       GTEST_SKIP()
@@ -197,7 +200,7 @@ class SyncEndToEnd : public ImportEndToEnd {
   }
   void TearDown() override {
     if (std::exchange(set_policy_, false)) {
-      RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kPolicyPath, KEY_WOW64_64KEY, 0);
+      EXPECT_TRUE(winlib::PutBackMachinePolicy().ok());
     }
   }
 
@@ -219,13 +222,22 @@ void PrintTo(const Scene& scene, std::ostream* out) {
 }
 
 // Sets a value of the machine's policy, Mode unless named, for this test only.
+// Only where the run was asked to, as the CI job does: the key turns
+// profile-sync off for every user of the machine.
 void SetPolicy(DWORD type, const std::vector<BYTE>& data, const wchar_t* name = L"Mode") {
+  if (!winlib::MachinePolicyAsked()) {
+    const std::wstring_view variable = winlib::kMachinePolicyVariable;
+    GTEST_SKIP() << "writes HKLM's policy key only where "
+                 << std::string(variable.begin(), variable.end()) << " is 1";
+  }
+  // Marked first: a run killed from here on leaves it for the next to delete.
+  ASSERT_TRUE(winlib::MarkMachinePolicy().ok());
+  SyncEndToEnd::set_policy_ = true;
   HKEY key = nullptr;
   if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kPolicyPath, 0, nullptr, 0,
                       KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr) != ERROR_SUCCESS) {
     GTEST_SKIP() << "HKLM's policy key is not writable by this user";
   }
-  SyncEndToEnd::set_policy_ = true;
   RegSetValueExW(key, name, 0, type, data.data(), static_cast<DWORD>(data.size()));
   RegCloseKey(key);
 }

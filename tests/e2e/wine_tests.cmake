@@ -23,6 +23,10 @@ add_dependencies(e2e_tests profile-import profile-check profile-sync)
 file(STRINGS ${PROJECT_SOURCE_DIR}/winlib/key_guard_variable.h guard_line REGEX "kKeyGuardVariable")
 string(REGEX REPLACE ".*L\"([A-Z_]+)\".*" "\\1" guard_variable "${guard_line}")
 set(key_guard ${guard_variable}=ctest)
+# The prefix is the build's own, so the suite may set the machine's policy.
+file(STRINGS ${PROJECT_SOURCE_DIR}/winlib/machine_policy.h policy_line REGEX "kMachinePolicyVariable =")
+string(REGEX REPLACE ".*L\"([A-Z_]+)\".*" "\\1" policy_variable "${policy_line}")
+list(APPEND key_guard ${policy_variable}=1)
 
 # Each suite runs whole, in one Wine start: a start costs Wine far more than
 # most cases take, and the test kit runs them so on Windows. To run part of a
@@ -36,7 +40,7 @@ add_test(NAME ${suite_prefix}.unit_tests COMMAND unit_tests)
 add_test(NAME ${suite_prefix}.e2e_tests COMMAND e2e_tests)
 set_tests_properties(${suite_prefix}.unit_tests PROPERTIES
   FIXTURES_REQUIRED wine LABELS "${WINE_LOADER_LABELS}")
-set_tests_properties(${suite_prefix}.e2e_tests PROPERTIES ENVIRONMENT ${key_guard}
+set_tests_properties(${suite_prefix}.e2e_tests PROPERTIES ENVIRONMENT "${key_guard}"
   FIXTURES_REQUIRED wine RESOURCE_LOCK profile_key_and_workdir LABELS "${WINE_LOADER_LABELS}")
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   return()

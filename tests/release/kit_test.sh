@@ -5,6 +5,7 @@
 # the default value, every value type, a nested subkey with a space) that must
 # come back byte for byte after every run, and runs
 #   the suites and the benchmark started directly: both refuse;
+#   the kit folder made writable by others: refused, with the fix;
 #   run-tests.cmd in full: exit 0, every listed test counted, the XML written,
 #   while run-bench.cmd by the same user refuses at once;
 #   run-tests.cmd with a filter that matches no test: a failure;
@@ -21,7 +22,9 @@
 #   under the key, the lock's old named object made first by another
 #   process, Ctrl+C while a program the suite left behind is still to write
 #   the key, and a run cut short whose Run value's command puts the key back
-#   at the next logon (and, with nothing left pending, only removes the value).
+#   at the next logon (and, with nothing left pending, only removes the value)
+#   from the runner's copy in %LOCALAPPDATA%; HKLM's policy untouched unless
+#   asked, and one a killed run left set deleted by the next run.
 # Where the 32-bit Wine cannot start (a kernel without 32-bit support), the
 # 64-bit Wine starts the kit's x86 programs in its experimental WoW64 mode,
 # which such kernels run in part, and not the same way twice: the x86 leg's
@@ -39,6 +42,7 @@ source "$(dirname "$0")/../../scripts/wine-env.sh"
 make_prefixes "$WINEPREFIX" "$second_prefix"
 key='HKCU\Software\Tessavo'
 kit_key='HKCU\Software\profile-import-kit'
+policy_key='HKLM\SOFTWARE\Policies\Tessavo\profile-sync'
 work="$WINEPREFIX/drive_c/kit test^"
 failures=0
 fail() {
@@ -193,6 +197,14 @@ for program in e2e_tests.exe bench-startup.exe; do
     fail "$program started directly did not refuse (exit $code)"
 done
 
+# A kit folder others may write to (Wine's DACL from the mode bits gives
+# Everyone write) is refused before anything, with the icacls line to fix it.
+chmod o+w "$kit"
+run_kit others-may-write cmd /c run-tests.cmd
+chmod o-w "$kit"
+[ "$code" -eq 2 ] && grep -q 'refusing to run from .*Everyone (S-1-1-0) may change it' "$log" &&
+  grep -q 'icacls .* /inheritance:r' "$log" || fail "a kit folder others may write to was not refused (exit $code)"
+
 # An x64 machine runs both architectures' suites, and the x64 end-to-end
 # suite once more against the x86 importer. Where the x86 leg cannot be
 # judged, its suites count only where they left results.
@@ -238,6 +250,8 @@ set -e
 check_run full
 [ "$code" -eq 0 ] || { fail "the full run exited with $code"; failed_cases; }
 [ -e "$work/outside/kept.txt" ] || fail "the work folder's clean-up deleted what a junction in it points to"
+# Not asked to, the suites leave the machine's policy alone.
+! "$wine64" reg query "$policy_key" >/dev/null 2>&1 || fail "the run wrote $policy_key without being asked to"
 read -r passed _ failed _ skipped _ <<<"$summary"
 if [ -n "$x86_refusal" ]; then
   for xml in x86-unit_tests x86-e2e_tests; do
@@ -271,12 +285,17 @@ expected="$work/before.reg"
 "$wine64" "$helper" unlink 'Software\Tessavo\Link'
 "$wine64" reg delete 'HKCU\Software\Link target' /f >/dev/null
 
+# The policy a killed run left set (and marked as its own) is deleted by the next run.
+"$wine64" reg add "$kit_key\\Machine policy" /f >/dev/null
+"$wine64" reg add "$policy_key" /v Mode /t REG_DWORD /d 0 /f >/dev/null
 # Another user's process holding the named object the lock once was: the run goes on.
 "$wine64" "$helper" squat &
 sleep 1
 run_kit squatted cmd /c run-tests.cmd --gtest_filter=ImportEndToEnd.NoFileCreatesNothing
 signal_prefix TERM 'kit-helper\.exe squat' || fail "the squatting process was gone before the run"
 [ "$code" -eq 0 ] || fail "a named object made first by another process blocked the run (exit $code)"
+! "$wine64" reg query "$policy_key" >/dev/null 2>&1 && ! "$wine64" reg query "$kit_key\\Machine policy" >/dev/null 2>&1 ||
+  fail "the policy a killed run left set was not put back"
 
 # Arguments are text: a quoted & runs nothing, and what is not accepted is refused.
 run_kit injected cmd /c 'run-bench.cmd "2&echo INJECTED"'
@@ -309,8 +328,9 @@ sleep 2
 [ -z "$(prefix_pids 'e2e_tests\.exe')" ] || fail "the suite outlived the runner"
 signal_prefix KILL 'e2e_tests\.exe' || true
 "$wine64" reg query "$kit_key\\Backup" >/dev/null 2>&1 || fail "the killed run left no backup"
-"$wine64" reg query "$logon_run" /v "$logon_value" 2>/dev/null | tr -d '\r' | grep -q 'kit-runner\.exe" restore$' ||
-  fail "the killed run left no Run value to put the key back at the next logon"
+"$wine64" reg query "$logon_run" /v "$logon_value" 2>/dev/null | tr -d '\r' |
+  grep -q '\\profile-import-kit\\kit-runner\.exe" restore$' ||
+  fail "the killed run left no Run value starting the runner's copy in %LOCALAPPDATA% at the next logon"
 "$wine64" reg add "$key\\Mirandel" /v RegCorp /t REG_SZ /d "stored by a later logon" /f >/dev/null
 
 # The second user, with a registry of their own, runs the kit from the same

@@ -1,0 +1,34 @@
+#include "folder_access.h"
+
+namespace kit {
+
+namespace {
+
+bool Trusted(Trustee trustee) {
+  return trustee != Trustee::kOther;
+}
+
+}  // namespace
+
+FolderJudgement JudgeKitFolder(bool fixed_disk, Trustee owner, bool has_dacl,
+                               std::span<const AccessEntry> entries) {
+  if (!fixed_disk) {
+    return {FolderVerdict::kNotFixedDisk};
+  }
+  // CREATOR OWNER never owns anything itself.
+  if (!Trusted(owner) || owner == Trustee::kCreatorOwner) {
+    return {FolderVerdict::kOwnedByOther};
+  }
+  if (!has_dacl) {
+    return {FolderVerdict::kNoDacl};
+  }
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const AccessEntry& entry = entries[i];
+    if (entry.allows && !Trusted(entry.trustee) && (entry.mask & kChangingRights) != 0) {
+      return {FolderVerdict::kWritableByOthers, i};
+    }
+  }
+  return {};
+}
+
+}  // namespace kit
