@@ -43,7 +43,7 @@ std::wstring SidName(PSID sid) {
   std::array<wchar_t, 256> domain{};
   auto name_size = static_cast<DWORD>(name.size());
   auto domain_size = static_cast<DWORD>(domain.size());
-  SID_NAME_USE use{};
+  SID_NAME_USE use = SidTypeUnknown;
   if (LookupAccountSidW(nullptr, sid, name.data(), &name_size, domain.data(), &domain_size, &use) ==
       FALSE) {
     return SidText(sid);
@@ -78,7 +78,7 @@ void ReadEntries(PACL dacl, PSID tester, std::vector<AccessEntry>& entries,
       continue;
     }
     const auto* header = static_cast<const ACE_HEADER*>(ace);
-    const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+    auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
     const bool allows = header->AceType == ACCESS_ALLOWED_ACE_TYPE ||
                         header->AceType == ACCESS_ALLOWED_CALLBACK_ACE_TYPE ||
                         header->AceType == ACCESS_ALLOWED_OBJECT_ACE_TYPE ||
@@ -87,7 +87,7 @@ void ReadEntries(PACL dacl, PSID tester, std::vector<AccessEntry>& entries,
     // the others' is, which is all an allowing one needs here.
     const bool plain =
         header->AceType == ACCESS_ALLOWED_ACE_TYPE || header->AceType == ACCESS_DENIED_ACE_TYPE;
-    const PSID sid = plain ? static_cast<PSID>(const_cast<DWORD*>(&allowed->SidStart)) : nullptr;
+    const PSID sid = plain ? static_cast<PSID>(&allowed->SidStart) : nullptr;
     entries.push_back(
         {sid == nullptr ? Trustee::kOther : TrusteeOf(sid, tester), allows, allowed->Mask});
     sids.push_back(sid);

@@ -171,8 +171,9 @@ void RemoveEntry(const std::wstring& path, bool found_link) {
          more = FindNextFileW(search.get(), &found) != FALSE) {
       const std::wstring name = static_cast<const wchar_t*>(found.cFileName);
       if (name != L"." && name != L"..") {
-        RemoveEntry(path + L"\\" + name,
-                    (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
+        std::wstring entry = path;
+        entry.append(L"\\").append(name);
+        RemoveEntry(entry, (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
       }
     }
   }
