@@ -125,7 +125,9 @@ bool KeyGuard::ArmLogonRestore() {
       Say(copy.problem);
       return false;
     }
-    restore_command_ = Quoted(copy.path) + L" restore";
+    // Quoted whatever it holds: an unquoted program path in a Run value is
+    // looked for at each space, and a path holds no quote.
+    restore_command_ = L"\"" + copy.path + L"\" restore";
   }
   winlib::UniqueKey run;
   return CreateKey(HKEY_CURRENT_USER, kRunKey, run) == ERROR_SUCCESS &&
