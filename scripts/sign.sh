@@ -105,7 +105,9 @@ if [ -n "$detached" ]; then [ $# -eq 0 ] || usage; else [ $# -gt 0 ] || usage; f
 
 # The key, and the password or PIN that opens it, as each tool takes them.
 pass_sign=()
-pass_openssl=(-passin pass:)
+# A PFX without a password opens with an empty one.
+pass_openssl=()
+[ -z "$pfx" ] || pass_openssl=(-passin pass:)
 if [ -n "$password_file" ]; then
   pass_sign=(-readpass "$password_file")
   pass_openssl=(-passin "file:$password_file")
