@@ -79,7 +79,7 @@ verify_detached() {
   echo "verified against $ca_file: $1.p7s"
 }
 if [ -n "$verify_only" ]; then
-  [ $# -eq 0 ] && [ -z "$pfx$module$detached" ] || usage
+  { [ $# -eq 0 ] && [ -z "$pfx$module$detached" ]; } || usage
   verify_detached "$verify_only"
   exit 0
 fi
@@ -88,7 +88,7 @@ if [ -n "$pfx" ]; then
   [ -z "$module$key$cert$engine" ] || usage
   [ -r "$pfx" ] || fail "cannot read the certificate file $pfx"
 elif [ -n "$module" ]; then
-  [ -n "$key" ] && [ -n "$cert" ] || usage
+  { [ -n "$key" ] && [ -n "$cert" ]; } || usage
   [[ $key == pkcs11:* ]] || fail "the key must be a pkcs11: URI, not $key"
   [ -r "$module" ] || fail "cannot read the PKCS#11 module $module"
   [ -r "$cert" ] || fail "cannot read the certificate file $cert"
@@ -115,8 +115,8 @@ fi
 if [ -n "$pfx" ]; then
   key_sign=(-pkcs12 "$pfx")
   key_cms=(-inkey "$pfx")
-  openssl pkcs12 -in "$pfx" "${pass_openssl[@]}" -nokeys -clcerts -out "$scratch/signer.pem" &&
-    openssl pkcs12 -in "$pfx" "${pass_openssl[@]}" -nokeys -cacerts -out "$scratch/chain.pem" ||
+  { openssl pkcs12 -in "$pfx" "${pass_openssl[@]}" -nokeys -clcerts -out "$scratch/signer.pem" &&
+    openssl pkcs12 -in "$pfx" "${pass_openssl[@]}" -nokeys -cacerts -out "$scratch/chain.pem"; } ||
     fail "cannot read the certificates in $pfx (wrong password?)"
 else
   key_sign=(-pkcs11engine "$engine" -pkcs11module "$module" -certs "$cert" -key "$key")

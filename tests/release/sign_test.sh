@@ -49,7 +49,7 @@ check 1 "the token's signature against another anchor" "${token[@]}" --ca-file o
 check 0 "the sums signed on the token" "${token[@]}" --ca-file cert.pem --detached token-sums
 echo "a changed line" >>token-sums
 check 1 "sums changed after signing" --ca-file cert.pem --verify token-sums
-cmp -s "$exe" wrong-anchor.exe && cmp -s "$exe" token-wrong-anchor.exe ||
+{ cmp -s "$exe" wrong-anchor.exe && cmp -s "$exe" token-wrong-anchor.exe; } ||
   { echo "FAIL: a copy whose signature did not verify was replaced"; exit 1; }
 osslsigncode verify -in signed.exe -CAfile cert.pem | grep -E "Signature verification|Number of verified"
 cmp -s "$exe" signed.exe && { echo "FAIL: the copy was not changed by signing"; exit 1; }
