@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Builds the release twice, from two scratch clones of HEAD at different
-# paths, and fails unless both give byte-identical executables and packages.
+# paths, and fails unless both give byte-identical executables and packages,
+# the top-level SHA256SUMS lists exactly the release's files and every file in
+# its zips, each zip's own lists the rest of that zip, and TOOLCHAIN.txt
+# records this machine's packages.
 # The first build's files are kept in build/reproducible, where the test
 # command takes the test kit from.
 #   check-reproducible.sh              both clones built here, one after the other
@@ -49,12 +52,29 @@ for file in $(cd "$first/build/release" && find . -type f | LC_ALL=C sort); do
     failures=$((failures + 1))
   fi
 done
-(cd "$first/build/release" && sha256sum -c --quiet SHA256SUMS) || failures=$((failures + 1))
+# The names a list of sums gives, CR or not, sorted; the files under a folder, alike.
+listed() { cut -c67- "$1" | tr -d '\r' | LC_ALL=C sort; }
+files_under() { (cd "$1" && find . -type f "${@:2}" | sed 's|^\./||' | LC_ALL=C sort); }
+sums=$first/build/release/SHA256SUMS
+mkdir "$scratch/all"
+for zip in "$first"/build/release/*.zip; do
+  mkdir "$scratch/all/$(basename "$zip" .zip)"
+  (cd "$scratch/all/$(basename "$zip" .zip)" && cmake -E tar xf "$zip")
+done
+diff <(listed "$sums") <({ files_under "$first/build/release" ! -name 'SHA256SUMS*'; files_under "$scratch/all"; } |
+  LC_ALL=C sort) || { echo "SHA256SUMS does not list exactly the release's files and its zips' files"; failures=$((failures + 1)); }
+(cd "$first/build/release" && sha256sum -c --quiet --ignore-missing "$sums") || failures=$((failures + 1))
+(cd "$scratch/all" && sha256sum -c --quiet --ignore-missing "$sums") || failures=$((failures + 1))
+# Built here, so recorded here: the same record elsewhere promises the same bytes.
+diff "$first/build/release/TOOLCHAIN.txt" <(scripts/release.sh --toolchain) ||
+  { echo "TOOLCHAIN.txt is not this machine's"; failures=$((failures + 1)); }
 for zip in "$first"/build/release/*-win-*.zip; do
   mkdir "$scratch/unpacked"
   # As a receiver checks it: GNU sha256sum takes its CR LF lines as they are.
   (cd "$scratch/unpacked" && cmake -E tar xf "$zip" && sha256sum -c --quiet SHA256SUMS) ||
     failures=$((failures + 1))
+  diff <(listed "$scratch/unpacked/SHA256SUMS") <(files_under "$scratch/unpacked" ! -name SHA256SUMS) ||
+    { echo "$(basename "$zip"): its SHA256SUMS does not list every other file in it"; failures=$((failures + 1)); }
   # Notepad before Windows 10 1809 shows LF-only text as one line, and UTF-8
   # without a byte order mark as ANSI; cmd.exe misreads an LF-only batch file.
   if grep -qv $'\r$' "$scratch/unpacked/SHA256SUMS" "$scratch/unpacked/README.txt" \

@@ -3,7 +3,8 @@
 # this machine lacks: the host, clang (with libFuzzer) and MinGW-w64 compilers,
 # CMake and Ninja, GoogleTest (its sources for the Windows builds, Debian's build
 # of them for the native ones), Wine, the static checkers, openssl and
-# osslsigncode for signing, zip for the release package and xmllint for the
+# osslsigncode for signing (libp11's engine for a key on a token, SoftHSM to
+# test it), zip for the release package and xmllint for the
 # policy templates; then Wine's 32-bit side and Wine for ARM64 (run by qemu),
 # unpacked into /opt, and the locales in which Wine reads text as Windows of
 # other languages do. Does nothing when all of it is there.
@@ -36,6 +37,9 @@ command -v cppcheck >/dev/null || missing+=(cppcheck)
 command -v git >/dev/null || missing+=(git)
 command -v openssl >/dev/null || missing+=(openssl)
 command -v osslsigncode >/dev/null || missing+=(osslsigncode)
+# Signing with a key on a token, tested with a software one.
+compgen -G "/usr/lib/*/engines-3/pkcs11.so" >/dev/null || missing+=(libengine-pkcs11-openssl)
+[ -e /usr/lib/softhsm/libsofthsm2.so ] || missing+=(softhsm2)
 command -v zip >/dev/null || missing+=(zip)
 # The Group Policy templates' and the task's well-formedness tests.
 command -v xmllint >/dev/null || missing+=(libxml2-utils)

@@ -9,20 +9,50 @@
 #       (install.cmd, uninstall.cmd, the task's XML, the Intune and
 #       Configuration Manager scripts, policy\ with the templates; see
 #       scripts/deploy-files.sh) and SHA256SUMS (the executables and deploy/'s
-#       files), the text with CR LF line ends; the ARM64 zip's checker is the
-#       x86 one, which both Windows on ARM run
+#       files and README.txt), the text with CR LF line ends; the ARM64 zip's
+#       checker is the x86 one, which both Windows on ARM run
 #   build/release/profile-import-<version>-windows-tests.zip  the test kit: one
 #       folder with the x64 executables, the Windows test suites and the samples
 #       they read, the benchmark and its programs, run-tests.cmd, run-bench.cmd
 #       (both through kit-runner.exe) and README.txt; x86\ with the x86
 #       executables, suites, samples, benchmark and runner; arm64\ with the ARM64
 #       importer; each with its architecture's minimal PE
-#   build/release/SHA256SUMS  the executables (beside it: x64, x86\, arm64\) and the zips
-# With SIGN_PFX set (and SIGN_PASSWORD_FILE, SIGN_TIMESTAMP_URL if needed) the
-# executables are signed first, so the sums and the zips are of the signed files,
-# and every other program in the kit before it is zipped.
+#   build/release/TOOLCHAIN.txt  the commit and the Debian packages the bytes
+#       depend on, with their versions (scripts/release.sh --toolchain prints
+#       this machine's)
+#   build/release/SHA256SUMS  the executables (beside it: x64, x86\, arm64\),
+#       TOOLCHAIN.txt, the zips, and every file in every zip, named
+#       <zip's name without .zip>/<file>, the folder Windows' Extract All makes
+# With a key (SIGN_PFX, or SIGN_PKCS11_MODULE, SIGN_KEY and SIGN_CERT for one
+# on a token; SIGN_CA_FILE, the anchor the signatures are verified against;
+# SIGN_PASSWORD_FILE, SIGN_PKCS11_ENGINE, SIGN_TIMESTAMP_URL if needed) the
+# executables are signed first, so the sums and the zips are of the signed
+# files, and every other program in the kit before it is zipped; SHA256SUMS is
+# then signed too, in build/release/SHA256SUMS.p7s. Without one, the hash of
+# SHA256SUMS is printed last, to be published apart from the release.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+version=$(sed -n 's/^project(profile-import VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+# The packages whose files go into the bytes, or decide them: the compilers
+# and linkers with the libraries they drive, MinGW-w64's headers and import
+# libraries, GoogleTest's sources (the kit's suites), the zip writer, and the
+# awk that writes README.txt. The build machine's versions of the same give
+# the same bytes.
+toolchain=(binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 clang-14 cmake g++-mingw-w64-i686-posix
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-base gcc-mingw-w64-i686-posix
+  gcc-mingw-w64-i686-posix-runtime gcc-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix-runtime
+  googletest libclang-cpp14 libllvm14 lld-14 llvm-14 mingw-w64-common mingw-w64-i686-dev
+  mingw-w64-x86-64-dev ninja-build zip)
+toolchain_record() {
+  echo "profile-import $version, commit $(git rev-parse HEAD), built on Debian $(dpkg --print-architecture) with:"
+  dpkg-query -W -f '${binary:Package} ${Version}\n' "${toolchain[@]}" \
+    "$(dpkg -S "$(realpath "$(command -v awk)")" | cut -d: -f1)"
+}
+if [ "${1:-}" = --toolchain ]; then
+  toolchain_record
+  exit 0
+fi
 
 scripts/install-deps.sh
 # Per architecture: its build tree and its folder beside SHA256SUMS and in the kit.
@@ -40,7 +70,6 @@ else
   done
 fi
 
-version=$(sed -n 's/^project(profile-import VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 out=build/release
 package=$out/package
 kit=profile-import-$version-windows-tests
@@ -61,9 +90,20 @@ cp "${tree[arm64]}/profile-import.exe" "${tree[arm64]}/profile-sync.exe" "$out/a
 signed=("${executables[@]/#/$out/}" "${executables[@]/#/$out/x86/}" "$out/arm64/profile-import.exe"
   "$out/arm64/profile-sync.exe")
 
+signing=false
+key=()
 if [ -n "${SIGN_PFX:-}" ]; then
-  sign=(--pfx "$SIGN_PFX")
-  [ -z "${SIGN_PASSWORD_FILE:-}" ] || sign+=(--password-file "$SIGN_PASSWORD_FILE")
+  key=(--pfx "$SIGN_PFX")
+elif [ -n "${SIGN_PKCS11_MODULE:-}" ]; then
+  key=(--pkcs11-module "$SIGN_PKCS11_MODULE" --key "${SIGN_KEY:-}" --cert "${SIGN_CERT:-}")
+  [ -z "${SIGN_PKCS11_ENGINE:-}" ] || key+=(--pkcs11-engine "$SIGN_PKCS11_ENGINE")
+fi
+if [ ${#key[@]} -ne 0 ]; then
+  signing=true
+  [ -n "${SIGN_CA_FILE:-}" ] || { echo "release.sh: SIGN_CA_FILE names no trust anchor to verify against" >&2; exit 2; }
+  key+=(--ca-file "$SIGN_CA_FILE")
+  [ -z "${SIGN_PASSWORD_FILE:-}" ] || key+=(--password-file "$SIGN_PASSWORD_FILE")
+  sign=("${key[@]}")
   [ -z "${SIGN_TIMESTAMP_URL:-}" ] || sign+=(--timestamp-url "$SIGN_TIMESTAMP_URL")
   scripts/sign.sh "${sign[@]}" "${signed[@]}"
 fi
@@ -79,7 +119,7 @@ cp samples/*.cfg "$package/$kit/samples/"
 cp samples/*.cfg "$package/$kit/x86/samples/"
 # The kit's other programs signed alike, so that app control and SmartScreen
 # treat the importer and the floors it is timed against the same way.
-if [ -n "${SIGN_PFX:-}" ]; then
+if $signing; then
   mapfile -d '' unsigned < <(find "$package/$kit" -name '*.exe' ! -name profile-import.exe \
     ! -name profile-check.exe ! -name profile-sync.exe -print0 | LC_ALL=C sort -z)
   scripts/sign.sh "${sign[@]}" "${unsigned[@]}"
@@ -116,9 +156,12 @@ for arch in x64 x86 arm64; do
   scripts/deploy-files.sh "$arch" "$package/$arch"
   mapfile -t deployed < <(cd "$package/$arch" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
   cp "${executables[@]/#/$out/${folder[$arch]}}" "$package/README.txt" "$package/$arch/"
+  # Kept beside the files it lists, wherever they are copied to (a share, a
+  # deployment tool's content), to check those copies later; vouched for by
+  # its own line in the top-level SHA256SUMS, which is the one that is signed.
   # CR LF, as README.txt: whoever unpacks the zip on Windows may open it in
   # Notepad. The scripts are listed too: install.cmd runs as SYSTEM.
-  (cd "$package/$arch" && sha256sum "${executables[@]}" "${deployed[@]}") | sed 's/$/\r/' \
+  (cd "$package/$arch" && sha256sum "${executables[@]}" README.txt "${deployed[@]}") | sed 's/$/\r/' \
     >"$package/$arch/SHA256SUMS"
 done
 
@@ -137,11 +180,21 @@ for arch in x64 x86 arm64; do
   zips+=("$zip")
 done
 (cd "$package" && find "$kit" -type f | LC_ALL=C sort | TZ=UTC zip -q -X -D "../$kit.zip" -@)
+toolchain_record >"$out/TOOLCHAIN.txt"
 # LF line ends here: these sums go to whoever receives a release, on any
 # system, and Perl's shasum (macOS's) takes a CR as part of the file name.
-(cd "$out" && sha256sum "${signed[@]#$out/}" arm64/profile-check.exe "${zips[@]}" "$kit.zip") \
-  >"$out/SHA256SUMS"
+# Each zip's files as they are in it, under the folder it unpacks to.
+{
+  (cd "$out" && sha256sum "${signed[@]#$out/}" arm64/profile-check.exe TOOLCHAIN.txt "${zips[@]}" "$kit.zip")
+  for arch in x64 x86 arm64; do
+    (cd "$package/$arch" && find . -type f | sed 's|^\./||' | LC_ALL=C sort | xargs -d '\n' sha256sum) |
+      sed "s|  |  profile-import-$version-win-$arch/|"
+  done
+  (cd "$package" && find "$kit" -type f | LC_ALL=C sort | xargs -d '\n' sha256sum) | sed "s|  |  $kit/|"
+} >"$out/SHA256SUMS"
 rm -rf "$package"
+! $signing || scripts/sign.sh "${key[@]}" --detached "$out/SHA256SUMS"
 
 echo "${zips[*]/#/$out/}, $out/$kit.zip:"
 (cd "$out" && cat SHA256SUMS)
+$signing || echo "unsigned; publish this hash of SHA256SUMS apart from the release: $(sha256sum <"$out/SHA256SUMS" | cut -d' ' -f1)"
