@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "app/running_account.h"
+#include "core/running_account.h"
 #include "profile/profile_file.h"
 #include "store/profile_key.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/import_status.h"
+#include "core/import_status.h"
 #include "platform/port.h"
 
 namespace profile_import {

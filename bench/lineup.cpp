@@ -6,9 +6,9 @@
 #include <array>
 #include <iterator>
 
-#include "app/import_status.h"
 #include "bench/bench_inputs.h"
 #include "bench/bench_text.h"
+#include "core/import_status.h"
 #include "winlib/files.h"
 #include "winlib/paths.h"
 

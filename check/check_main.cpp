@@ -27,7 +27,7 @@
 
 #include <bit>
 
-#include "app/running_account.h"
+#include "core/running_account.h"
 #include "platform/windows_port.h"
 #include "winlib/process.h"
 #else

@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/import_status.h"
 #include "check/code_page.h"
+#include "core/import_status.h"
 #include "profile/profile_text.h"
 
 namespace profile_import::check {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "app/running_account.h"
+#include "core/running_account.h"
 #include "platform/sync_port.h"
 #include "sync/command_line.h"
 #include "sync/master_search.h"
