@@ -8,7 +8,7 @@
 #include "platform/sync_port.h"
 #include "profile/site_profile.h"
 #include "sync/master_search.h"
-#include "sync/run_sync.h"
+#include "sync/sync_result.h"
 
 namespace profile_import::sync {
 
