@@ -17,7 +17,7 @@ cmake --build build/lint-windows --target sync_messages >/dev/null
 
 portable=(app/run_import.cpp profile/*.cpp store/*.cpp sync/command_line.cpp sync/iso_time.cpp
   sync/master_path.cpp sync/master_search.cpp sync/policy.cpp sync/run_sync.cpp
-  sync/stored_profile.cpp sync/sync_record.cpp sync/user_lock.cpp check/*.cpp
+  sync/stored_profile.cpp sync/sync_main.cpp sync/sync_record.cpp sync/user_lock.cpp check/*.cpp
   tests/unit/*.cpp tests/support/*.cpp tests/fuzz/*.cpp)
 windows=(app/main_windows.cpp platform/windows_port.cpp platform/windows_sync_port.cpp
   platform/compiler_support.cpp sync/main_windows.cpp check/check_main.cpp tests/e2e/*.cpp kit/*.cpp

@@ -2,7 +2,7 @@
 
 #include "messages.h"
 #include "platform/windows_sync_port.h"
-#include "sync/sync_record.h"
+#include "sync/sync_main.h"
 
 namespace {
 

@@ -4,12 +4,12 @@
 
 # Its run over the same core: portable, so the unit tests run it too.
 add_library(sync_core STATIC sync/command_line.cpp sync/iso_time.cpp sync/master_path.cpp
-  sync/master_search.cpp sync/policy.cpp sync/run_sync.cpp sync/stored_profile.cpp
+  sync/master_search.cpp sync/policy.cpp sync/run_sync.cpp sync/stored_profile.cpp sync/sync_main.cpp
   sync/sync_record.cpp sync/user_lock.cpp)
 target_link_libraries(sync_core PUBLIC profile_core PRIVATE product_options)
 # Its large buffers are zero until the run fills them: in .bss, not in the
 # file, which MinGW's GCC does only without a section per variable.
-set_source_files_properties(sync/run_sync.cpp sync/sync_record.cpp sync/user_lock.cpp
+set_source_files_properties(sync/run_sync.cpp sync/sync_main.cpp sync/sync_record.cpp sync/user_lock.cpp
   PROPERTIES
   COMPILE_OPTIONS -fno-data-sections)
 if(NOT WIN32)

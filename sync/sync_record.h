@@ -1,12 +1,13 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
 
 #include "platform/sync_port.h"
-#include "sync/run_sync.h"
+#include "sync/sync_result.h"
 
 namespace profile_import::sync {
 
@@ -34,6 +35,19 @@ struct RecordContext {
   const char* log_note = nullptr;
 };
 
+// The record's fields as UTF-16 texts, each NUL-terminated: the event's
+// insertion strings. The log line is the same fields joined.
+inline constexpr std::size_t kRecordFieldCount = 13;
+inline constexpr std::size_t kRecordFieldUnits = 2048;
+
+struct RecordFields {
+  std::array<char16_t, kRecordFieldUnits> text{};
+  std::array<const char16_t*, kRecordFieldCount> starts{};
+};
+
+void BuildRecordFields(const SyncResult& result, const RecordContext& context,
+                       RecordFields& fields);
+
 // The record's fields in their fixed order, tab-separated, as UTF-8, with
 // CR LF: time, computer, "-" (once the user's name, which the user's own
 // environment gave: the SID is the user), SID, code and name, Windows error and
@@ -53,11 +67,7 @@ bool SameOutcome(std::span<const std::uint8_t> last, std::span<const std::uint8_
 
 // The event ID of a result: its status's, or drift's, or the heartbeat's.
 std::uint32_t EventIdOf(const SyncResult& result, bool heartbeat);
-
-// The whole program: reads the command line, runs, records the outcome in
-// the log, the Application event log and an inherited standard output, and
-// gives the exit code.
-SyncStatus SyncMain(platform::SyncPort& port, std::string_view version,
-                    std::string_view architecture);
+// The event's level: its status's, but the heartbeat and drift kept inform.
+platform::EventSeverity SeverityOf(const SyncResult& result, bool heartbeat);
 
 }  // namespace profile_import::sync

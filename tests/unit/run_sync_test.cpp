@@ -16,6 +16,7 @@
 #include "sync/policy.h"
 #include "sync/run_sync.h"
 #include "sync/stored_profile.h"
+#include "sync/sync_main.h"
 #include "sync/sync_record.h"
 
 namespace profile_import::sync {
