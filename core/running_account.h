@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "platform/port.h"
-#include "platform/unique_handle.h"
+#include "platform/port_owner.h"
 
 namespace profile_import {
 

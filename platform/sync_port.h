@@ -5,7 +5,7 @@
 #include <span>
 
 #include "platform/port.h"
-#include "platform/unique_handle.h"
+#include "platform/port_owner.h"
 
 namespace profile_import::platform {
 

@@ -1,6 +1,6 @@
 #include "profile/profile_file.h"
 
-#include "platform/unique_handle.h"
+#include "platform/port_owner.h"
 
 namespace profile_import {
 namespace {

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/port.h"
-#include "platform/unique_handle.h"
+#include "platform/port_owner.h"
 #include "profile/site_profile.h"
 
 namespace profile_import {

@@ -4,7 +4,7 @@
 #include <span>
 #include <string_view>
 
-#include "platform/unique_handle.h"
+#include "platform/port_owner.h"
 #include "sync/text_builder.h"
 
 namespace profile_import::sync {

@@ -5,7 +5,7 @@
 #include <span>
 #include <utility>
 
-#include "platform/unique_handle.h"
+#include "platform/port_owner.h"
 #include "store/profile_key.h"
 #include "sync/iso_time.h"
 #include "sync/text_builder.h"

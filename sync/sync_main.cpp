@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <span>
 
-#include "platform/unique_handle.h"
+#include "platform/port_owner.h"
 #include "sync/run_sync.h"
 #include "sync/sync_record.h"
 #include "sync/text_builder.h"

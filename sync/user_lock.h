@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "platform/port_owner.h"
 #include "platform/sync_port.h"
-#include "platform/unique_handle.h"
 #include "sync/sync_result.h"
 
 namespace profile_import::sync {
