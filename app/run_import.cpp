@@ -30,7 +30,7 @@ ImportStatus RunImport(platform::Port& port) {
       break;
   }
 
-  platform::UniqueKey key = OpenProfileKey(port);
+  platform::PortOwnedKey key = OpenProfileKey(port);
   if (!key) {
     return ImportStatus::KeyUnavailable;
   }

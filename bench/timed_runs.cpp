@@ -124,7 +124,7 @@ void TimeFlush(Series& writes, Series& flushed, const Options& options, std::mt1
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(texts.at(i).data());
     profiles.at(i) = ParseProfileText({bytes, texts.at(i).size()}, port).profile;
   }
-  const platform::UniqueKey key = OpenProfileKey(port);
+  const platform::PortOwnedKey key = OpenProfileKey(port);
   if (!key) {
     ReportFailure("flush", 0, "could not open or create the profile key");
     return;

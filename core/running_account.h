@@ -60,7 +60,7 @@ inline AccountKind KindOfSid(const platform::Sid& sid) {
 inline RunningAccount FindRunningAccount(platform::Port& port) {
   // Not zero-filled: only the length's worth is ever read.
   RunningAccount account;  // NOLINT(cppcoreguidelines-pro-type-member-init)
-  const platform::UniqueToken token{port, port.ntOpenProcessToken().token};
+  const platform::PortOwnedToken token{port, port.ntOpenProcessToken().token};
   if (!token) {
     return account;
   }
@@ -76,7 +76,7 @@ inline RunningAccount FindRunningAccount(platform::Port& port) {
   account.sid[account.sid_length] = u'\0';
   account.kind = KindOfSid(user.sid);
   if (account.kind == AccountKind::User) {
-    const platform::UniqueKey hive{port, port.regOpenUserHive(account.sid.data()).key};
+    const platform::PortOwnedKey hive{port, port.regOpenUserHive(account.sid.data()).key};
     if (!hive) {
       account.kind = AccountKind::HiveNotLoaded;
     }

@@ -7,17 +7,19 @@
 namespace profile_import::platform {
 
 // Move-only owner of one handle: closes it through the port on destruction,
-// so every handle is released on every path by construction.
+// so every handle is released on every path by construction, and a test's
+// fake port counts every close. Named PortOwned*, apart from winlib's
+// Unique* owners, which close with the Windows call itself.
 template <typename Traits>
-class UniqueHandle {
+class PortOwner {
  public:
   using Raw = typename Traits::Raw;
   using PortType = typename Traits::PortType;
 
-  UniqueHandle() = default;
-  UniqueHandle(PortType& port, Raw raw) : port_(&port), raw_(raw) {}
-  UniqueHandle(UniqueHandle&& other) noexcept : port_(other.port_), raw_(other.release()) {}
-  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+  PortOwner() = default;
+  PortOwner(PortType& port, Raw raw) : port_(&port), raw_(raw) {}
+  PortOwner(PortOwner&& other) noexcept : port_(other.port_), raw_(other.release()) {}
+  PortOwner& operator=(PortOwner&& other) noexcept {
     if (this != &other) {
       reset();
       port_ = other.port_;
@@ -25,9 +27,9 @@ class UniqueHandle {
     }
     return *this;
   }
-  UniqueHandle(const UniqueHandle&) = delete;
-  UniqueHandle& operator=(const UniqueHandle&) = delete;
-  ~UniqueHandle() { reset(); }
+  PortOwner(const PortOwner&) = delete;
+  PortOwner& operator=(const PortOwner&) = delete;
+  ~PortOwner() { reset(); }
 
   [[nodiscard]] Raw get() const { return raw_; }
   [[nodiscard]] Raw release() { return std::exchange(raw_, Traits::kInvalid); }
@@ -64,8 +66,8 @@ struct TokenHandleTraits {
   static void Close(Port& port, Raw raw) { port.ntClose(raw); }
 };
 
-using UniqueFile = UniqueHandle<FileHandleTraits>;
-using UniqueKey = UniqueHandle<KeyHandleTraits>;
-using UniqueToken = UniqueHandle<TokenHandleTraits>;
+using PortOwnedFile = PortOwner<FileHandleTraits>;
+using PortOwnedKey = PortOwner<KeyHandleTraits>;
+using PortOwnedToken = PortOwner<TokenHandleTraits>;
 
 }  // namespace profile_import::platform

@@ -264,6 +264,6 @@ struct ThreadHandleTraits {
   static void Close(SyncPort& port, Raw raw) { port.closeThread(raw); }
 };
 
-using UniqueThread = UniqueHandle<ThreadHandleTraits>;
+using PortOwnedThread = PortOwner<ThreadHandleTraits>;
 
 }  // namespace profile_import::platform

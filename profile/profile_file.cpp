@@ -28,7 +28,7 @@ ProfileFileResult ReadProfileFile(platform::Port& port) {
     result.outcome = OpenFailure(opened);
     return result;
   }
-  platform::UniqueFile file{port, opened.file};
+  platform::PortOwnedFile file{port, opened.file};
   // Zero-filled, so a file shorter than the read always ends in a NUL.
   const bool read = port.readFile(file.get(), result.bytes);
   file.reset();
@@ -51,7 +51,7 @@ ProfileFileResult ReadProfileFile(platform::Port& port) {
 void DeleteProfileFile(platform::Port& port, const ProfileReadBuffer& imported) {
   // Held without sharing from the comparison to the close, so the bytes
   // compared are the bytes of the file that goes.
-  const platform::UniqueFile file{port, port.createFileForDeletion(kProfileFileName)};
+  const platform::PortOwnedFile file{port, port.createFileForDeletion(kProfileFileName)};
   if (!file) {
     return;
   }

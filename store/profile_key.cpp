@@ -29,7 +29,7 @@ platform::KeyResult OpenOrCreateProfileKey(platform::Port& port) {
   return port.regCreateKeyEx(kProfileKeyPath);
 }
 
-platform::PlatformError WriteProfileValues(platform::Port& port, const platform::UniqueKey& key,
+platform::PlatformError WriteProfileValues(platform::Port& port, const platform::PortOwnedKey& key,
                                            const SiteProfile& profile) {
   // In the table's order, spelled out: a loop over kHandOffFields itself made
   // the importer 512 bytes larger.
@@ -49,11 +49,11 @@ platform::PlatformError WriteProfileValues(platform::Port& port, const platform:
   return platform::kSuccess;
 }
 
-platform::PlatformError FlushProfileKey(platform::Port& port, const platform::UniqueKey& key) {
+platform::PlatformError FlushProfileKey(platform::Port& port, const platform::PortOwnedKey& key) {
   return port.regFlushKey(key.get());
 }
 
-void CloseProfileKey(platform::UniqueKey key) {
+void CloseProfileKey(platform::PortOwnedKey key) {
   key.reset();
 }
 

@@ -13,20 +13,20 @@ inline constexpr const char16_t* kProfileKeyPath = u"Software\\Tessavo\\Mirandel
 // the key, or no key and the create's error when both fail.
 platform::KeyResult OpenOrCreateProfileKey(platform::Port& port);
 
-inline platform::UniqueKey OpenProfileKey(platform::Port& port) {
+inline platform::PortOwnedKey OpenProfileKey(platform::Port& port) {
   return {port, OpenOrCreateProfileKey(port).key};
 }
 
 // Writes the four values in the order of kHandOffFields and stops at the
 // first failure, returning its code; kSuccess when all four were written.
-platform::PlatformError WriteProfileValues(platform::Port& port, const platform::UniqueKey& key,
+platform::PlatformError WriteProfileValues(platform::Port& port, const platform::PortOwnedKey& key,
                                            const SiteProfile& profile);
 
 // Returns once the key's changes are on disk: the registry writes a hive out
 // lazily, so without this a power cut could keep a deleted file's profile from
 // ever being stored.
-platform::PlatformError FlushProfileKey(platform::Port& port, const platform::UniqueKey& key);
+platform::PlatformError FlushProfileKey(platform::Port& port, const platform::PortOwnedKey& key);
 
-void CloseProfileKey(platform::UniqueKey key);
+void CloseProfileKey(platform::PortOwnedKey key);
 
 }  // namespace profile_import

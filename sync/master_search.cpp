@@ -241,7 +241,7 @@ void Search(void* context) {
       Settle(found, SyncStatus::MasterUnopenable, opened, i, Unopenable(port, path, opened));
       return;
     }
-    const platform::UniqueFile file{port, opened.file};
+    const platform::PortOwnedFile file{port, opened.file};
     found.channel = (search.on_own_disk >> i & 1U) != 0
                         ? Channel::OwnDisk
                         : ChannelOf(port.getRemoteProtocolInfo(file.get()));
@@ -308,7 +308,7 @@ Deadline SearchMasters(SyncPort& port, MasterSearch& search) {
     Search(&search);
     return Deadline::Met;
   }
-  const platform::UniqueThread worker{port, port.createThread(Search, &search)};
+  const platform::PortOwnedThread worker{port, port.createThread(Search, &search)};
   if (!worker) {
     return Deadline::NoThread;
   }

@@ -105,7 +105,7 @@ Policy ReadPolicy(platform::SyncPort& port, CommandLine& masters) {
   masters = CommandLine{};
   const platform::KeyResult opened =
       port.regOpenKeyForReading(platform::Root::LocalMachine, kPolicyKeyPath);
-  const platform::UniqueKey key{port, opened.key};
+  const platform::PortOwnedKey key{port, opened.key};
   if (!key) {
     // A key that is there but cannot be read may hold a 0: not read as absent.
     return opened.error == platform::kErrorFileNotFound ? Policy{}

@@ -176,7 +176,7 @@ void FindMaster(SyncPort& port, const Settings& settings, const Policy& policy, 
 void WriteUnderLock(SyncPort& port, const SiteProfile& master, std::uint64_t hash,
                     std::uint64_t until, const char16_t* folder, Marker& marker, bool enforce,
                     SyncResult& result) {
-  const platform::UniqueFile held = TakeUserLock(port, until, folder, result);
+  const platform::PortOwnedFile held = TakeUserLock(port, until, folder, result);
   if (!held) {
     return;
   }
@@ -255,7 +255,7 @@ void RunSync(SyncPort& port, const CommandLine& command, const char16_t* local_f
       result.status = SyncStatus::NoUserHive;
       return;
     }
-    const platform::UniqueFile held = TakeUserLock(port, until, local_folder, result);
+    const platform::PortOwnedFile held = TakeUserLock(port, until, local_folder, result);
     if (held) {
       ReadMarker(port, false, state.marker);
       RestorePrevious(port, state.marker, result);

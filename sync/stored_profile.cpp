@@ -14,8 +14,8 @@ namespace profile_import::sync {
 namespace {
 
 using platform::PlatformError;
+using platform::PortOwnedKey;
 using platform::SyncPort;
-using platform::UniqueKey;
 
 constexpr std::size_t kHashDigits = 16;
 using HashText = std::array<char16_t, kHashDigits + 1>;
@@ -71,21 +71,21 @@ HashText HashDigits(std::uint64_t hash) {
   return text;
 }
 
-PlatformError SetText(SyncPort& port, const UniqueKey& key, const char16_t* name,
+PlatformError SetText(SyncPort& port, const PortOwnedKey& key, const char16_t* name,
                       std::u16string_view text) {
   return port.regSetValueEx(key.get(), name, platform::kRegSz,
                             std::as_bytes(std::span{text.data(), text.size() + 1}));
 }
 
 // A hash followed by a stage's words, as KeptFor and ImportedHash hold it.
-PlatformError SetStaged(SyncPort& port, const UniqueKey& key, const char16_t* name,
+PlatformError SetStaged(SyncPort& port, const PortOwnedKey& key, const char16_t* name,
                         std::uint64_t hash, std::u16string_view stage) {
   std::array<char16_t, 32> text{};
   TextBuilder<char16_t>{text}.Add(HashDigits(hash).data()).Add(stage);
   return SetText(port, key, name, text.data());
 }
 
-PlatformError SetKeptFor(SyncPort& port, const UniqueKey& previous, std::uint64_t hash,
+PlatformError SetKeptFor(SyncPort& port, const PortOwnedKey& previous, std::uint64_t hash,
                          std::u16string_view stage) {
   return SetStaged(port, previous, kKeptForName, hash, stage);
 }
@@ -100,8 +100,8 @@ std::u16string_view StageOf(std::u16string_view text) {
 // Keeps the values about to be replaced, one deep, marked as being kept
 // until they all are: a run ended part way leaves them to be kept again from
 // the values, which stay untouched until then.
-PlatformError KeepPrevious(SyncPort& port, const UniqueKey& current, const UniqueKey& previous,
-                           std::uint64_t hash) {
+PlatformError KeepPrevious(SyncPort& port, const PortOwnedKey& current,
+                           const PortOwnedKey& previous, std::uint64_t hash) {
   PlatformError error = platform::kSuccess;
   for (std::size_t i = 0; i < kFieldCount && error == platform::kSuccess; ++i) {
     const char16_t* name = kHandOffFields[i].value_name;
@@ -119,7 +119,7 @@ PlatformError KeepPrevious(SyncPort& port, const UniqueKey& current, const Uniqu
 // The hash last: until it is written, the marker says the write is
 // unfinished, and a reader never sees one run's hash with another's time or
 // path.
-PlatformError WriteMarker(SyncPort& port, const UniqueKey& marker, std::uint64_t hash,
+PlatformError WriteMarker(SyncPort& port, const PortOwnedKey& marker, std::uint64_t hash,
                           std::u16string_view from) {
   std::array<char16_t, 32> time_text{};
   FormatIsoTime(port.getSystemTimeAsFileTime(),
@@ -135,7 +135,7 @@ PlatformError WriteMarker(SyncPort& port, const UniqueKey& marker, std::uint64_t
 }
 
 // The profile's key, or none and the result failed.
-UniqueKey OpenProfileKeyToWrite(SyncPort& port, SyncResult& result) {
+PortOwnedKey OpenProfileKeyToWrite(SyncPort& port, SyncResult& result) {
   const platform::KeyResult opened = OpenOrCreateProfileKey(port);
   if (opened.key == platform::kNoKey) {
     result.Fail(SyncStatus::KeyUnavailable, opened.error,
@@ -148,8 +148,8 @@ UniqueKey OpenProfileKeyToWrite(SyncPort& port, SyncResult& result) {
 
 void ReadMarker(SyncPort& port, bool with_from, Marker& marker) {
   marker = Marker{};
-  const UniqueKey key{port,
-                      port.regOpenKeyForReading(platform::Root::CurrentUser, kSyncKeyPath).key};
+  const PortOwnedKey key{port,
+                         port.regOpenKeyForReading(platform::Root::CurrentUser, kSyncKeyPath).key};
   if (!key) {
     return;
   }
@@ -170,8 +170,8 @@ void ReadMarker(SyncPort& port, bool with_from, Marker& marker) {
 
 StoredState ReadStored(SyncPort& port, const SiteProfile& master) {
   StoredState stored;
-  const UniqueKey key{port,
-                      port.regOpenKeyForReading(platform::Root::CurrentUser, kProfileKeyPath).key};
+  const PortOwnedKey key{
+      port, port.regOpenKeyForReading(platform::Root::CurrentUser, kProfileKeyPath).key};
   if (!key) {
     stored.changed = static_cast<std::uint8_t>((1U << kFieldCount) - 1);
     return stored;
@@ -211,7 +211,7 @@ Change Decide(const StoredState& stored, const Marker& marker, std::uint64_t has
 
 void WriteProfile(SyncPort& port, const SiteProfile& master, std::uint64_t hash,
                   const Marker& marker, SyncResult& result) {
-  const UniqueKey key = OpenProfileKeyToWrite(port, result);
+  const PortOwnedKey key = OpenProfileKeyToWrite(port, result);
   if (!key) {
     return;
   }
@@ -219,8 +219,8 @@ void WriteProfile(SyncPort& port, const SiteProfile& master, std::uint64_t hash,
   const platform::KeyResult created = created_marker.error == platform::kSuccess
                                           ? port.regCreateKeyEx(kPreviousKeyPath)
                                           : created_marker;
-  const UniqueKey marker_key{port, created_marker.key};
-  const UniqueKey previous{port, created.key};
+  const PortOwnedKey marker_key{port, created_marker.key};
+  const PortOwnedKey previous{port, created.key};
   const std::u16string_view from{result.master.data(), result.master_length};
   // Each step names itself for the record, in case it fails.
   const char* step = "could not keep the values it replaces";
@@ -282,7 +282,7 @@ void NoteInLine(SyncPort& port, const Marker& marker, std::uint64_t now) {
       now - marker.last_in_line < kDayTicks) {
     return;
   }
-  const UniqueKey key{port, port.regCreateKeyEx(kSyncKeyPath).key};
+  const PortOwnedKey key{port, port.regCreateKeyEx(kSyncKeyPath).key};
   std::array<char16_t, 32> time_text{};
   FormatIsoTime(now, std::span<char16_t>{time_text}.first(time_text.size() - 1));
   // A note only: one that fails is made by a later run, and the run's
@@ -295,7 +295,7 @@ void NoteInLine(SyncPort& port, const Marker& marker, std::uint64_t now) {
 void RestorePrevious(SyncPort& port, const Marker& marker, SyncResult& result) {
   std::array<FieldUnits, kFieldCount> kept_units{};
   std::array<StoredText, kFieldCount> kept{};
-  const UniqueKey kept_key{
+  const PortOwnedKey kept_key{
       port, port.regOpenKeyForReading(platform::Root::CurrentUser, kPreviousKeyPath).key};
   FieldUnits units{};
   // Kept whole: a hash with no stage after it, or with the stage of a write
@@ -317,12 +317,12 @@ void RestorePrevious(SyncPort& port, const Marker& marker, SyncResult& result) {
                 "nothing to put back: no values kept whole under Previous");
     return;
   }
-  const UniqueKey key = OpenProfileKeyToWrite(port, result);
+  const PortOwnedKey key = OpenProfileKeyToWrite(port, result);
   if (!key) {
     return;
   }
-  const UniqueKey marker_key{port, port.regCreateKeyEx(kSyncKeyPath).key};
-  const UniqueKey previous{port, port.regCreateKeyEx(kPreviousKeyPath).key};
+  const PortOwnedKey marker_key{port, port.regCreateKeyEx(kSyncKeyPath).key};
+  const PortOwnedKey previous{port, port.regCreateKeyEx(kPreviousKeyPath).key};
   // In this order: a run ended after the first step finishes a write of the
   // master instead, and keeps Previous as it is.
   PlatformError error = marker_key && previous

@@ -96,7 +96,7 @@ SyncStatus SyncMain(platform::SyncPort& port, std::string_view version,
   fields = RecordFields{};
   BuildRecordFields(result, context, fields);
   // The event's user is the token's, which no one but Windows sets.
-  const platform::UniqueToken token{port, port.ntOpenProcessToken().token};
+  const platform::PortOwnedToken token{port, port.ntOpenProcessToken().token};
   const platform::TokenUser user =
       token ? port.ntQueryInformationToken(token.get()) : platform::TokenUser{};
   port.reportEvent(kEventSource, SeverityOf(result, context.heartbeat),

@@ -22,8 +22,8 @@ bool HeldByAnotherRun(const platform::FileResult& opened) {
 
 }  // namespace
 
-platform::UniqueFile TakeUserLock(platform::SyncPort& port, std::uint64_t until,
-                                  const char16_t* folder, SyncResult& result) {
+platform::PortOwnedFile TakeUserLock(platform::SyncPort& port, std::uint64_t until,
+                                     const char16_t* folder, SyncResult& result) {
   static constinit std::array<char16_t, kLocalPathUnits> path{};
   TextBuilder<char16_t> lock{std::span{path}.first(kLocalPathUnits - 1)};
   lock.Add(folder).Add(kLockName).Put(u'\0');

@@ -18,7 +18,7 @@ inline constexpr std::uint32_t kLockRetryMilliseconds = 50;
 // Takes the user's lock in `folder` (NUL-terminated; empty when there is
 // none), waiting for another run's until `until`: a held file, or none and
 // the result failed with Busy.
-platform::UniqueFile TakeUserLock(platform::SyncPort& port, std::uint64_t until,
-                                  const char16_t* folder, SyncResult& result);
+platform::PortOwnedFile TakeUserLock(platform::SyncPort& port, std::uint64_t until,
+                                     const char16_t* folder, SyncResult& result);
 
 }  // namespace profile_import::sync

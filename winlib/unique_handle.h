@@ -1,7 +1,7 @@
 #pragma once
 // Move-only owners, one type per kind of handle the tools hold, each closing
 // its handle with the call that kind needs. The same traits shape as the
-// importer's own owners (platform/unique_handle.h), which close through the
+// importer's own owners (platform/port_owner.h), which close through the
 // importer's port instead, so that its tests can count every close.
 #include <windows.h>
 
