@@ -114,26 +114,14 @@ std::uint64_t Ticks(FILETIME time) {
   return std::uint64_t{time.dwHighDateTime} << 32 | time.dwLowDateTime;
 }
 
-// A handle closed on every path; the program's other handles go through the
-// port's owners, these never leave this file.
-class OwnedHandle {
- public:
-  explicit OwnedHandle(HANDLE handle) : handle_(handle) {}
-  OwnedHandle(const OwnedHandle&) = delete;
-  OwnedHandle& operator=(const OwnedHandle&) = delete;
-  OwnedHandle(OwnedHandle&&) = delete;
-  OwnedHandle& operator=(OwnedHandle&&) = delete;
-  ~OwnedHandle() {
-    if (*this) {
-      ::CloseHandle(handle_);
-    }
-  }
-  [[nodiscard]] HANDLE get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-
- private:
-  HANDLE handle_;
-};
+// A handle this file opens and closes itself, held by the port's own owner,
+// which closes it on every path.
+PortOwnedFile Owned(Port& port, HANDLE handle) {
+  return {port, std::bit_cast<RawFile>(handle)};
+}
+HANDLE Handle(const PortOwnedFile& file) {
+  return std::bit_cast<HANDLE>(file.get());
+}
 
 // What the thread of createThread runs; kept beyond a deadline missed, since
 // the thread may still read it.
@@ -273,7 +261,7 @@ void WindowsSyncPort::closeThread(RawThread thread) {
 }
 
 FileResult WindowsSyncPort::createLockFile(const char16_t* folder, const char16_t* path) {
-  const OwnedHandle held{HoldOwnFolder(folder)};
+  const PortOwnedFile held = Owned(core_, HoldOwnFolder(folder));
   if (!held) {
     return {kErrorAccessDenied, kStatusSuccess, kInvalidFile};
   }
@@ -361,24 +349,24 @@ PlatformError WindowsSyncPort::regDeleteValue(RawKey key, const char16_t* name) 
 LogWrite WindowsSyncPort::appendLine(const char16_t* folder, const char16_t* path,
                                      const char16_t* rotated, std::uint64_t limit,
                                      std::span<const std::uint8_t> line) {
-  const OwnedHandle held{HoldOwnFolder(folder)};
+  const PortOwnedFile held = Owned(core_, HoldOwnFolder(folder));
   if (!held) {
     return LogWrite::Link;
   }
   for (int opening = 0; opening < 2; ++opening) {
-    const OwnedHandle log{AppendTo(path)};
+    const PortOwnedFile log = Owned(core_, AppendTo(path));
     if (!log) {
       return LogWrite::Failed;
     }
-    if (!IsOwnEntry(log.get(), false)) {
+    if (!IsOwnEntry(Handle(log), false)) {
       return LogWrite::Link;
     }
     LARGE_INTEGER size{};
     // Rotated once at most: a second file past the limit is written anyway.
-    if (opening == 1 || ::GetFileSizeEx(log.get(), &size) == FALSE ||
+    if (opening == 1 || ::GetFileSizeEx(Handle(log), &size) == FALSE ||
         static_cast<std::uint64_t>(size.QuadPart) + line.size() <= limit ||
-        !RenameOpen(log.get(), rotated)) {
-      return Append(log.get(), line) ? LogWrite::Written : LogWrite::Failed;
+        !RenameOpen(Handle(log), rotated)) {
+      return Append(Handle(log), line) ? LogWrite::Written : LogWrite::Failed;
     }
   }
   return LogWrite::Failed;
@@ -397,9 +385,10 @@ FileTail WindowsSyncPort::readFileTail(const char16_t* path, std::uint64_t writt
   if (old.last_write_time < written_since) {
     return old;
   }
-  const OwnedHandle file{::CreateFileW(Wide(path), GENERIC_READ,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
+  const PortOwnedFile file =
+      Owned(core_, ::CreateFileW(Wide(path), GENERIC_READ,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   OVERLAPPED at{};
   // NOLINTBEGIN(cppcoreguidelines-pro-type-union-access): OVERLAPPED's offset is in a union
   at.Offset = static_cast<DWORD>(length - wanted);
@@ -407,7 +396,7 @@ FileTail WindowsSyncPort::readFileTail(const char16_t* path, std::uint64_t writt
   // NOLINTEND(cppcoreguidelines-pro-type-union-access)
   DWORD read = 0;
   if (!file ||
-      ::ReadFile(file.get(), buffer.data(), static_cast<DWORD>(wanted), &read, &at) == FALSE) {
+      ::ReadFile(Handle(file), buffer.data(), static_cast<DWORD>(wanted), &read, &at) == FALSE) {
     return old;
   }
   return {old.last_write_time, read};
