@@ -16,7 +16,12 @@ struct HandOffField {
   std::size_t line_count;      // consecutive lines, joined with nothing between them
 };
 
-enum FieldIndex : std::size_t { kCorp, kDataBase, kAdmin, kUser, kFieldCount };
+// Each field's place in kHandOffFields, and their number.
+inline constexpr std::size_t kCorp = 0;
+inline constexpr std::size_t kDataBase = 1;
+inline constexpr std::size_t kAdmin = 2;
+inline constexpr std::size_t kUser = 3;
+inline constexpr std::size_t kFieldCount = 4;
 
 inline constexpr std::size_t kProfileLineCount = 6;
 
