@@ -1,7 +1,7 @@
 #include <windows.h>
 
-#include "messages.h"
 #include "platform/windows_sync_port.h"
+#include "sync/messages.h"
 #include "sync/sync_main.h"
 
 namespace {

@@ -57,7 +57,8 @@ add_executable(profile-sync WIN32
   platform/compiler_support.cpp
   platform/windows_sync_port.cpp
   ${CMAKE_CURRENT_BINARY_DIR}/profile-sync.rc)
-target_include_directories(profile-sync PRIVATE ${messages_dir})
+# The entry names the header sync/messages.h; the resource script includes messages.rc.
+target_include_directories(profile-sync PRIVATE ${messages_dir} ${CMAKE_CURRENT_BINARY_DIR}/generated)
 # The entry checks the event IDs in code against the message compiler's header.
 set_source_files_properties(sync/main_windows.cpp PROPERTIES OBJECT_DEPENDS ${messages_dir}/messages.h)
 target_compile_definitions(profile-sync PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN

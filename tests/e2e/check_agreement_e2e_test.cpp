@@ -10,7 +10,7 @@
 
 #include "check/check_report.h"
 #include "check/escaping.h"
-#include "e2e_support.h"
+#include "e2e/e2e_support.h"
 #include "support/hand_off_files.h"
 #include "winlib/files.h"
 

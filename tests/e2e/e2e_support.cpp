@@ -1,4 +1,4 @@
-#include "e2e_support.h"
+#include "e2e/e2e_support.h"
 
 #include <array>
 #include <cstdio>

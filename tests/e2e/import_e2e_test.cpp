@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "e2e_support.h"
+#include "e2e/e2e_support.h"
 // After <windows.h>, which e2e_support.h includes.
 #include <sddl.h>
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "e2e_support.h"
+#include "e2e/e2e_support.h"
 #include "platform/windows_port.h"
 #include "support/hand_off_files.h"
 

@@ -19,7 +19,7 @@
 #include <utility>
 #include <vector>
 
-#include "e2e_support.h"
+#include "e2e/e2e_support.h"
 #include "winlib/files.h"
 #include "winlib/machine_policy.h"
 // After <windows.h>, which e2e_support.h includes.

@@ -1,4 +1,4 @@
-#include "hand_off_files.h"
+#include "support/hand_off_files.h"
 
 #include <algorithm>
 #include <array>

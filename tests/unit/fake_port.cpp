@@ -1,4 +1,4 @@
-#include "fake_port.h"
+#include "unit/fake_port.h"
 
 #include "store/profile_key.h"
 

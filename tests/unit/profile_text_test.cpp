@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "test_code_page.h"
+#include "unit/test_code_page.h"
 
 namespace profile_import {
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "fake_port.h"
+#include "unit/fake_port.h"
 
 namespace profile_import {
 namespace {

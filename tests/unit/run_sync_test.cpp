@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "fake_port.h"
 #include "profile/profile_text.h"
 #include "store/profile_key.h"
 #include "sync/command_line.h"
@@ -18,6 +17,7 @@
 #include "sync/stored_profile.h"
 #include "sync/sync_main.h"
 #include "sync/sync_record.h"
+#include "unit/fake_port.h"
 
 namespace profile_import::sync {
 namespace {
