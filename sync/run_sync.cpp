@@ -34,6 +34,61 @@ struct Settings {
   const CommandLine* masters = nullptr;
 };
 
+Settings SettingsOf(const CommandLine& command, const Policy& policy, const RunState& state,
+                    SyncResult& result);
+void FindMaster(SyncPort& port, const Settings& settings, const Policy& policy, RunState& state,
+                SyncResult& result);
+void KeepInLine(SyncPort& port, const Settings& settings, std::uint64_t until,
+                const char16_t* local_folder, RunState& state, SyncResult& result);
+void SayPolicy(const Policy& policy, SyncResult& result);
+
+}  // namespace
+
+void RunSync(SyncPort& port, const CommandLine& command, const char16_t* local_folder,
+             SyncResult& result) {
+  static constinit RunState state{};
+
+  const std::uint64_t until = port.getTickCount64() + kDeadlineMilliseconds;
+  const Policy policy = ReadPolicy(port, state.policy_masters);
+  if (command.restore) {
+    // Asked for by hand, and the way back from a bad rollout that the kill
+    // switch stopped: not held by the policy.
+    result.change = Change::RolledBack;
+    result.account = FindRunningAccount(port);
+    if (result.account.kind != AccountKind::User) {
+      result.status = SyncStatus::NoUserHive;
+      return;
+    }
+    const platform::PortOwnedFile held = TakeUserLock(port, until, local_folder, result);
+    if (held) {
+      ReadMarker(port, false, state.marker);
+      RestorePrevious(port, state.marker, result);
+    }
+    return;
+  }
+  if (policy.mode == PolicyMode::Off) {
+    result.status = SyncStatus::TurnedOff;
+    result.once_a_day = true;
+    return;
+  }
+  const Settings settings = SettingsOf(command, policy, state, result);
+
+  result.account = FindRunningAccount(port);
+  if (result.status == SyncStatus::InPlace && result.account.kind != AccountKind::User) {
+    result.status = SyncStatus::NoUserHive;
+  }
+  const bool any_master = settings.masters->master_count != 0;
+  if (result.status == SyncStatus::InPlace && any_master) {
+    FindMaster(port, settings, policy, state, result);
+  }
+  if (result.status == SyncStatus::InPlace && any_master) {
+    KeepInLine(port, settings, until, local_folder, state, result);
+  }
+  SayPolicy(policy, result);
+}
+
+namespace {
+
 // A master is never read in the machine's own ANSI code page: on a share read
 // by machines of several languages it would store different text on each.
 // This one takes no byte, and the parse says the file was not UTF-8.
@@ -239,48 +294,5 @@ void SayPolicy(const Policy& policy, SyncResult& result) {
 }
 
 }  // namespace
-
-void RunSync(SyncPort& port, const CommandLine& command, const char16_t* local_folder,
-             SyncResult& result) {
-  static constinit RunState state{};
-
-  const std::uint64_t until = port.getTickCount64() + kDeadlineMilliseconds;
-  const Policy policy = ReadPolicy(port, state.policy_masters);
-  if (command.restore) {
-    // Asked for by hand, and the way back from a bad rollout that the kill
-    // switch stopped: not held by the policy.
-    result.change = Change::RolledBack;
-    result.account = FindRunningAccount(port);
-    if (result.account.kind != AccountKind::User) {
-      result.status = SyncStatus::NoUserHive;
-      return;
-    }
-    const platform::PortOwnedFile held = TakeUserLock(port, until, local_folder, result);
-    if (held) {
-      ReadMarker(port, false, state.marker);
-      RestorePrevious(port, state.marker, result);
-    }
-    return;
-  }
-  if (policy.mode == PolicyMode::Off) {
-    result.status = SyncStatus::TurnedOff;
-    result.once_a_day = true;
-    return;
-  }
-  const Settings settings = SettingsOf(command, policy, state, result);
-
-  result.account = FindRunningAccount(port);
-  if (result.status == SyncStatus::InPlace && result.account.kind != AccountKind::User) {
-    result.status = SyncStatus::NoUserHive;
-  }
-  const bool any_master = settings.masters->master_count != 0;
-  if (result.status == SyncStatus::InPlace && any_master) {
-    FindMaster(port, settings, policy, state, result);
-  }
-  if (result.status == SyncStatus::InPlace && any_master) {
-    KeepInLine(port, settings, until, local_folder, state, result);
-  }
-  SayPolicy(policy, result);
-}
 
 }  // namespace profile_import::sync
