@@ -9,7 +9,7 @@
 # flush. The x86 importer runs in the same rounds, against the x86 minimal PE.
 # The benchmark rewrites HKCU\Software\Tessavo, so it runs only where that key
 # is looked after: here the prefix is its own, and the guard variable
-# (winlib/key_guard_variable.h) says so (Wine passes it on), as the kit's
+# (cmake/project.env) says so (Wine passes it on), as the kit's
 # guard does once it has backed the key up.
 # Usage: bench/run.sh [ROUNDS] (default 200). Writes build/bench/bench.json
 # (every time) and build/bench/bench.txt (the report).
@@ -46,8 +46,8 @@ trap '"$wineserver" -k' EXIT
 sleep 5
 
 cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)
-guard_variable=$(sed -n 's/.*kKeyGuardVariable.*L"\([A-Z_]*\)".*/\1/p' winlib/key_guard_variable.h)
-export "$guard_variable=bench/run.sh"
+source cmake/project.env
+export "$key_guard_variable=bench/run.sh"
 echo "$(date -u +%F) on $cpu, Linux $(uname -r), $("$wine64" --version), pinned to one CPU"
 "${pin[@]}" "$wine64" "$root/build/windows/bench-startup.exe" --rounds "$rounds" --arch x86 \
   --json "$("$wine64" winepath -w "$out/bench.json")" </dev/null | tr -d '\r' | tee "$out/bench.txt"

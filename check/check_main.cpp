@@ -167,11 +167,7 @@ int Run(std::span<const std::string> args, OpenedFile (*open)(const std::string&
 namespace {
 
 std::string Utf8Argument(const wchar_t* argument) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, argument, -1, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(size > 0 ? size : 1), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, argument, -1, out.data(), size, nullptr, nullptr);
-  out.resize(out.size() - 1);
-  return out;
+  return profile_import::check::Utf8(reinterpret_cast<const char16_t*>(argument));
 }
 
 namespace platform = profile_import::platform;

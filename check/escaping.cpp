@@ -1,30 +1,16 @@
 #include "check/escaping.h"
 
 #include <array>
+#include <cstdint>
 #include <cstdio>
+
+#include "profile/text_encoding.h"
 
 namespace profile_import::check {
 namespace {
 
-void AppendUtf8(char32_t point, std::string& out) {
-  if (point < 0x80U) {
-    out += static_cast<char>(point);
-  } else if (point < 0x800U) {
-    out += static_cast<char>(0xC0U | (point >> 6U));
-    out += static_cast<char>(0x80U | (point & 0x3FU));
-  } else if (point < 0x10000U) {
-    out += static_cast<char>(0xE0U | (point >> 12U));
-    out += static_cast<char>(0x80U | ((point >> 6U) & 0x3FU));
-    out += static_cast<char>(0x80U | (point & 0x3FU));
-  } else {
-    out += static_cast<char>(0xF0U | (point >> 18U));
-    out += static_cast<char>(0x80U | ((point >> 12U) & 0x3FU));
-    out += static_cast<char>(0x80U | ((point >> 6U) & 0x3FU));
-    out += static_cast<char>(0x80U | (point & 0x3FU));
-  }
-}
-
-// Code points of a UTF-16 text; a lone surrogate is kept as itself.
+// Code points of a UTF-16 text with the units of each; a lone surrogate is
+// kept as itself.
 template <typename Visit>
 void ForEachCodePoint(std::u16string_view text, Visit visit) {
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -32,9 +18,11 @@ void ForEachCodePoint(std::u16string_view text, Visit visit) {
     const bool pair = unit >= 0xD800U && unit <= 0xDBFFU && i + 1 < text.size() &&
                       text[i + 1] >= 0xDC00U && text[i + 1] <= 0xDFFFU;
     if (pair) {
-      visit(0x10000U + ((unit - 0xD800U) << 10U) + (char32_t{text[++i]} - 0xDC00U));
+      visit(0x10000U + ((unit - 0xD800U) << 10U) + (char32_t{text[i + 1]} - 0xDC00U),
+            text.substr(i, 2));
+      ++i;
     } else {
-      visit(unit);
+      visit(unit, text.substr(i, 1));
     }
   }
 }
@@ -49,14 +37,14 @@ std::string Hex(const char* format, char32_t point) {
 }  // namespace
 
 std::string Utf8(std::u16string_view text) {
-  std::string out;
-  ForEachCodePoint(text, [&out](char32_t point) { AppendUtf8(point, out); });
+  std::string out(EncodeUtf8(text, {}), '\0');
+  static_cast<void>(EncodeUtf8(text, {reinterpret_cast<std::uint8_t*>(out.data()), out.size()}));
   return out;
 }
 
 std::string EscapeForDisplay(std::u16string_view text) {
   std::string out;
-  ForEachCodePoint(text, [&out](char32_t point) {
+  ForEachCodePoint(text, [&out](char32_t point, std::u16string_view units) {
     switch (point) {
       case U'\\':
         out += "\\\\";
@@ -76,7 +64,7 @@ std::string EscapeForDisplay(std::u16string_view text) {
         } else if ((point >= 0x80U && point <= 0x9FU) || (point >= 0xD800U && point <= 0xDFFFU)) {
           out += Hex("\\u%04x", point);  // C1 controls, and surrogates that pair with nothing
         } else {
-          AppendUtf8(point, out);
+          out += Utf8(units);
         }
     }
   });

@@ -5,7 +5,7 @@
 
 namespace profile_import::check {
 
-// UTF-16 as UTF-8; a lone surrogate is encoded as itself.
+// UTF-16 as UTF-8, by EncodeUtf8: a lone surrogate becomes U+FFFD.
 std::string Utf8(std::u16string_view text);
 
 // A field's text for a terminal: UTF-8, with quotes, backslashes and control

@@ -6,14 +6,8 @@
 # so x64 and x86 programs share a prefix as they share a Windows.
 
 # Its paths and environment, shared with the scripts that run Wine.
-set(wine_env_file ${CMAKE_CURRENT_LIST_DIR}/wine.env)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${wine_env_file})
-file(STRINGS ${wine_env_file} wine_settings REGEX "^[A-Za-z0-9_]+=")
-foreach(setting IN LISTS wine_settings)
-  string(REGEX MATCH "^([A-Za-z0-9_]+)=(.*)$" setting "${setting}")
-  string(CONFIGURE "${CMAKE_MATCH_2}" value)
-  set(${CMAKE_MATCH_1} "${value}")
-endforeach()
+include(${CMAKE_CURRENT_LIST_DIR}/env_file.cmake)
+read_env_file(${CMAKE_CURRENT_LIST_DIR}/wine.env)
 
 # WINE_HOST_LOADER, the 64-bit loader, makes the prefix: one made by the 32-bit
 # loader first cannot start 64-bit programs.

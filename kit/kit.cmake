@@ -14,7 +14,7 @@ add_executable(kit-runner
   kit/work_folders.cpp)
 target_compile_definitions(kit-runner PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
 target_link_options(kit-runner PRIVATE -municode -static -s)
-target_link_libraries(kit-runner PRIVATE winlib project_warnings advapi32 shell32)
+target_link_libraries(kit-runner PRIVATE winlib profile_core project_warnings advapi32 shell32)
 
 # The importer's manifest, which keeps a 32-bit runner out of UAC's file
 # virtualization (its results would go elsewhere), with long paths allowed:

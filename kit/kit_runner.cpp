@@ -29,6 +29,7 @@
 #include "key_guard.h"
 #include "kit_folder.h"
 #include "kit_text.h"
+#include "project_env.h"
 #include "run_arguments.h"
 #include "run_control.h"
 #include "winlib/files.h"
@@ -115,7 +116,7 @@ class TestRun {
       return;
     }
     PrintLine(suite.description);
-    SetEnvironmentVariableW(L"PROFILE_IMPORT_UNDER_TEST",
+    SetEnvironmentVariableW(profile_import::project_env::kUnderTestVariable,
                             std::wstring_view(suite.importer).empty() ? nullptr : suite.importer);
     const std::string xml_name = std::string(suite.result) + ".xml";
     const std::wstring xml = work_ + L"\\" + kit::Wide(xml_name);
@@ -236,7 +237,8 @@ int RunTests(kit::RunControl& control, const std::wstring& kit_folder, const std
              const std::wstring& results, const std::wstring& arguments) {
   const std::wstring machine = Machine();
   PrintLine(L"Machine: " + machine);
-  SetEnvironmentVariableW(L"PROFILE_IMPORT_TEST_WORK", (work + L"\\e2e").c_str());
+  SetEnvironmentVariableW(profile_import::project_env::kTestWorkVariable,
+                          (work + L"\\e2e").c_str());
   TestRun run(control, kit_folder, work, results, arguments);
   for (const Suite& suite : SuitesFor(machine)) {
     run.Run(suite);

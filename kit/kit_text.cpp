@@ -1,5 +1,6 @@
 #include "kit_text.h"
 
+#include "profile/text_encoding.h"
 #include "winlib/error_text.h"
 
 #include <cstdint>
@@ -33,11 +34,10 @@ void PrintLine(std::wstring_view line) {
     WriteConsoleW(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     return;
   }
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                       nullptr, 0, nullptr, nullptr);
-  std::string bytes(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size,
-                      nullptr, nullptr);
+  const std::u16string_view units(reinterpret_cast<const char16_t*>(text.data()), text.size());
+  std::string bytes(profile_import::EncodeUtf8(units, {}), '\0');
+  static_cast<void>(profile_import::EncodeUtf8(
+      units, {reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size()}));
   WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 

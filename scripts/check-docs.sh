@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The documentation against what it documents: every relative link in the
 # README, the changelog and docs/ leads to a file, and to a heading there if
-# it names one; every release zip it names has the version CMakeLists.txt
+# it names one; every release zip it names has the version cmake/project.env
 # gives; every "$ profile-check ..." line in a code block is followed
 # by exactly what the checker prints for it today, run on the sample files.
 #   check-docs.sh PROFILE_CHECK
@@ -32,14 +32,13 @@ for doc in "${docs[@]}"; do
 done
 
 # A zip name with another version than the one being built names a file no
-# release has; the version is CMake's, as scripts/release.sh takes it.
-version=$(sed -n 's/^project(profile-import VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-[ -n "$version" ] || fail "CMakeLists.txt: no version in the project() line"
+# release has; the version is the build's, as scripts/release.sh takes it.
+source cmake/project.env
 while IFS=: read -r doc line zip; do
   named=${zip#profile-import-}
   named=${named%-win*}
   [ "$named" == "$version" ] ||
-    fail "$doc:$line: $zip names version $named; CMakeLists.txt's project() has $version"
+    fail "$doc:$line: $zip names version $named; cmake/project.env has $version"
 done < <(grep -HnoE 'profile-import-[0-9][0-9.]*-(win-(x64|x86|arm64)|windows-tests)\.zip' "${docs[@]}" || true)
 
 work=$(mktemp -d)

@@ -8,30 +8,35 @@
 # command takes the test kit from.
 #   check-reproducible.sh              both clones built here, one after the other
 #   check-reproducible.sh --build-only DIR
-#                                      one scratch clone built in DIR (a path of its own)
+#                                      one scratch clone of this tree as it is (its
+#                                      changes and new files too) built in DIR (a path
+#                                      of its own)
 #   check-reproducible.sh --against-test-builds DIR
-#                                      this clone's own test builds, which must be fresh
-#                                      builds of a clean clone, compared with DIR's
+#                                      this tree's own test builds compared with DIR's
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 scratch=$(mktemp -d /tmp/profile-import-repro.XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
-# A scratch clone of HEAD in $1, its release built there, its log shown only on failure.
+# A scratch clone of HEAD in $1, with this tree's changes if $2 is "as-is",
+# its release built there, its log shown only on failure.
 build_clone() {
   rm -rf "$1"
   mkdir -p "$(dirname "$1")"
   git clone -q . "$1"
+  if [ "${2:-}" = as-is ]; then
+    git diff --binary HEAD | git -C "$1" apply --allow-empty
+    git ls-files -z --others --exclude-standard | xargs -0r cp --parents -t "$1"
+  fi
   "$1/scripts/release.sh" >"$1.log" 2>&1 || { cat "$1.log"; exit 1; }
 }
 case ${1:-} in
 --build-only)
-  build_clone "$2"
+  build_clone "$2" as-is
   exit 0
   ;;
 --against-test-builds)
-  [ -z "$(git status --porcelain)" ] || { echo "check-reproducible: this clone has changes"; exit 2; }
   first=$PWD
   second=$(realpath "$2")
   scripts/release.sh --from-test-builds >"$scratch/first.log" 2>&1 || { cat "$scratch/first.log"; exit 1; }

@@ -28,10 +28,17 @@ function resolve(file,  parts, n, i, k, kept, out) {
   for (i = 1; i <= k; i++) out = out (i > 1 ? "/" : "") kept[i]
   return out
 }
+# A heading of a page not carried, by its anchor, read from the source.
+function heading_in(file, want,  line, found) {
+  while (found == "" && (getline line < file) > 0)
+    if (line ~ /^#+ / && anchor(heading(line)) == want) found = heading(line)
+  close(file)
+  return found
+}
 # A carried section by its heading, which Notepad's Find finds, and where it
-# is from here; a link whose text is the heading, or just "below", gives just
+# is from here; a section of a page not carried by its page and heading; a link whose text is the heading, or just "below", gives just
 # the heading. A link alone in parentheses adds to them rather than nesting.
-function link(text, target, at, enclosed,  file, key, where, plain, lead, tail) {
+function link(text, target, at, enclosed,  file, key, where, plain, lead, tail, section) {
   lead = enclosed ? ": " : " ("
   tail = enclosed ? "" : ")"
   if (target ~ /^[a-z]+:/) return text lead target tail
@@ -39,7 +46,10 @@ function link(text, target, at, enclosed,  file, key, where, plain, lead, tail) 
   sub(/#.*/, "", file)
   file = (file == "" ? FILENAME : resolve(file))
   key = file "#" (index(target, "#") ? substr(target, index(target, "#") + 1) : "")
-  if (!(key in line_of)) return text lead file " in the project's source" tail
+  if (!(key in line_of)) {
+    section = index(target, "#") ? heading_in(file, substr(target, index(target, "#") + 1)) : ""
+    return text lead file (section == "" ? "" : ", \"" section "\",") " in the project's source" tail
+  }
   where = (line_of[key] < at ? "above" : "below")
   plain = tolower(text)
   gsub(/\n/, " ", plain)

@@ -33,7 +33,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-version=$(sed -n 's/^project(profile-import VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+source cmake/project.env
 # The packages whose files go into the bytes, or decide them: the compilers
 # and linkers with the libraries they drive, MinGW-w64's headers and import
 # libraries, GoogleTest's sources (the kit's suites), the zip writer, and the

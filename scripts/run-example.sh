@@ -29,9 +29,12 @@ set -e
 
 # The shell sees only the low 8 bits of the Windows exit code.
 signed=$((code > 127 ? code - 256 : code))
-# Its name, read from the enum the importer returns it from.
-name=$(sed -n "s/^ *\([A-Za-z]*\) = $signed,.*/\1/p" app/import_status.h)
-name=${name:-"not an import status (see $scratch/wine.log)"}
+# Its name, as cmake/project.env gives the importer's codes.
+source cmake/project.env
+name="not an import status (see $scratch/wine.log)"
+for code_name in "${!exit_@}"; do
+  [ "${!code_name}" != "$signed" ] || name=${code_name#exit_}
+done
 echo "Exit code: $signed ($name)"
 echo "HKEY_CURRENT_USER\\Software\\Tessavo\\Mirandel now holds:"
 "$wine64" reg query 'HKCU\Software\Tessavo\Mirandel' 2>/dev/null | tr -d '\r' | grep -v '^$' |

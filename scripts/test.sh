@@ -80,17 +80,12 @@ end_run() {
 trap end_run EXIT
 
 step scripts/install-deps.sh
-# A clean clone's own Windows builds are release builds from scratch, from a
-# clone at a path of its own (the release presets differ from the test
-# presets in their folder alone): they are the first of the two the release
-# is checked with, and a scratch clone elsewhere is the second. A tree with
-# changes, or with builds from before this run, has both built from scratch.
+# The tree's own Windows builds are release builds (the release presets differ
+# from the test presets in their folder alone): they are the first of the two
+# the release is checked with, and a scratch clone of the tree as it is,
+# changes included, built at a path of its own, is the second. The same plan
+# for every tree: a clean clone, or one with changes or earlier builds.
 second=build/reproducible-second
-clean=false
-if [ -z "$(git status --porcelain)" ] && [ ! -e build/windows ] && [ ! -e build/windows-x86 ] &&
-  [ ! -e build/windows-arm64 ]; then
-  clean=true
-fi
 build() {
   computed cmake --preset "$1" >/dev/null
   computed cmake --build --preset "$1"
@@ -99,11 +94,9 @@ build() {
 # The kit test's two users' prefixes are made while the first build runs.
 kit_prefixes=(build/kit-first-user/wine-prefix build/kit-second-user/wine-prefix)
 beside prefixes bash -c "set -euo pipefail; source scripts/wine-env.sh; make_prefixes ${kit_prefixes[*]}"
-# In a clean clone the kit test runs the x64 and x86 suites from the
-# release's copies of these very builds: CTest runs the builds' other tests.
-# Elsewhere the kit is of HEAD, not of the tree's changes: CTest runs them all.
-in_kit=()
-! $clean || in_kit=(-E '^(windows|x86)\.(unit|e2e)_tests$')
+# The kit test runs the x64 and x86 suites from the release's copies of these
+# very builds: CTest runs the builds' other tests.
+in_kit=(-E '^(windows|x86)\.(unit|e2e)_tests$')
 build windows
 beside windows step ctest --preset windows "${in_kit[@]}"
 build windows-x86
@@ -124,17 +117,11 @@ fi
 beside x86 "${x86_tests[@]}"
 build windows-arm64
 beside arm64 step ctest --preset windows-arm64
-# The kit runs from the release of the test builds in a clean clone, which
-# the second build is then compared with; otherwise from the release of two
-# scratch clones, compared first.
-kit_zip=build/reproducible/profile-import-*-windows-tests.zip
-if $clean; then
-  kit_zip=build/release/profile-import-*-windows-tests.zip
-  computed scripts/release.sh --from-test-builds >"$logs/release" 2>&1 || { cat "$logs/release"; exit 1; }
-  tail -1 "$logs/release"
-else
-  computed scripts/check-reproducible.sh
-fi
+# The kit runs from the release of the test builds, which the second build
+# is then compared with.
+kit_zip=build/release/profile-import-*-windows-tests.zip
+computed scripts/release.sh --from-test-builds >"$logs/release" 2>&1 || { cat "$logs/release"; exit 1; }
+tail -1 "$logs/release"
 join prefixes
 # The kit test, the longest of the runs, waits on Wine far more than it
 # computes: it starts as soon as its release is made.
@@ -144,7 +131,7 @@ beside kit step tests/release/kit_test.sh $kit_zip "${kit_prefixes[@]}"
 # bounded run, on one CPU for its 60 s, comes while the ARM64 table and the
 # kit test take the other. The second release build takes what CPU they all
 # leave, at the lowest priority, and the whole of it once they are done.
-! $clean || beside second nice -n 19 bash -c "set -euo pipefail; $(declare -f timed step)
+beside second nice -n 19 bash -c "set -euo pipefail; $(declare -f timed step)
   step scripts/check-reproducible.sh --build-only $second"
 computed cmake --workflow --preset fuzz
 computed cmake --workflow --preset native
@@ -154,5 +141,5 @@ join windows
 join x86
 join arm64
 join kit
-! $clean || join second
-! $clean || computed scripts/check-reproducible.sh --against-test-builds "$second"
+join second
+computed scripts/check-reproducible.sh --against-test-builds "$second"

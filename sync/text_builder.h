@@ -1,9 +1,12 @@
 #pragma once
 
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
+
+#include "profile/text_encoding.h"
 
 namespace profile_import::sync {
 
@@ -64,31 +67,12 @@ class TextBuilder {
     }
     return *this;
   }
-  // UTF-16 as UTF-8; a lone surrogate becomes U+FFFD.
-  TextBuilder& Utf8Of(std::u16string_view text) requires(sizeof(Char) == 1) {
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      std::uint32_t code = text[i];
-      if (code >= 0xD800 && code < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-          text[i + 1] < 0xE000) {
-        code = 0x10000 + ((code - 0xD800) << 10) + (text[++i] - 0xDC00);
-      } else if (code >= 0xD800 && code < 0xE000) {
-        code = 0xFFFD;
-      }
-      if (code < 0x80) {
-        Put(static_cast<Char>(code));
-      } else if (code < 0x800) {
-        Put(static_cast<Char>(0xC0 | code >> 6)).Put(static_cast<Char>(0x80 | (code & 0x3F)));
-      } else if (code < 0x10000) {
-        Put(static_cast<Char>(0xE0 | code >> 12))
-            .Put(static_cast<Char>(0x80 | (code >> 6 & 0x3F)))
-            .Put(static_cast<Char>(0x80 | (code & 0x3F)));
-      } else {
-        Put(static_cast<Char>(0xF0 | code >> 18))
-            .Put(static_cast<Char>(0x80 | (code >> 12 & 0x3F)))
-            .Put(static_cast<Char>(0x80 | (code >> 6 & 0x3F)))
-            .Put(static_cast<Char>(0x80 | (code & 0x3F)));
-      }
-    }
+  // UTF-16 as UTF-8, by EncodeUtf8 (a lone surrogate becomes U+FFFD).
+  TextBuilder& Utf8Of(std::u16string_view text) requires(std::same_as<Char, std::uint8_t>) {
+    const std::span<Char> rest = buffer_.subspan(length_);
+    const std::size_t length = EncodeUtf8(text, rest);
+    overflowed_ = overflowed_ || length > rest.size();
+    length_ += length < rest.size() ? length : rest.size();
     return *this;
   }
 

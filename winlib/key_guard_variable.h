@@ -5,9 +5,11 @@
 // bench/run.sh, whose Wine prefixes are their own.
 #include <windows.h>
 
+#include "project_env.h"
+
 namespace winlib {
 
-inline constexpr const wchar_t* kKeyGuardVariable = L"PROFILE_IMPORT_KEY_GUARD";
+inline constexpr const wchar_t* kKeyGuardVariable = profile_import::project_env::kKeyGuardVariable;
 
 [[nodiscard]] inline bool KeyGuarded() {
   return GetEnvironmentVariableW(kKeyGuardVariable, nullptr, 0) != 0;

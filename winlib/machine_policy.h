@@ -7,12 +7,14 @@
 // the key was made (it was absent before) before it is.
 #include <windows.h>
 
+#include "project_env.h"
 #include "winlib/status.h"
 
 namespace winlib {
 
 inline constexpr const wchar_t* kMachinePolicyKey = L"SOFTWARE\\Policies\\Tessavo\\profile-sync";
-inline constexpr const wchar_t* kMachinePolicyVariable = L"PROFILE_IMPORT_TEST_MACHINE_POLICY";
+inline constexpr const wchar_t* kMachinePolicyVariable =
+    profile_import::project_env::kMachinePolicyVariable;
 // In HKCU: while it exists, the policy key is the tests' to delete.
 inline constexpr const wchar_t* kMachinePolicyMark =
     L"Software\\profile-import-kit\\Machine policy";

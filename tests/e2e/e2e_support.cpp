@@ -7,6 +7,7 @@
 #include <string_view>
 #include <utility>
 
+#include "project_env.h"
 #include "winlib/error_text.h"
 #include "winlib/files.h"
 #include "winlib/paths.h"
@@ -33,7 +34,8 @@ std::wstring PathFromEnvironment(const wchar_t* variable, const wchar_t* default
 }  // namespace
 
 std::wstring ImporterPath() {
-  return PathFromEnvironment(L"PROFILE_IMPORT_UNDER_TEST", L"profile-import.exe");
+  return PathFromEnvironment(profile_import::project_env::kUnderTestVariable,
+                             L"profile-import.exe");
 }
 
 std::wstring HandOffPath() {
@@ -43,7 +45,8 @@ std::wstring HandOffPath() {
 const std::wstring& WorkDirectory() {
   // The test kit names one per machine and user, so runs from a shared folder
   // never work in each other's.
-  static const std::wstring dir = PathFromEnvironment(L"PROFILE_IMPORT_TEST_WORK", L"e2e-work");
+  static const std::wstring dir =
+      PathFromEnvironment(profile_import::project_env::kTestWorkVariable, L"e2e-work");
   return dir;
 }
 

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "e2e/e2e_support.h"
+#include "project_env.h"
 #include "winlib/files.h"
 #include "winlib/machine_policy.h"
 // After <windows.h>, which e2e_support.h includes.
@@ -550,7 +551,7 @@ unsigned long FromEnvironment(const wchar_t* variable, unsigned long fallback) {
 // its own run tested.
 unsigned long RoundsHere(const wchar_t* variable, unsigned long fallback) {
   std::array<wchar_t, 8> other{};
-  if (GetEnvironmentVariableW(L"PROFILE_IMPORT_UNDER_TEST", other.data(),
+  if (GetEnvironmentVariableW(profile_import::project_env::kUnderTestVariable, other.data(),
                               static_cast<DWORD>(other.size())) != 0) {
     fallback = 0;
   } else if (sizeof(void*) == 4) {

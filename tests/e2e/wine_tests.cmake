@@ -19,14 +19,8 @@ target_link_options(e2e_tests PRIVATE -municode -static)
 add_dependencies(e2e_tests profile-import profile-check profile-sync)
 
 # The end-to-end suite runs only where the key is backed up or throwaway, as
-# in this build's own Wine prefix.
-file(STRINGS ${PROJECT_SOURCE_DIR}/winlib/key_guard_variable.h guard_line REGEX "kKeyGuardVariable")
-string(REGEX REPLACE ".*L\"([A-Z_]+)\".*" "\\1" guard_variable "${guard_line}")
-set(key_guard ${guard_variable}=ctest)
-# The prefix is the build's own, so the suite may set the machine's policy.
-file(STRINGS ${PROJECT_SOURCE_DIR}/winlib/machine_policy.h policy_line REGEX "kMachinePolicyVariable =")
-string(REGEX REPLACE ".*L\"([A-Z_]+)\".*" "\\1" policy_variable "${policy_line}")
-list(APPEND key_guard ${policy_variable}=1)
+# in this build's own Wine prefix, where it may set the machine's policy too.
+set(key_guard ${key_guard_variable}=ctest ${machine_policy_variable}=1)
 
 # Each suite runs whole, in one Wine start: a start costs Wine far more than
 # most cases take, and the test kit runs them so on Windows. To run part of a

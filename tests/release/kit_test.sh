@@ -51,8 +51,8 @@ fail() {
 }
 x86_refusal=$(wine32_refusal) || [ $? -eq 1 ]
 # Only the kit's runner may say the key is guarded.
-guard_variable=$(sed -n 's/.*kKeyGuardVariable.*L"\([A-Z_]*\)".*/\1/p' "$(dirname "$0")/../../winlib/key_guard_variable.h")
-unset "$guard_variable" CI
+source "$(dirname "$0")/../../cmake/project.env"
+unset "$key_guard_variable" CI
 
 rm -rf "$work"
 mkdir -p "$work"

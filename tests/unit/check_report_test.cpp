@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "project_env.h"
 #include "support/hand_off_files.h"
 
 #ifdef _WIN32
@@ -146,6 +147,14 @@ TEST(Escaping, ShowsEveryCharacterThatCouldHide) {
     EXPECT_TRUE(std::ranges::all_of(row.json, [](char c) { return (c & 0x80) == 0; })) << row.json;
     EXPECT_EQ(JsonDecoded(row.json), row.text) << row.json;
   }
+}
+
+// The scripts name the importer's exit codes from cmake/project.env.
+TEST(ExitCodes, AreTheOnesTheScriptsName) {
+  for (const auto& [status, code] : project_env::kExitCodes) {
+    EXPECT_EQ(ExitCode(status), std::to_string(code));
+  }
+  EXPECT_EQ(std::size(project_env::kExitCodes), 8U);
 }
 
 TEST(Report, AcceptedFileListsValuesLengthsEncodingsAndIgnoredText) {

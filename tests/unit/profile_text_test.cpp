@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "profile/text_encoding.h"
 #include "unit/test_code_page.h"
 
 namespace profile_import {
@@ -208,6 +212,36 @@ TEST_P(ParseProfileTextTest, SplitsDecodesAndChecks) {
 
 INSTANTIATE_TEST_SUITE_P(Rows, ParseProfileTextTest, ::testing::ValuesIn(ParseCases()),
                          [](const auto& info) { return info.param.name; });
+
+// The one UTF-16 to UTF-8 conversion every program writes UTF-8 with.
+TEST(EncodeUtf8, EncodesEachLengthAndLoneSurrogatesAsReplacement) {
+  struct Row {
+    std::u16string text;
+    std::string utf8;
+  };
+  const std::vector<Row> rows = {
+      {u"A\u007F", "A\x7F"},
+      {u"\u0080\u07FF", "\xC2\x80\xDF\xBF"},
+      {u"\u0800\uFFFF", "\xE0\xA0\x80\xEF\xBF\xBF"},
+      {u"\U00010000\U0010FFFF", "\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"},
+      {std::u16string{char16_t{0xD800}, u'a'},
+       "\xEF\xBF\xBD"
+       "a"},                                                      // a high half alone
+      {std::u16string{u'a', char16_t{0xDFFF}}, "a\xEF\xBF\xBD"},  // a low half alone
+      {std::u16string{char16_t{0xDC00}, char16_t{0xD800}}, "\xEF\xBF\xBD\xEF\xBF\xBD"},
+  };
+  for (const Row& row : rows) {
+    std::array<std::uint8_t, 16> out{};
+    ASSERT_EQ(EncodeUtf8(row.text, {}), row.utf8.size()) << row.utf8;
+    ASSERT_EQ(EncodeUtf8(row.text, out), row.utf8.size()) << row.utf8;
+    const std::span<const std::uint8_t> written = std::span{out}.first(row.utf8.size());
+    EXPECT_EQ(std::string(written.begin(), written.end()), row.utf8);
+  }
+  // Cut where the buffer ends, nothing written past it; the length is the whole's.
+  std::array<std::uint8_t, 3> cut{0, 0, 0x55};
+  EXPECT_EQ(EncodeUtf8(u"a\u20AC", std::span{cut}.first(2)), 4U);
+  EXPECT_EQ(cut, (std::array<std::uint8_t, 3>{'a', 0xE2, 0x55}));
+}
 
 }  // namespace
 }  // namespace profile_import
