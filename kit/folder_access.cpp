@@ -1,4 +1,4 @@
-#include "folder_access.h"
+#include "kit/folder_access.h"
 
 namespace kit {
 

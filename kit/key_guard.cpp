@@ -1,12 +1,12 @@
-#include "key_guard.h"
+#include "kit/key_guard.h"
 
 #include <array>
 
-#include "kit_text.h"
-#include "registry_tree.h"
-#include "run_arguments.h"
+#include "kit/kit_text.h"
+#include "kit/registry_tree.h"
+#include "kit/run_arguments.h"
+#include "kit/work_folders.h"
 #include "winlib/machine_policy.h"
-#include "work_folders.h"
 
 namespace kit {
 

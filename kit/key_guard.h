@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "user_lock.h"
+#include "kit/user_lock.h"
 
 namespace kit {
 

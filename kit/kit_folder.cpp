@@ -1,4 +1,4 @@
-#include "kit_folder.h"
+#include "kit/kit_folder.h"
 
 #include <windows.h>
 // After windows.h, whose types they use.
@@ -9,8 +9,8 @@
 #include <memory>
 #include <vector>
 
-#include "folder_access.h"
-#include "kit_text.h"
+#include "kit/folder_access.h"
+#include "kit/kit_text.h"
 #include "winlib/unique_handle.h"
 
 namespace kit {

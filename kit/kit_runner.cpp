@@ -25,18 +25,18 @@
 #include <string_view>
 #include <vector>
 
-#include "junit_counts.h"
-#include "key_guard.h"
-#include "kit_folder.h"
-#include "kit_text.h"
-#include "run_arguments.h"
-#include "run_control.h"
+#include "kit/junit_counts.h"
+#include "kit/key_guard.h"
+#include "kit/kit_folder.h"
+#include "kit/kit_text.h"
+#include "kit/run_arguments.h"
+#include "kit/run_control.h"
+#include "kit/work_folders.h"
 #include "winlib/files.h"
 #include "winlib/key_guard_variable.h"
 #include "winlib/paths.h"
 #include "winlib/process.h"
 #include "winlib/unique_handle.h"
-#include "work_folders.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "registry_tree.h"
+#include "kit/registry_tree.h"
 
 #include <algorithm>
 #include <array>
 #include <vector>
 
-#include "kit_text.h"
+#include "kit/kit_text.h"
 
 namespace kit {
 

@@ -1,10 +1,10 @@
-#include "run_control.h"
+#include "kit/run_control.h"
 
 #include <array>
 #include <cstddef>
 
-#include "kit_text.h"
-#include "run_arguments.h"
+#include "kit/kit_text.h"
+#include "kit/run_arguments.h"
 #include "winlib/process.h"
 
 namespace kit {

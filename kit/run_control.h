@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "key_guard.h"
+#include "kit/key_guard.h"
 #include "winlib/unique_handle.h"
 
 namespace kit {

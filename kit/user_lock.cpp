@@ -1,4 +1,4 @@
-#include "user_lock.h"
+#include "kit/user_lock.h"
 
 #include <sddl.h>
 
@@ -6,10 +6,10 @@
 #include <cwchar>
 #include <string_view>
 
-#include "kit_text.h"
+#include "kit/kit_text.h"
+#include "kit/work_folders.h"
 #include "winlib/process.h"
 #include "winlib/unique_handle.h"
-#include "work_folders.h"
 
 namespace kit {
 

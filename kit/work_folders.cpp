@@ -1,12 +1,12 @@
-#include "work_folders.h"
+#include "kit/work_folders.h"
 
 #include <windows.h>
 // After windows.h, whose types it uses.
 #include <sddl.h>
 
-#include "kit_folder.h"
-#include "kit_text.h"
-#include "user_lock.h"
+#include "kit/kit_folder.h"
+#include "kit/kit_text.h"
+#include "kit/user_lock.h"
 #include "winlib/files.h"
 #include "winlib/paths.h"
 #include "winlib/unique_handle.h"
