@@ -138,31 +138,31 @@ GuardStatus KeyGuard::Lock() {
   if (CurrentUserSid().empty()) {
     Say(L"refusing to run as SYSTEM or a service account (or one it cannot tell): its HKCU is "
         L"not a user's hive. Run it as the user to test with.");
-    return GuardStatus::kRefused;
+    return GuardStatus::Refused;
   }
   std::wstring holder;
   const LockStatus locked = lock_.Take(holder);
-  if (locked == LockStatus::kHeld) {
+  if (locked == LockStatus::Held) {
     Say(L"refusing to run: another kit run of this user is under way (" + holder +
         L"), here or in another session; nothing was changed. Let it finish, then run this "
         L"again.");
-  } else if (locked == LockStatus::kBusy) {
+  } else if (locked == LockStatus::Busy) {
     Say(L"refusing to run: " + holder +
         L" is held open by another program, not by a kit run "
         L"(an antivirus or backup program, perhaps); nothing was changed. Try again in a "
         L"moment.");
-  } else if (locked == LockStatus::kFailed) {
+  } else if (locked == LockStatus::Failed) {
     Say(L"refusing to run: cannot take this user's kit lock: " + holder);
   }
-  if (locked != LockStatus::kTaken) {
-    return GuardStatus::kRefused;
+  if (locked != LockStatus::Taken) {
+    return GuardStatus::Refused;
   }
   for (const wchar_t* path : {kGuardedKey, kKitKey}) {
     const Problem unsafe = FirstUnsafeKey(path);
     if (!unsafe.ok()) {
       Say(L"refusing to run: " + unsafe.text + L"; nothing was changed. The tests would delete " +
           Hkcu(kGuardedKey) + L" only in part, or what a link points to.");
-      return GuardStatus::kRefused;
+      return GuardStatus::Refused;
     }
   }
   // A run killed while a test had set the machine's policy left it set, for
@@ -176,7 +176,7 @@ GuardStatus KeyGuard::Lock() {
         winlib::kMachinePolicyKey + L"\" /f /reg:64 & reg delete \"" +
         Hkcu(winlib::kMachinePolicyMark) + L"\" /f");
   }
-  return GuardStatus::kReady;
+  return GuardStatus::Ready;
 }
 
 // Puts back the backup of a run that did not finish, if there is one.
@@ -185,7 +185,7 @@ GuardStatus KeyGuard::RestorePending() {
   const LSTATUS status = OpenKey(HKEY_CURRENT_USER, kBackupKey, KEY_READ, backup);
   if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
     Say(L"refusing to run: cannot read " + Hkcu(kBackupKey) + L": " + ErrorText(status));
-    return GuardStatus::kRefused;
+    return GuardStatus::Refused;
   }
   std::wstring taken;
   const LSTATUS marked =
@@ -195,10 +195,10 @@ GuardStatus KeyGuard::RestorePending() {
   if (marked != ERROR_SUCCESS && marked != ERROR_FILE_NOT_FOUND) {
     Say(L"refusing to run: the time of the backup in " + Hkcu(kBackupKey) + L" cannot be read: " +
         ErrorText(marked) + L"; it is left as it is");
-    return GuardStatus::kRefused;
+    return GuardStatus::Refused;
   }
   if (taken.empty()) {
-    return GuardStatus::kReady;
+    return GuardStatus::Ready;
   }
   // The key may have changed since (a real import, a vendor program): it is
   // kept aside before the backup replaces it.
@@ -213,7 +213,7 @@ GuardStatus KeyGuard::RestorePending() {
   if (!problem.ok()) {
     DeleteTree(side);
     Say(L"refusing to run: found the backup of a run that did not finish, but " + problem.text);
-    return GuardStatus::kRefused;
+    return GuardStatus::Refused;
   }
   // Armed before the key is deleted: a restore cut short here is finished
   // at the next logon.
@@ -221,28 +221,28 @@ GuardStatus KeyGuard::RestorePending() {
     DeleteTree(side);
     Say(L"refusing to run: found the backup of a run that did not finish, but cannot write " +
         Hkcu(kRunKey) + L", which finishes its restore at the next logon if it is cut short");
-    return GuardStatus::kRefused;
+    return GuardStatus::Refused;
   }
   Say(L"found the backup of a run that did not finish, taken " + taken + L"; " + Hkcu(kGuardedKey) +
       L" as it is now (" + written + L") is kept in " + Hkcu(side) +
       L" and then restored from that backup");
-  if (Restore() != GuardStatus::kReady) {
-    return GuardStatus::kNotRestored;
+  if (Restore() != GuardStatus::Ready) {
+    return GuardStatus::NotRestored;
   }
   Say(L"restored. If the key as found is the one to keep, bring it back with: reg delete " +
       Hkcu(kGuardedKey) + L" /f & reg copy \"" + Hkcu(side) + L"\\" + kCopyName + L"\" " +
       Hkcu(kGuardedKey) + L" /s /f");
-  return GuardStatus::kReady;
+  return GuardStatus::Ready;
 }
 
 GuardStatus KeyGuard::Begin() {
   Say(L"close every Tessavo program first: this run rewrites " + Hkcu(kGuardedKey) +
       L", and puts it back as it is now when it ends");
   GuardStatus status = Lock();
-  if (status == GuardStatus::kReady) {
+  if (status == GuardStatus::Ready) {
     status = RestorePending();
   }
-  if (status != GuardStatus::kReady) {
+  if (status != GuardStatus::Ready) {
     return status;
   }
   Problem problem = TakeSnapshot(kBackupKey);
@@ -253,20 +253,20 @@ GuardStatus KeyGuard::Begin() {
   if (!problem.ok()) {
     DeleteTree(kBackupKey);
     Say(L"refusing to run: cannot back up " + Hkcu(kGuardedKey) + L": " + problem.text);
-    return GuardStatus::kRefused;
+    return GuardStatus::Refused;
   }
   Say(L"backed up " + Hkcu(kGuardedKey) + L" to " + Hkcu(kBackupKey));
-  return GuardStatus::kReady;
+  return GuardStatus::Ready;
 }
 
 GuardStatus KeyGuard::Recover() {
   GuardStatus status = Lock();
-  if (status == GuardStatus::kReady) {
+  if (status == GuardStatus::Ready) {
     status = RestorePending();
   }
   // With nothing pending (restored since, or by hand) the value has no more
   // to do; otherwise it stays for the next logon.
-  if (status == GuardStatus::kReady) {
+  if (status == GuardStatus::Ready) {
     RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, kRunValue);
   }
   return status;
@@ -286,7 +286,7 @@ GuardStatus KeyGuard::Restore() {
       (existed != 0 && OpenKey(backup.get(), kCopyName, KEY_READ, copy) != ERROR_SUCCESS)) {
     Say(L"cannot restore " + Hkcu(kGuardedKey) + L": its backup in " + Hkcu(kBackupKey) +
         L" cannot be read; the key is left as it is");
-    return GuardStatus::kNotRestored;
+    return GuardStatus::NotRestored;
   }
   // A link made under the key since the backup: deleting the tree would
   // delete its target.
@@ -300,7 +300,7 @@ GuardStatus KeyGuard::Restore() {
   if (!problem.ok()) {
     Say(L"could not put " + Hkcu(kGuardedKey) + L" back as it was: " + problem.text);
     SayHowToFinish(taken);
-    return GuardStatus::kNotRestored;
+    return GuardStatus::NotRestored;
   }
   copy.reset();
   // Its time goes first: a backup cut short while being deleted is then one
@@ -311,18 +311,18 @@ GuardStatus KeyGuard::Restore() {
     // Left there, it would be restored over a later key by the next run.
     Say(L"restored, but its backup cannot be deleted; delete it by hand: reg delete \"" +
         Hkcu(kBackupKey) + L"\" /f");
-    return GuardStatus::kNotRestored;
+    return GuardStatus::NotRestored;
   }
   // Nothing is left for the next logon to restore.
   RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, kRunValue);
   // Gone too unless side copies are left in it.
   RegDeleteKeyW(HKEY_CURRENT_USER, kKitKey);
-  return GuardStatus::kReady;
+  return GuardStatus::Ready;
 }
 
 GuardStatus KeyGuard::End() {
   const GuardStatus status = Restore();
-  if (status == GuardStatus::kReady) {
+  if (status == GuardStatus::Ready) {
     Say(L"restored " + Hkcu(kGuardedKey) +
         L" as it was before the run: its values and subkeys, compared value by value");
   }

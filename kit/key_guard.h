@@ -22,9 +22,9 @@ inline constexpr const wchar_t* kKitKey = L"Software\\profile-import-kit";
 inline constexpr const wchar_t* kBackupKey = L"Software\\profile-import-kit\\Backup";
 
 enum class GuardStatus {
-  kReady,        // the key is backed up (or, after Recover, put back); the run may go on
-  kRefused,      // nothing was changed; the message says why
-  kNotRestored,  // the key differs from its backup, which is kept
+  Ready,        // the key is backed up (or, after Recover, put back); the run may go on
+  Refused,      // nothing was changed; the message says why
+  NotRestored,  // the key differs from its backup, which is kept
 };
 
 class KeyGuard {
@@ -34,7 +34,7 @@ class KeyGuard {
   KeyGuard(std::wstring name, std::wstring program)
       : name_(std::move(name)), program_(std::move(program)) {}
   // Takes the user's lock, puts back what an interrupted run left, then backs
-  // the key up. Anything but kReady: the run must not start.
+  // the key up. Anything but Ready: the run must not start.
   GuardStatus Begin();
   // Takes the user's lock and puts back what an interrupted run left, if
   // anything: what the Run value runs at logon. With nothing pending it

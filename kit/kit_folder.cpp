@@ -56,16 +56,15 @@ std::wstring SidName(PSID sid) {
 
 Trustee TrusteeOf(PSID sid, PSID tester) {
   if (EqualSid(sid, tester) != FALSE) {
-    return Trustee::kTester;
+    return Trustee::Tester;
   }
   if (IsWellKnownSid(sid, WinBuiltinAdministratorsSid) != FALSE) {
-    return Trustee::kAdministrators;
+    return Trustee::Administrators;
   }
   if (IsWellKnownSid(sid, WinLocalSystemSid) != FALSE) {
-    return Trustee::kSystem;
+    return Trustee::System;
   }
-  return IsWellKnownSid(sid, WinCreatorOwnerSid) != FALSE ? Trustee::kCreatorOwner
-                                                          : Trustee::kOther;
+  return IsWellKnownSid(sid, WinCreatorOwnerSid) != FALSE ? Trustee::CreatorOwner : Trustee::Other;
 }
 
 // The entries as the rule sees them, and each one's SID for the message.
@@ -89,7 +88,7 @@ void ReadEntries(PACL dacl, PSID tester, std::vector<AccessEntry>& entries,
         header->AceType == ACCESS_ALLOWED_ACE_TYPE || header->AceType == ACCESS_DENIED_ACE_TYPE;
     const PSID sid = plain ? static_cast<PSID>(&allowed->SidStart) : nullptr;
     entries.push_back(
-        {sid == nullptr ? Trustee::kOther : TrusteeOf(sid, tester), allows, allowed->Mask});
+        {sid == nullptr ? Trustee::Other : TrusteeOf(sid, tester), allows, allowed->Mask});
     sids.push_back(sid);
   }
 }
@@ -160,25 +159,25 @@ std::wstring KitFolderProblem(const std::wstring& folder) {
       JudgeKitFolder(OnFixedDisk(handle.get()), TrusteeOf(owner, tester), dacl != nullptr, entries);
   const std::wstring you = SidText(tester);
   switch (judged.verdict) {
-    case FolderVerdict::kSafe:
+    case FolderVerdict::Safe:
       return {};
-    case FolderVerdict::kNotFixedDisk:
+    case FolderVerdict::NotFixedDisk:
       return head +
              L"it is not on a fixed local disk (a share, a mapped or a removable drive), whose "
              L"permissions this machine does not keep; others could change the programs this "
              L"run starts as you.\r\n" +
              kExtractAgain + L".";
-    case FolderVerdict::kOwnedByOther:
+    case FolderVerdict::OwnedByOther:
       return head + SidName(owner) +
              L" owns it, and an owner may change its permissions at any time; others could "
              L"change the programs this run starts as you.\r\n" +
              kExtractAgain + L".";
-    case FolderVerdict::kNoDacl:
+    case FolderVerdict::NoDacl:
       return head +
              L"it has no permissions set (a null DACL), so everyone may change the programs "
              L"this run starts as you." +
              MakeItYours(folder, you, L"");
-    case FolderVerdict::kWritableByOthers: {
+    case FolderVerdict::WritableByOthers: {
       const PSID sid = sids[judged.entry];
       const std::wstring who = sid == nullptr ? L"an object entry" : SidName(sid);
       return head + who +

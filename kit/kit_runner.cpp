@@ -241,7 +241,7 @@ int RunTests(kit::RunControl& control, const std::wstring& kit_folder, const std
   for (const Suite& suite : SuitesFor(machine)) {
     run.Run(suite);
   }
-  const bool restored = control.End() == kit::GuardStatus::kReady;
+  const bool restored = control.End() == kit::GuardStatus::Ready;
   const Counts& counts = run.counts();
   PrintLine(std::to_wstring(counts.passed) + L" passed, " + std::to_wstring(counts.failed) +
             L" failed, " + std::to_wstring(counts.skipped) + L" skipped, " +
@@ -287,7 +287,7 @@ int RunBench(kit::RunControl& control, const std::wstring& kit_folder, const std
                                 L" --json " + kit::Quoted(results + L"\\bench.json"),
                             work, output.get());
   output.reset();
-  const bool restored = control.End() == kit::GuardStatus::kReady;
+  const bool restored = control.End() == kit::GuardStatus::Ready;
   const std::string text = winlib::ReadWholeFile(report).value;
   const bool kept = winlib::WriteWholeFile(results + L"\\bench.txt", text).ok();
   PrintLine(L"Results: \"" + results + L"\\bench.json\", \"" + results + L"\\bench.txt\"" +
@@ -330,9 +330,9 @@ constexpr std::array<Verb, 3> kVerbs = {{
 }};
 
 int GuardCode(kit::GuardStatus status) {
-  return status == kit::GuardStatus::kReady     ? kPassed
-         : status == kit::GuardStatus::kRefused ? kRefused
-                                                : kNotRestored;
+  return status == kit::GuardStatus::Ready     ? kPassed
+         : status == kit::GuardStatus::Refused ? kRefused
+                                               : kNotRestored;
 }
 
 }  // namespace
@@ -408,7 +408,7 @@ int wmain(int argc, wchar_t** argv) {
   control = &run;
   SetConsoleCtrlHandler(OnControl, TRUE);
   const kit::GuardStatus begun = run.Begin();
-  if (begun != kit::GuardStatus::kReady) {
+  if (begun != kit::GuardStatus::Ready) {
     guard.Unlock();
     kit::RemoveTree(work);
     RemoveDirectoryW(results.c_str());

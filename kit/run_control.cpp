@@ -161,7 +161,7 @@ bool RunControl::interrupted() const {
 GuardStatus RunControl::Begin() {
   const Locked locked(lock_);
   const GuardStatus status = guard_.Begin();
-  begun_ = status == GuardStatus::kReady;
+  begun_ = status == GuardStatus::Ready;
   return status;
 }
 
@@ -170,14 +170,14 @@ GuardStatus RunControl::End() {
   if (!ended_) {
     ended_ = true;
     if (!begun_) {
-      end_status_ = GuardStatus::kReady;  // nothing was backed up
+      end_status_ = GuardStatus::Ready;  // nothing was backed up
     } else if (EmptyJob()) {
       end_status_ = guard_.End();
     } else {
       PrintLine(
           L"kit-runner: the key is not put back while they may still write it; its "
           L"backup is kept: end them, then run this again");
-      end_status_ = GuardStatus::kNotRestored;
+      end_status_ = GuardStatus::NotRestored;
     }
   }
   return end_status_;

@@ -48,7 +48,7 @@ class RunControl {
   bool ended_ = false;
   bool begun_ = false;  // the key is backed up, so the end puts it back
   bool stuck_ = false;  // a program would not end: nothing more starts
-  GuardStatus end_status_ = GuardStatus::kReady;
+  GuardStatus end_status_ = GuardStatus::Ready;
   winlib::UniqueJob job_;
 };
 

@@ -85,7 +85,7 @@ LockStatus UserLock::Take(std::wstring& holder) {
   const std::wstring folder = LocalKitFolder();
   if (folder.empty()) {
     holder = L"%LOCALAPPDATA%\\profile-import-kit cannot be made";
-    return LockStatus::kFailed;
+    return LockStatus::Failed;
   }
   const std::wstring path = folder + L"\\run.lock";
   // Made new and deleted when closed (a crash or a logoff closes it too):
@@ -118,14 +118,14 @@ LockStatus UserLock::Take(std::wstring& holder) {
     const DWORD error = GetLastError();
     if (error != ERROR_SHARING_VIOLATION) {
       holder = path + L": " + ErrorText(error);
-      return LockStatus::kFailed;
+      return LockStatus::Failed;
     }
     holder = Holder(path);
     if (!HeldByRun(holder)) {
       holder = path;
-      return LockStatus::kBusy;
+      return LockStatus::Busy;
     }
-    return LockStatus::kHeld;
+    return LockStatus::Held;
   }
   DWORD session = 0;
   ProcessIdToSessionId(GetCurrentProcessId(), &session);
@@ -135,7 +135,7 @@ LockStatus UserLock::Take(std::wstring& holder) {
   DWORD written = 0;
   WriteFile(file_.get(), text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &written,
             nullptr);
-  return LockStatus::kTaken;
+  return LockStatus::Taken;
 }
 
 }  // namespace kit

@@ -16,10 +16,10 @@ std::wstring CurrentUserSid();
 std::wstring LocalKitFolder();
 
 enum class LockStatus {
-  kTaken,
-  kHeld,    // by another run; holder says which
-  kBusy,    // held open by some other program for now; holder is the file
-  kFailed,  // holder says why
+  Taken,
+  Held,    // by another run; holder says which
+  Busy,    // held open by some other program for now; holder is the file
+  Failed,  // holder says why
 };
 
 class UserLock {
