@@ -47,10 +47,18 @@ class KeyGuard {
   void Unlock() { lock_.Release(); }
 
  private:
+  // Each step below says why when it returns anything but Ready.
   GuardStatus Lock();
   GuardStatus RestorePending();
   GuardStatus Restore();
-  bool ArmLogonRestore();
+  // Copies the key (or that it does not exist) into path; a refusal is said
+  // after lead.
+  GuardStatus TakeSnapshot(const std::wstring& path, std::wstring_view lead) const;
+  GuardStatus PutBack(bool existed, HKEY copy) const;
+  // The Run value that finishes a pending restore at the next logon; Refused
+  // if it cannot be written (whatever kept the runner's copy from being made
+  // is said).
+  GuardStatus ArmLogonRestore();
   void Say(std::wstring_view line) const;
   void SayHowToFinish(const std::wstring& taken) const;
 

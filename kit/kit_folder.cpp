@@ -124,15 +124,14 @@ std::wstring MakeItYours(const std::wstring& folder, const std::wstring& tester,
 
 }  // namespace
 
-std::wstring KitFolderProblem(const std::wstring& folder) {
-  const std::wstring head = L"refusing to run from \"" + folder + L"\": ";
+winlib::Result<FolderCheck> CheckKitFolder(const std::wstring& folder) {
   winlib::UniqueToken token;
   alignas(TOKEN_USER) std::array<BYTE, 256> user{};
   DWORD size = 0;
   if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()) == FALSE ||
       GetTokenInformation(token.get(), TokenUser, user.data(), static_cast<DWORD>(user.size()),
                           &size) == FALSE) {
-    return head + L"cannot read this account's token: " + ErrorText(GetLastError());
+    return {winlib::Status::LastError()};
   }
   const PSID tester = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
   // The folder itself, held while it is judged: it cannot be swapped for
@@ -150,17 +149,32 @@ std::wstring KitFolderProblem(const std::wstring& folder) {
                                            &owner, nullptr, &dacl, nullptr, &descriptor);
   const std::unique_ptr<void, LocalDeleter> held(descriptor);
   if (read != ERROR_SUCCESS) {
-    return head + L"cannot read who may change it: " + ErrorText(read);
+    return {{read}};
   }
   std::vector<AccessEntry> entries;
   std::vector<PSID> sids;
   ReadEntries(dacl, tester, entries, sids);
   const FolderJudgement judged =
       JudgeKitFolder(OnFixedDisk(handle.get()), TrusteeOf(owner, tester), dacl != nullptr, entries);
-  const std::wstring you = SidText(tester);
-  switch (judged.verdict) {
+  FolderCheck check{judged.verdict, SidText(tester), L"", L""};
+  if (judged.verdict == FolderVerdict::OwnedByOther) {
+    check.who = SidName(owner);
+  } else if (judged.verdict == FolderVerdict::WritableByOthers) {
+    const PSID sid = sids[judged.entry];
+    check.who = sid == nullptr ? L"an object entry" : SidName(sid);
+    check.sid = sid == nullptr ? L"" : SidText(sid);
+  }
+  return {{}, check};
+}
+
+std::wstring FolderRefusal(const std::wstring& folder, const winlib::Result<FolderCheck>& check) {
+  const std::wstring head = L"refusing to run from \"" + folder + L"\": ";
+  if (!check.ok()) {
+    return head + L"cannot read who may change it: " + ErrorText(check.status);
+  }
+  switch (check.value.verdict) {
     case FolderVerdict::Safe:
-      return {};
+      break;
     case FolderVerdict::NotFixedDisk:
       return head +
              L"it is not on a fixed local disk (a share, a mapped or a removable drive), whose "
@@ -168,7 +182,7 @@ std::wstring KitFolderProblem(const std::wstring& folder) {
              L"run starts as you.\r\n" +
              kExtractAgain + L".";
     case FolderVerdict::OwnedByOther:
-      return head + SidName(owner) +
+      return head + check.value.who +
              L" owns it, and an owner may change its permissions at any time; others could "
              L"change the programs this run starts as you.\r\n" +
              kExtractAgain + L".";
@@ -176,15 +190,12 @@ std::wstring KitFolderProblem(const std::wstring& folder) {
       return head +
              L"it has no permissions set (a null DACL), so everyone may change the programs "
              L"this run starts as you." +
-             MakeItYours(folder, you, L"");
-    case FolderVerdict::WritableByOthers: {
-      const PSID sid = sids[judged.entry];
-      const std::wstring who = sid == nullptr ? L"an object entry" : SidName(sid);
-      return head + who +
+             MakeItYours(folder, check.value.tester, L"");
+    case FolderVerdict::WritableByOthers:
+      return head + check.value.who +
              L" may change it, and so the programs this run starts as you (and at your "
              L"logons)." +
-             MakeItYours(folder, you, sid == nullptr ? L"" : SidText(sid));
-    }
+             MakeItYours(folder, check.value.tester, check.value.sid);
   }
   return head + L"its permissions cannot be judged";
 }

@@ -8,28 +8,24 @@
 #include <string>
 
 #include "kit/key_guard.h"
+#include "winlib/status.h"
 #include "winlib/unique_handle.h"
 
 namespace kit {
 
-struct Started {
-  bool ok = false;
-  DWORD code = 0;  // the exit code, or the error that kept it from starting
-};
-
 class RunControl {
  public:
   explicit RunControl(KeyGuard& guard) : guard_(guard) {}
-  // The job, which dies with this process (and its programs with it): false,
-  // with the error, if it cannot be made.
-  bool MakeJob(DWORD& error);
+  // The job, which dies with this process (and its programs with it).
+  winlib::Status MakeJob();
   // Backs the key up (KeyGuard::Begin) under the lock the console's handler
   // ends the run by: a window closed meanwhile restores only once it is done.
   GuardStatus Begin();
   // Starts a program in folder, in the job, and waits for it; its leftovers
   // are ended too. output, when given, receives its standard output and error.
-  Started Run(const std::wstring& program, const std::wstring& arguments,
-              const std::wstring& folder, HANDLE output);
+  // Its exit code, or the error that kept it from starting.
+  winlib::Result<DWORD> Run(const std::wstring& program, const std::wstring& arguments,
+                            const std::wstring& folder, HANDLE output);
   // Ends every program of the run; from here on none starts.
   void Interrupt();
   bool interrupted() const;
