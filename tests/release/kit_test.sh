@@ -245,7 +245,7 @@ start_full_run() {
   log="$work/$1.log"
   (cd "$kit" && exec "$wine64" cmd /c run-tests.cmd) >"$log" 2>&1 </dev/null &
   for _ in $(seq 600); do
-    grep -q "$2" "$log" && return
+    grep -qs "$2" "$log" && return
     sleep 0.1
   done
 }
