@@ -52,17 +52,16 @@ if [ $# -lt 3 ]; then
   echo "usage: kit_test.sh KIT_ZIP WINE_PREFIX SECOND_WINE_PREFIX [CASE...]; cases: ${cases[*]}" >&2
   exit 2
 fi
+selected=("${@:4}")
+[ $# -gt 3 ] || selected=("${cases[@]}")
+for name in "${selected[@]}"; do
+  [[ " ${cases[*]} " == *" $name "* ]] || { echo "kit_test.sh: no case $name; cases: ${cases[*]}" >&2; exit 2; }
+done
 zip=$(realpath "$1")
 mkdir -p "$2" "$3"
 export WINEPREFIX=$(realpath "$2")
 first_prefix=$WINEPREFIX
 second_prefix=$(realpath "$3")
-shift 3
-selected=("$@")
-[ $# -gt 0 ] || selected=("${cases[@]}")
-for name in "${selected[@]}"; do
-  [[ " ${cases[*]} " == *" $name "* ]] || { echo "kit_test.sh: no case $name; cases: ${cases[*]}" >&2; exit 2; }
-done
 source "$(dirname "$0")/../../scripts/wine-env.sh"
 make_prefixes "$WINEPREFIX" "$second_prefix"
 key='HKCU\Software\Tessavo'
