@@ -27,12 +27,12 @@ inline constexpr std::uint32_t kChangingRights = kWriteData | kAppendData | kDel
                                                  kGenericWrite;
 
 enum class Trustee : std::uint8_t {
-  kTester,  // the account the run is for
-  kAdministrators,
-  kSystem,
+  Tester,  // the account the run is for
+  Administrators,
+  System,
   // Stands for whoever creates a file or folder inside: the tester, here.
-  kCreatorOwner,
-  kOther,
+  CreatorOwner,
+  Other,
 };
 
 struct AccessEntry {
@@ -42,16 +42,16 @@ struct AccessEntry {
 };
 
 enum class FolderVerdict : std::uint8_t {
-  kSafe,
-  kNotFixedDisk,
-  kOwnedByOther,  // an owner may always rewrite the DACL
-  kNoDacl,        // a null DACL lets everyone do everything
-  kWritableByOthers,
+  Safe,
+  NotFixedDisk,
+  OwnedByOther,  // an owner may always rewrite the DACL
+  NoDacl,        // a null DACL lets everyone do everything
+  WritableByOthers,
 };
 
 struct FolderJudgement {
-  FolderVerdict verdict = FolderVerdict::kSafe;
-  std::size_t entry = 0;  // with kWritableByOthers: the entry that grants it
+  FolderVerdict verdict = FolderVerdict::Safe;
+  std::size_t entry = 0;  // with WritableByOthers: the entry that grants it
 };
 
 // Inherit-only entries count too: the kit's files got what they pass on.

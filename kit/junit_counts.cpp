@@ -1,4 +1,4 @@
-#include "junit_counts.h"
+#include "kit/junit_counts.h"
 
 #include <cstdlib>
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "user_lock.h"
+#include "kit/user_lock.h"
 
 namespace kit {
 
@@ -22,9 +22,9 @@ inline constexpr const wchar_t* kKitKey = L"Software\\profile-import-kit";
 inline constexpr const wchar_t* kBackupKey = L"Software\\profile-import-kit\\Backup";
 
 enum class GuardStatus {
-  kReady,        // the key is backed up (or, after Recover, put back); the run may go on
-  kRefused,      // nothing was changed; the message says why
-  kNotRestored,  // the key differs from its backup, which is kept
+  Ready,        // the key is backed up (or, after Recover, put back); the run may go on
+  Refused,      // nothing was changed; the message says why
+  NotRestored,  // the key differs from its backup, which is kept
 };
 
 class KeyGuard {
@@ -34,7 +34,7 @@ class KeyGuard {
   KeyGuard(std::wstring name, std::wstring program)
       : name_(std::move(name)), program_(std::move(program)) {}
   // Takes the user's lock, puts back what an interrupted run left, then backs
-  // the key up. Anything but kReady: the run must not start.
+  // the key up. Anything but Ready: the run must not start.
   GuardStatus Begin();
   // Takes the user's lock and puts back what an interrupted run left, if
   // anything: what the Run value runs at logon. With nothing pending it
@@ -47,10 +47,18 @@ class KeyGuard {
   void Unlock() { lock_.Release(); }
 
  private:
+  // Each step below says why when it returns anything but Ready.
   GuardStatus Lock();
   GuardStatus RestorePending();
   GuardStatus Restore();
-  bool ArmLogonRestore();
+  // Copies the key (or that it does not exist) into path; a refusal is said
+  // after lead.
+  GuardStatus TakeSnapshot(const std::wstring& path, std::wstring_view lead) const;
+  GuardStatus PutBack(bool existed, HKEY copy) const;
+  // The Run value that finishes a pending restore at the next logon; Refused
+  // if it cannot be written (whatever kept the runner's copy from being made
+  // is said).
+  GuardStatus ArmLogonRestore();
   void Say(std::wstring_view line) const;
   void SayHowToFinish(const std::wstring& taken) const;
 

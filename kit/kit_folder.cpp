@@ -1,4 +1,4 @@
-#include "kit_folder.h"
+#include "kit/kit_folder.h"
 
 #include <windows.h>
 // After windows.h, whose types they use.
@@ -9,8 +9,8 @@
 #include <memory>
 #include <vector>
 
-#include "folder_access.h"
-#include "kit_text.h"
+#include "kit/folder_access.h"
+#include "kit/kit_text.h"
 #include "winlib/unique_handle.h"
 
 namespace kit {
@@ -56,16 +56,15 @@ std::wstring SidName(PSID sid) {
 
 Trustee TrusteeOf(PSID sid, PSID tester) {
   if (EqualSid(sid, tester) != FALSE) {
-    return Trustee::kTester;
+    return Trustee::Tester;
   }
   if (IsWellKnownSid(sid, WinBuiltinAdministratorsSid) != FALSE) {
-    return Trustee::kAdministrators;
+    return Trustee::Administrators;
   }
   if (IsWellKnownSid(sid, WinLocalSystemSid) != FALSE) {
-    return Trustee::kSystem;
+    return Trustee::System;
   }
-  return IsWellKnownSid(sid, WinCreatorOwnerSid) != FALSE ? Trustee::kCreatorOwner
-                                                          : Trustee::kOther;
+  return IsWellKnownSid(sid, WinCreatorOwnerSid) != FALSE ? Trustee::CreatorOwner : Trustee::Other;
 }
 
 // The entries as the rule sees them, and each one's SID for the message.
@@ -89,7 +88,7 @@ void ReadEntries(PACL dacl, PSID tester, std::vector<AccessEntry>& entries,
         header->AceType == ACCESS_ALLOWED_ACE_TYPE || header->AceType == ACCESS_DENIED_ACE_TYPE;
     const PSID sid = plain ? static_cast<PSID>(&allowed->SidStart) : nullptr;
     entries.push_back(
-        {sid == nullptr ? Trustee::kOther : TrusteeOf(sid, tester), allows, allowed->Mask});
+        {sid == nullptr ? Trustee::Other : TrusteeOf(sid, tester), allows, allowed->Mask});
     sids.push_back(sid);
   }
 }
@@ -125,15 +124,14 @@ std::wstring MakeItYours(const std::wstring& folder, const std::wstring& tester,
 
 }  // namespace
 
-std::wstring KitFolderProblem(const std::wstring& folder) {
-  const std::wstring head = L"refusing to run from \"" + folder + L"\": ";
+winlib::Result<FolderCheck> CheckKitFolder(const std::wstring& folder) {
   winlib::UniqueToken token;
   alignas(TOKEN_USER) std::array<BYTE, 256> user{};
   DWORD size = 0;
   if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()) == FALSE ||
       GetTokenInformation(token.get(), TokenUser, user.data(), static_cast<DWORD>(user.size()),
                           &size) == FALSE) {
-    return head + L"cannot read this account's token: " + ErrorText(GetLastError());
+    return {winlib::Status::LastError()};
   }
   const PSID tester = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
   // The folder itself, held while it is judged: it cannot be swapped for
@@ -151,41 +149,53 @@ std::wstring KitFolderProblem(const std::wstring& folder) {
                                            &owner, nullptr, &dacl, nullptr, &descriptor);
   const std::unique_ptr<void, LocalDeleter> held(descriptor);
   if (read != ERROR_SUCCESS) {
-    return head + L"cannot read who may change it: " + ErrorText(read);
+    return {{read}};
   }
   std::vector<AccessEntry> entries;
   std::vector<PSID> sids;
   ReadEntries(dacl, tester, entries, sids);
   const FolderJudgement judged =
       JudgeKitFolder(OnFixedDisk(handle.get()), TrusteeOf(owner, tester), dacl != nullptr, entries);
-  const std::wstring you = SidText(tester);
-  switch (judged.verdict) {
-    case FolderVerdict::kSafe:
-      return {};
-    case FolderVerdict::kNotFixedDisk:
+  FolderCheck check{judged.verdict, SidText(tester), L"", L""};
+  if (judged.verdict == FolderVerdict::OwnedByOther) {
+    check.who = SidName(owner);
+  } else if (judged.verdict == FolderVerdict::WritableByOthers) {
+    const PSID sid = sids[judged.entry];
+    check.who = sid == nullptr ? L"an object entry" : SidName(sid);
+    check.sid = sid == nullptr ? L"" : SidText(sid);
+  }
+  return {{}, check};
+}
+
+std::wstring FolderRefusal(const std::wstring& folder, const winlib::Result<FolderCheck>& check) {
+  const std::wstring head = L"refusing to run from \"" + folder + L"\": ";
+  if (!check.ok()) {
+    return head + L"cannot read who may change it: " + ErrorText(check.status);
+  }
+  switch (check.value.verdict) {
+    case FolderVerdict::Safe:
+      break;
+    case FolderVerdict::NotFixedDisk:
       return head +
              L"it is not on a fixed local disk (a share, a mapped or a removable drive), whose "
              L"permissions this machine does not keep; others could change the programs this "
              L"run starts as you.\r\n" +
              kExtractAgain + L".";
-    case FolderVerdict::kOwnedByOther:
-      return head + SidName(owner) +
+    case FolderVerdict::OwnedByOther:
+      return head + check.value.who +
              L" owns it, and an owner may change its permissions at any time; others could "
              L"change the programs this run starts as you.\r\n" +
              kExtractAgain + L".";
-    case FolderVerdict::kNoDacl:
+    case FolderVerdict::NoDacl:
       return head +
              L"it has no permissions set (a null DACL), so everyone may change the programs "
              L"this run starts as you." +
-             MakeItYours(folder, you, L"");
-    case FolderVerdict::kWritableByOthers: {
-      const PSID sid = sids[judged.entry];
-      const std::wstring who = sid == nullptr ? L"an object entry" : SidName(sid);
-      return head + who +
+             MakeItYours(folder, check.value.tester, L"");
+    case FolderVerdict::WritableByOthers:
+      return head + check.value.who +
              L" may change it, and so the programs this run starts as you (and at your "
              L"logons)." +
-             MakeItYours(folder, you, sid == nullptr ? L"" : SidText(sid));
-    }
+             MakeItYours(folder, check.value.tester, check.value.sid);
   }
   return head + L"its permissions cannot be judged";
 }

@@ -3,10 +3,29 @@
 // folder_access.h for the rule.
 #include <string>
 
+#include "kit/folder_access.h"
+#include "winlib/status.h"
+
 namespace kit {
 
-// Empty when the run may start from folder; otherwise what to print, line
-// by line, how to fix it included.
-std::wstring KitFolderProblem(const std::wstring& folder);
+// What the folder's owner and DACL say, with whom the fix names.
+struct FolderCheck {
+  FolderVerdict verdict = FolderVerdict::Safe;
+  std::wstring tester;  // the tester's SID
+  std::wstring who;     // OwnedByOther: the owner; WritableByOthers: who may change it
+  std::wstring sid;     // WritableByOthers: that trustee's SID; empty for an object entry
+};
+
+// The folder judged; the error if its owner and DACL, or the tester's
+// account, cannot be read.
+winlib::Result<FolderCheck> CheckKitFolder(const std::wstring& folder);
+
+[[nodiscard]] inline bool MayRunFrom(const winlib::Result<FolderCheck>& check) {
+  return check.ok() && check.value.verdict == FolderVerdict::Safe;
+}
+
+// Why the run may not start from folder, line by line, how to fix it
+// included.
+std::wstring FolderRefusal(const std::wstring& folder, const winlib::Result<FolderCheck>& check);
 
 }  // namespace kit

@@ -25,19 +25,19 @@
 #include <string_view>
 #include <vector>
 
-#include "junit_counts.h"
-#include "key_guard.h"
-#include "kit_folder.h"
-#include "kit_text.h"
+#include "kit/junit_counts.h"
+#include "kit/key_guard.h"
+#include "kit/kit_folder.h"
+#include "kit/kit_text.h"
 #include "project_env.h"
-#include "run_arguments.h"
-#include "run_control.h"
+#include "kit/run_arguments.h"
+#include "kit/run_control.h"
+#include "kit/work_folders.h"
 #include "winlib/files.h"
 #include "winlib/key_guard_variable.h"
 #include "winlib/paths.h"
 #include "winlib/process.h"
 #include "winlib/unique_handle.h"
-#include "work_folders.h"
 
 namespace {
 
@@ -121,13 +121,13 @@ class TestRun {
     const std::string xml_name = std::string(suite.result) + ".xml";
     const std::wstring xml = work_ + L"\\" + kit::Wide(xml_name);
     DeleteFileW(xml.c_str());
-    const kit::Started run =
+    const winlib::Result<DWORD> run =
         control_.Run(kit_ + L"\\" + suite.program,
                      L" --gtest_output=xml:" + kit::Wide(xml_name) + arguments_, work_, nullptr);
-    if (!run.ok) {
-      if (run.code != ERROR_CANCELLED) {
+    if (!run.ok()) {
+      if (run.status.error != ERROR_CANCELLED) {
         PrintLine(L"run-tests: " + kit::Wide(suite.result) + L" could not start: " +
-                  kit::ErrorText(run.code));
+                  kit::ErrorText(run.status));
         ++counts_.incomplete;
       }
       return;
@@ -140,12 +140,12 @@ class TestRun {
     kit::NameApart(text, suite.result);
     const bool written = report.complete &&
                          winlib::WriteWholeFile(results_ + L"\\" + kit::Wide(xml_name), text).ok();
-    const bool unexplained = run.code != 0 && report.counts.failed == 0;
+    const bool unexplained = run.value != 0 && report.counts.failed == 0;
     if (report.complete && !written) {
       PrintLine(L"run-tests: cannot write " + results_ + L"\\" + kit::Wide(xml_name));
     } else if (!report.complete || unexplained) {
       PrintLine(L"run-tests: " + kit::Wide(suite.result) + L" ended with exit code " +
-                kit::CodeText(run.code) + L" without reporting its results");
+                kit::CodeText(run.value) + L" without reporting its results");
     }
     if (!written || unexplained) {
       ++counts_.incomplete;
@@ -243,7 +243,7 @@ int RunTests(kit::RunControl& control, const std::wstring& kit_folder, const std
   for (const Suite& suite : SuitesFor(machine)) {
     run.Run(suite);
   }
-  const bool restored = control.End() == kit::GuardStatus::kReady;
+  const bool restored = control.End() == kit::GuardStatus::Ready;
   const Counts& counts = run.counts();
   PrintLine(std::to_wstring(counts.passed) + L" passed, " + std::to_wstring(counts.failed) +
             L" failed, " + std::to_wstring(counts.skipped) + L" skipped, " +
@@ -282,32 +282,32 @@ int RunBench(kit::RunControl& control, const std::wstring& kit_folder, const std
   winlib::UniqueFile output(CreateFileW(report.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                                         CREATE_ALWAYS, 0, nullptr));
   PrintLine(L"run-bench: timing on " + machine + L"; the report follows when the rounds are done");
-  const kit::Started run =
-      !output ? kit::Started{false, GetLastError()}
+  const winlib::Result<DWORD> run =
+      !output ? winlib::Result<DWORD>{winlib::Status::LastError()}
               : control.Run(bench,
                             arguments + others + L" --work " + kit::Quoted(work + L"\\bench") +
                                 L" --json " + kit::Quoted(results + L"\\bench.json"),
                             work, output.get());
   output.reset();
-  const bool restored = control.End() == kit::GuardStatus::kReady;
+  const bool restored = control.End() == kit::GuardStatus::Ready;
   const std::string text = winlib::ReadWholeFile(report).value;
   const bool kept = winlib::WriteWholeFile(results + L"\\bench.txt", text).ok();
   PrintLine(L"Results: \"" + results + L"\\bench.json\", \"" + results + L"\\bench.txt\"" +
             (kept ? L"" : L" (bench.txt could not be written)"));
-  if (!run.ok && !control.interrupted()) {
-    PrintLine(L"run-bench: cannot start " + bench + L": " + kit::ErrorText(run.code));
+  if (!run.ok() && !control.interrupted()) {
+    PrintLine(L"run-bench: cannot start " + bench + L": " + kit::ErrorText(run.status));
   }
   // The report last, so that its last line, the one to quote, ends the output
   // of a run that passed; a failure says so after it.
   DWORD written = 0;
   WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written,
             nullptr);
-  const int code = !restored ? kNotRestored : run.ok && run.code == 0 ? kPassed : kFailed;
+  const int code = !restored ? kNotRestored : run.ok() && run.value == 0 ? kPassed : kFailed;
   if (code != kPassed) {
     PrintLine(L"run-bench: FAILED; " +
               std::wstring(!restored ? L"HKCU\\Software\\Tessavo was not put back (see above)"
                            : control.interrupted() ? L"interrupted"
-                           : !run.ok               ? L"the benchmark did not start"
+                           : !run.ok()             ? L"the benchmark did not start"
                                                    : L"a run went wrong (see the report)"));
   }
   return code;
@@ -332,9 +332,9 @@ constexpr std::array<Verb, 3> kVerbs = {{
 }};
 
 int GuardCode(kit::GuardStatus status) {
-  return status == kit::GuardStatus::kReady     ? kPassed
-         : status == kit::GuardStatus::kRefused ? kRefused
-                                                : kNotRestored;
+  return status == kit::GuardStatus::Ready     ? kPassed
+         : status == kit::GuardStatus::Refused ? kRefused
+                                               : kNotRestored;
 }
 
 }  // namespace
@@ -374,9 +374,9 @@ int wmain(int argc, wchar_t** argv) {
     folders.push_back(kit::KitFolder(program.value));
   }
   for (const std::wstring& folder : folders) {
-    const std::wstring problem = kit::KitFolderProblem(folder);
-    if (!problem.empty()) {
-      PrintLine(std::wstring(verb->command) + L": " + problem);
+    const winlib::Result<kit::FolderCheck> check = kit::CheckKitFolder(folder);
+    if (!kit::MayRunFrom(check)) {
+      PrintLine(std::wstring(verb->command) + L": " + kit::FolderRefusal(folder, check));
       return Finish(kRefused);
     }
   }
@@ -388,10 +388,10 @@ int wmain(int argc, wchar_t** argv) {
     guard.Unlock();
     return code;
   }
-  DWORD error = 0;
-  if (!run.MakeJob(error)) {
+  const winlib::Status job = run.MakeJob();
+  if (!job.ok()) {
     PrintLine(std::wstring(verb->command) + L": cannot make a job for the run's programs: " +
-              kit::ErrorText(error) + L"; nothing was run");
+              kit::ErrorText(job) + L"; nothing was run");
     return Finish(kRefused);
   }
   const std::wstring kit_folder = kit::KitFolder(program.value);
@@ -410,7 +410,7 @@ int wmain(int argc, wchar_t** argv) {
   control = &run;
   SetConsoleCtrlHandler(OnControl, TRUE);
   const kit::GuardStatus begun = run.Begin();
-  if (begun != kit::GuardStatus::kReady) {
+  if (begun != kit::GuardStatus::Ready) {
     guard.Unlock();
     kit::RemoveTree(work);
     RemoveDirectoryW(results.c_str());

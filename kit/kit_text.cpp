@@ -1,4 +1,4 @@
-#include "kit_text.h"
+#include "kit/kit_text.h"
 
 #include "profile/text_encoding.h"
 #include "winlib/error_text.h"

@@ -1,10 +1,10 @@
-#include "registry_tree.h"
+#include "kit/registry_tree.h"
 
 #include <algorithm>
 #include <array>
 #include <vector>
 
-#include "kit_text.h"
+#include "kit/kit_text.h"
 
 namespace kit {
 
@@ -81,10 +81,6 @@ LSTATUS List(HKEY key, Listing& out) {
   return status;
 }
 
-std::wstring ValueName(const std::wstring& name) {
-  return name.empty() ? L"(Default)" : L"\"" + name + L"\"";
-}
-
 FILETIME NewestWrite(HKEY key) {
   FILETIME newest{};
   DWORD subkeys = 0;
@@ -116,18 +112,23 @@ std::wstring Hkcu(const std::wstring& path) {
   return L"HKCU\\" + path;
 }
 
-LSTATUS OpenKey(HKEY parent, const std::wstring& path, REGSAM access, winlib::UniqueKey& key) {
-  return RegOpenKeyExW(parent, path.c_str(), 0, access, key.put());
+winlib::Result<winlib::UniqueKey> OpenKey(HKEY parent, const std::wstring& path, REGSAM access) {
+  winlib::Result<winlib::UniqueKey> key;
+  key.status.error =
+      static_cast<DWORD>(RegOpenKeyExW(parent, path.c_str(), 0, access, key.value.put()));
+  return key;
 }
 
-LSTATUS CreateKey(HKEY parent, const std::wstring& path, winlib::UniqueKey& key) {
-  return RegCreateKeyExW(parent, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
-                         nullptr);
+winlib::Result<winlib::UniqueKey> CreateKey(HKEY parent, const std::wstring& path) {
+  winlib::Result<winlib::UniqueKey> key;
+  key.status.error = static_cast<DWORD>(RegCreateKeyExW(
+      parent, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.value.put(), nullptr));
+  return key;
 }
 
-bool DeleteTree(const std::wstring& path) {
+winlib::Status DeleteTree(const std::wstring& path) {
   const LSTATUS status = RegDeleteTreeW(HKEY_CURRENT_USER, path.c_str());
-  return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+  return {status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : static_cast<DWORD>(status)};
 }
 
 // A key's own time does not change when a value of a subkey does.
@@ -138,42 +139,43 @@ std::wstring LastWritten(HKEY key) {
                                                         : L"unknown";
 }
 
-Problem FirstDifference(HKEY a, HKEY b, const std::wstring& where) {
+Finding FirstDifference(HKEY a, HKEY b, const std::wstring& where) {
   Listing in_a;
   Listing in_b;
   const LSTATUS read_a = List(a, in_a);
   const LSTATUS read_b = List(b, in_b);
   if (read_a != ERROR_SUCCESS || read_b != ERROR_SUCCESS) {
-    return {where + L" cannot be read: " + ErrorText(read_a != ERROR_SUCCESS ? read_a : read_b)};
+    return {Found::Unreadable,
+            where,
+            L"",
+            {static_cast<DWORD>(read_a != ERROR_SUCCESS ? read_a : read_b)}};
   }
   if (in_a.values != in_b.values) {
     const auto pair = std::mismatch(in_a.values.begin(), in_a.values.end(), in_b.values.begin(),
                                     in_b.values.end());
     const Value& first = pair.first != in_a.values.end() ? *pair.first : *pair.second;
-    return {where + L": value " + ValueName(first.name) + L" differs"};
+    return {Found::ValueDiffers, where, first.name, {}};
   }
   if (in_a.subkeys != in_b.subkeys) {
-    return {where + L": its subkeys differ"};
+    return {Found::SubkeysDiffer, where, L"", {}};
   }
   for (const std::wstring& name : in_a.subkeys) {
-    winlib::UniqueKey sub_a;
-    winlib::UniqueKey sub_b;
-    const LSTATUS open_a = OpenKey(a, name, KEY_READ, sub_a);
-    const LSTATUS open_b = OpenKey(b, name, KEY_READ, sub_b);
+    const winlib::Result<winlib::UniqueKey> sub_a = OpenKey(a, name, KEY_READ);
+    const winlib::Result<winlib::UniqueKey> sub_b = OpenKey(b, name, KEY_READ);
     std::wstring path = where;
     path.append(L"\\").append(name);
-    if (open_a != ERROR_SUCCESS || open_b != ERROR_SUCCESS) {
-      return {path + L" cannot be opened: " + ErrorText(open_a != ERROR_SUCCESS ? open_a : open_b)};
+    if (!sub_a.ok() || !sub_b.ok()) {
+      return {Found::Unreadable, path, L"", !sub_a.ok() ? sub_a.status : sub_b.status};
     }
-    Problem difference = FirstDifference(sub_a.get(), sub_b.get(), path);
-    if (!difference.ok()) {
+    Finding difference = FirstDifference(sub_a.value.get(), sub_b.value.get(), path);
+    if (difference.what != Found::Nothing) {
       return difference;
     }
   }
   return {};
 }
 
-Problem FirstUnsafeKey(const std::wstring& path) {
+Finding FirstUnsafeKey(const std::wstring& path) {
   winlib::UniqueKey key;
   // Opened as the link itself, if it is one, never as its target.
   const LSTATUS status =
@@ -183,17 +185,17 @@ Problem FirstUnsafeKey(const std::wstring& path) {
     return {};
   }
   if (status == ERROR_SUCCESS && IsLink(key.get())) {
-    return {Hkcu(path) + L" is a registry link"};
+    return {Found::Link, Hkcu(path), L"", {}};
   }
   Listing listing;
   const LSTATUS listed = status == ERROR_SUCCESS ? List(key.get(), listing) : status;
   if (listed != ERROR_SUCCESS) {
-    return {Hkcu(path) + L" cannot be opened to write and delete (" + ErrorText(listed) + L")"};
+    return {Found::Unwritable, Hkcu(path), L"", {static_cast<DWORD>(listed)}};
   }
   for (const std::wstring& name : listing.subkeys) {
     std::wstring sub = path;
-    Problem unsafe = FirstUnsafeKey(sub.append(L"\\").append(name));
-    if (!unsafe.ok()) {
+    Finding unsafe = FirstUnsafeKey(sub.append(L"\\").append(name));
+    if (unsafe.what != Found::Nothing) {
       return unsafe;
     }
   }

@@ -1,4 +1,4 @@
-#include "run_arguments.h"
+#include "kit/run_arguments.h"
 
 #include <windows.h>
 // After windows.h, whose types it uses.
@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <cwchar>
 
-#include "kit_text.h"
+#include "kit/kit_text.h"
 
 namespace kit {
 

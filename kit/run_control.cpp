@@ -1,10 +1,10 @@
-#include "run_control.h"
+#include "kit/run_control.h"
 
 #include <array>
 #include <cstddef>
 
-#include "kit_text.h"
-#include "run_arguments.h"
+#include "kit/kit_text.h"
+#include "kit/run_arguments.h"
 #include "winlib/process.h"
 
 namespace kit {
@@ -61,7 +61,7 @@ std::wstring Remaining(HANDLE job) {
 
 }  // namespace
 
-bool RunControl::MakeJob(DWORD& error) {
+winlib::Status RunControl::MakeJob() {
   job_.reset(CreateJobObjectW(nullptr, nullptr));
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
   // A suite that crashes ends at once, never held at Windows Error
@@ -70,10 +70,9 @@ bool RunControl::MakeJob(DWORD& error) {
       JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION;
   if (!job_ || SetInformationJobObject(job_.get(), JobObjectExtendedLimitInformation, &limits,
                                        sizeof(limits)) == FALSE) {
-    error = GetLastError();
-    return false;
+    return winlib::Status::LastError();
   }
-  return true;
+  return {};
 }
 
 bool RunControl::EmptyJob() const {
@@ -103,8 +102,8 @@ bool RunControl::EmptyJob() const {
   }
 }
 
-Started RunControl::Run(const std::wstring& program, const std::wstring& arguments,
-                        const std::wstring& folder, HANDLE output) {
+winlib::Result<DWORD> RunControl::Run(const std::wstring& program, const std::wstring& arguments,
+                                      const std::wstring& folder, HANDLE output) {
   winlib::ProcessStart start{program, Quoted(program) + arguments, folder, CREATE_SUSPENDED,
                              output != nullptr};
   if (output != nullptr) {
@@ -119,22 +118,22 @@ Started RunControl::Run(const std::wstring& program, const std::wstring& argumen
     // handler ends it or finds the run over.
     const Locked locked(lock_);
     if (interrupted_ || ended_) {
-      return {false, ERROR_CANCELLED};
+      return {{ERROR_CANCELLED}};
     }
     // Not started, and counted as such: a run with a program stuck must not
     // pass.
     if (stuck_) {
-      return {false, ERROR_BUSY};
+      return {{ERROR_BUSY}};
     }
     winlib::Result<winlib::StartedProcess> started = winlib::StartProcess(start);
     if (!started.ok()) {
-      return {false, started.status.error};
+      return {started.status};
     }
     process = std::move(started.value.process);
     if (AssignProcessToJobObject(job_.get(), process.get()) == FALSE) {
       const DWORD error = GetLastError();
       TerminateProcess(process.get(), ERROR_CANCELLED);
-      return {false, error};
+      return {{error}};
     }
     ResumeThread(started.value.thread.get());
   }
@@ -144,7 +143,7 @@ Started RunControl::Run(const std::wstring& program, const std::wstring& argumen
   // What it started and left behind goes with it, before anything else runs.
   const Locked locked(lock_);
   stuck_ = stuck_ || !EmptyJob();
-  return {true, code};
+  return {{}, code};
 }
 
 void RunControl::Interrupt() {
@@ -161,7 +160,7 @@ bool RunControl::interrupted() const {
 GuardStatus RunControl::Begin() {
   const Locked locked(lock_);
   const GuardStatus status = guard_.Begin();
-  begun_ = status == GuardStatus::kReady;
+  begun_ = status == GuardStatus::Ready;
   return status;
 }
 
@@ -170,14 +169,14 @@ GuardStatus RunControl::End() {
   if (!ended_) {
     ended_ = true;
     if (!begun_) {
-      end_status_ = GuardStatus::kReady;  // nothing was backed up
+      end_status_ = GuardStatus::Ready;  // nothing was backed up
     } else if (EmptyJob()) {
       end_status_ = guard_.End();
     } else {
       PrintLine(
           L"kit-runner: the key is not put back while they may still write it; its "
           L"backup is kept: end them, then run this again");
-      end_status_ = GuardStatus::kNotRestored;
+      end_status_ = GuardStatus::NotRestored;
     }
   }
   return end_status_;

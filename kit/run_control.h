@@ -7,29 +7,25 @@
 
 #include <string>
 
-#include "key_guard.h"
+#include "kit/key_guard.h"
+#include "winlib/status.h"
 #include "winlib/unique_handle.h"
 
 namespace kit {
 
-struct Started {
-  bool ok = false;
-  DWORD code = 0;  // the exit code, or the error that kept it from starting
-};
-
 class RunControl {
  public:
   explicit RunControl(KeyGuard& guard) : guard_(guard) {}
-  // The job, which dies with this process (and its programs with it): false,
-  // with the error, if it cannot be made.
-  bool MakeJob(DWORD& error);
+  // The job, which dies with this process (and its programs with it).
+  winlib::Status MakeJob();
   // Backs the key up (KeyGuard::Begin) under the lock the console's handler
   // ends the run by: a window closed meanwhile restores only once it is done.
   GuardStatus Begin();
   // Starts a program in folder, in the job, and waits for it; its leftovers
   // are ended too. output, when given, receives its standard output and error.
-  Started Run(const std::wstring& program, const std::wstring& arguments,
-              const std::wstring& folder, HANDLE output);
+  // Its exit code, or the error that kept it from starting.
+  winlib::Result<DWORD> Run(const std::wstring& program, const std::wstring& arguments,
+                            const std::wstring& folder, HANDLE output);
   // Ends every program of the run; from here on none starts.
   void Interrupt();
   bool interrupted() const;
@@ -48,7 +44,7 @@ class RunControl {
   bool ended_ = false;
   bool begun_ = false;  // the key is backed up, so the end puts it back
   bool stuck_ = false;  // a program would not end: nothing more starts
-  GuardStatus end_status_ = GuardStatus::kReady;
+  GuardStatus end_status_ = GuardStatus::Ready;
   winlib::UniqueJob job_;
 };
 

@@ -1,4 +1,4 @@
-#include "user_lock.h"
+#include "kit/user_lock.h"
 
 #include <sddl.h>
 
@@ -6,10 +6,10 @@
 #include <cwchar>
 #include <string_view>
 
-#include "kit_text.h"
+#include "kit/kit_text.h"
+#include "kit/work_folders.h"
 #include "winlib/process.h"
 #include "winlib/unique_handle.h"
-#include "work_folders.h"
 
 namespace kit {
 
@@ -75,19 +75,24 @@ std::wstring CurrentUserSid() {
   return out;
 }
 
-std::wstring LocalKitFolder() {
+winlib::Result<std::wstring> LocalKitFolder() {
   const std::wstring local = Environment(L"LOCALAPPDATA");
+  if (local.empty()) {
+    return {{ERROR_ENVVAR_NOT_FOUND}};
+  }
   const std::wstring folder = local + L"\\profile-import-kit";
-  return !local.empty() && HoldFolder(folder) ? folder : std::wstring();
+  if (!HoldFolder(folder)) {
+    return {winlib::Status::LastError()};
+  }
+  return {{}, folder};
 }
 
-LockStatus UserLock::Take(std::wstring& holder) {
-  const std::wstring folder = LocalKitFolder();
-  if (folder.empty()) {
-    holder = L"%LOCALAPPDATA%\\profile-import-kit cannot be made";
-    return LockStatus::kFailed;
+winlib::Result<LockStatus> UserLock::Take(std::wstring& holder) {
+  const winlib::Result<std::wstring> folder = LocalKitFolder();
+  if (!folder.ok()) {
+    return {folder.status};
   }
-  const std::wstring path = folder + L"\\run.lock";
+  const std::wstring path = folder.value + L"\\run.lock";
   // Made new and deleted when closed (a crash or a logoff closes it too):
   // never a file or link put there first. Writing and deleting not shared:
   // a second run's open fails while this one holds it.
@@ -117,15 +122,14 @@ LockStatus UserLock::Take(std::wstring& holder) {
   if (!file_) {
     const DWORD error = GetLastError();
     if (error != ERROR_SHARING_VIOLATION) {
-      holder = path + L": " + ErrorText(error);
-      return LockStatus::kFailed;
+      return {{error}};
     }
     holder = Holder(path);
     if (!HeldByRun(holder)) {
       holder = path;
-      return LockStatus::kBusy;
+      return {{}, LockStatus::Busy};
     }
-    return LockStatus::kHeld;
+    return {{}, LockStatus::Held};
   }
   DWORD session = 0;
   ProcessIdToSessionId(GetCurrentProcessId(), &session);
@@ -135,7 +139,7 @@ LockStatus UserLock::Take(std::wstring& holder) {
   DWORD written = 0;
   WriteFile(file_.get(), text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &written,
             nullptr);
-  return LockStatus::kTaken;
+  return {{}, LockStatus::Taken};
 }
 
 }  // namespace kit

@@ -4,6 +4,7 @@
 // first (the folder is the user's alone), and a crash or logoff frees it.
 #include <string>
 
+#include "winlib/status.h"
 #include "winlib/unique_handle.h"
 
 namespace kit {
@@ -11,20 +12,19 @@ namespace kit {
 // The user's SID as text; empty for a service account or one it cannot tell.
 std::wstring CurrentUserSid();
 
-// The kit's folder in the user's %LOCALAPPDATA%, made if need be; empty if
-// it cannot be.
-std::wstring LocalKitFolder();
+// The kit's folder in the user's %LOCALAPPDATA%, made if need be.
+winlib::Result<std::wstring> LocalKitFolder();
 
 enum class LockStatus {
-  kTaken,
-  kHeld,    // by another run; holder says which
-  kBusy,    // held open by some other program for now; holder is the file
-  kFailed,  // holder says why
+  Taken,
+  Held,  // by another run; holder says which
+  Busy,  // held open by some other program for now; holder is the file
 };
 
 class UserLock {
  public:
-  LockStatus Take(std::wstring& holder);
+  // The error if the lock can be neither taken nor found held.
+  winlib::Result<LockStatus> Take(std::wstring& holder);
   void Release() { file_.reset(); }
 
  private:

@@ -1,12 +1,11 @@
-#include "work_folders.h"
+#include "kit/work_folders.h"
 
 #include <windows.h>
 // After windows.h, whose types it uses.
 #include <sddl.h>
 
-#include "kit_folder.h"
-#include "kit_text.h"
-#include "user_lock.h"
+#include "kit/kit_text.h"
+#include "kit/user_lock.h"
 #include "winlib/files.h"
 #include "winlib/paths.h"
 #include "winlib/unique_handle.h"
@@ -70,6 +69,7 @@ winlib::UniqueFile HoldFolder(const std::wstring& path) {
   if (folder && (GetFileInformationByHandle(folder.get(), &info) == FALSE ||
                  (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)) {
     folder.reset();
+    SetLastError(ERROR_DIRECTORY);
   }
   return folder;
 }
@@ -110,7 +110,8 @@ std::wstring WorkFolder(const std::wstring& stamp) {
 }
 
 std::wstring ResultsFolder(const std::wstring& kit_folder, const std::wstring& run_name) {
-  for (const std::wstring& parent : {kit_folder, LocalKitFolder()}) {
+  const winlib::Result<std::wstring> local = LocalKitFolder();
+  for (const std::wstring& parent : {kit_folder, local.ok() ? local.value : std::wstring()}) {
     const std::wstring results = parent + L"\\results";
     std::wstring run = results;
     run.append(L"\\").append(run_name);
@@ -188,23 +189,10 @@ void RemoveTree(const std::wstring& path) {
   RemoveEntry(path, false);
 }
 
-RestoreCopy CopyForRestore(const std::wstring& program) {
-  const std::wstring folder = LocalKitFolder();
-  if (folder.empty()) {
-    return {L"", L"%LOCALAPPDATA%\\profile-import-kit cannot be made, or is a link"};
-  }
-  std::wstring problem = KitFolderProblem(folder);
-  if (!problem.empty()) {
-    return {L"", problem};
-  }
-  const std::wstring copy = folder + L"\\kit-runner.exe";
-  const winlib::Result<std::string> bytes = winlib::ReadWholeFile(program);
-  if (!bytes.ok()) {
-    return {L"", L"cannot read " + program + L": " + ErrorText(bytes.status.error)};
-  }
+winlib::Status CopyRunner(const std::string& bytes, const std::wstring& copy) {
   // The same runner, perhaps the very copy running now: left as it is.
-  if (winlib::ReadWholeFile(copy).value == bytes.value) {
-    return {copy, L""};
+  if (winlib::ReadWholeFile(copy).value == bytes) {
+    return {};
   }
   // Written under a name of its own, made new (never through a link or a
   // file planted there), then renamed over the copy, which replaces a link
@@ -212,21 +200,19 @@ RestoreCopy CopyForRestore(const std::wstring& program) {
   const std::wstring fresh = copy + L"." + std::to_wstring(GetCurrentProcessId()) + L".new";
   winlib::UniqueFile file = OpenNotLink(fresh, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
   DWORD written = 0;
-  const bool whole =
-      file &&
-      WriteFile(file.get(), bytes.value.data(), static_cast<DWORD>(bytes.value.size()), &written,
-                nullptr) != FALSE &&
-      written == bytes.value.size() && FlushFileBuffers(file.get()) != FALSE;
+  const bool whole = file &&
+                     WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                               nullptr) != FALSE &&
+                     written == bytes.size() && FlushFileBuffers(file.get()) != FALSE;
   const DWORD error = GetLastError();
   file.reset();
   if (whole && MoveFileExW(fresh.c_str(), copy.c_str(),
                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE) {
-    return {copy, L""};
+    return {};
   }
-  problem =
-      L"cannot copy the runner to " + copy + L": " + ErrorText(whole ? GetLastError() : error);
+  const winlib::Status failed{whole ? GetLastError() : error};
   DeleteFileW(fresh.c_str());
-  return {L"", problem};
+  return failed;
 }
 
 }  // namespace kit

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "winlib/status.h"
 #include "winlib/unique_handle.h"
 
 namespace kit {
@@ -19,7 +20,8 @@ winlib::UniqueFile OpenNotLink(const std::wstring& path, DWORD access, DWORD sha
                                DWORD disposition, DWORD flags);
 // A folder of the kit's own, made if it is not there, held open (without
 // delete sharing, so that it cannot be swapped for a link) while the caller
-// works in it; no handle if it is a link or not a folder.
+// works in it; no handle if it is a link or not a folder, GetLastError's code
+// saying why.
 winlib::UniqueFile HoldFolder(const std::wstring& path);
 // Local and of this run alone: in %TEMP%, by its short name if need be, else
 // in %ProgramData%, for this user and SYSTEM alone. Empty if none can be made.
@@ -31,13 +33,10 @@ std::wstring ResultsFolder(const std::wstring& kit_folder, const std::wstring& r
 // removed as a link: what it points to is never entered, and each folder is
 // held while its entries go, so none can become a link meanwhile.
 void RemoveTree(const std::wstring& path);
-// The runner copied into the user's own %LOCALAPPDATA%\profile-import-kit,
-// for the logon restore to run: the kit's folder may be gone, or another's,
-// by then. Empty, with the problem said, if it cannot be.
-struct RestoreCopy {
-  std::wstring path;
-  std::wstring problem;
-};
-RestoreCopy CopyForRestore(const std::wstring& program);
+// Writes the runner's bytes to copy, in the user's own
+// %LOCALAPPDATA%\profile-import-kit, for the logon restore to run: the kit's
+// folder may be gone, or another's, by then. A copy already the same is left
+// as it is.
+winlib::Status CopyRunner(const std::string& bytes, const std::wstring& copy);
 
 }  // namespace kit
