@@ -33,10 +33,13 @@
 # left results, and a full run need not end with PASSED; every other check
 # holds.
 #   kit_test.sh KIT_ZIP WINE_PREFIX SECOND_WINE_PREFIX (each made here if it is not yet)
+# Its checks read "[ A ] && B || fail": a failure unless both hold, as meant.
+# shellcheck disable=SC2015
 set -euo pipefail
 zip=$(realpath "$1")
 mkdir -p "$2" "$3"
-export WINEPREFIX=$(realpath "$2")
+WINEPREFIX=$(realpath "$2")
+export WINEPREFIX
 second_prefix=$(realpath "$3")
 source "$(dirname "$0")/../../scripts/wine-env.sh"
 make_prefixes "$WINEPREFIX" "$second_prefix"
@@ -137,10 +140,11 @@ prefix_pids() {
 # Sends a signal to them; false if there is none.
 signal_prefix() {
   local pids
-  pids=$(prefix_pids "$2")
-  [ -n "$pids" ] && kill -s "$1" $pids
+  mapfile -t pids < <(prefix_pids "$2")
+  [ ${#pids[@]} -ne 0 ] && kill -s "$1" "${pids[@]}"
 }
 newest_results() {
+  # shellcheck disable=SC2012 # by time, of folders the runner names
   ls -td "$kit"/results/*/ 2>/dev/null | head -1
 }
 
@@ -238,6 +242,7 @@ full=$!
 mkdir -p "$work/outside"
 echo kept >"$work/outside/kept.txt"
 temp=$("$wine64" winepath -u "$("$wine64" cmd /c echo %TEMP% | tr -d '\r')")
+# shellcheck disable=SC2012 # by time, of folders the kit names
 run_work=$(ls -td "$temp"/profile-import-kit-*/ 2>/dev/null | head -1) || true
 [ -n "$run_work" ] && ln -s "$work/outside" "${run_work}outside" || fail "no work folder of the run's in $temp"
 (cd "$kit" && "$wine64" cmd /c run-bench.cmd 2) >"$work/twice.log" 2>&1 </dev/null && twice=0 || twice=$?
@@ -343,7 +348,7 @@ expected="$work/second.reg"
 run_kit second cmd /c run-tests.cmd --gtest_filter=ImportEndToEnd.NoFileCreatesNothing
 [ "$code" -eq 0 ] || fail "the second user's run exited with $code"
 ! grep -q 'found the backup of a run that did not finish' "$log" || fail "the second user's run found a backup of the first's"
-export WINEPREFIX=$(realpath "$2")
+WINEPREFIX=$(realpath "$2")
 expected="$work/before.reg"
 
 # The first user's next run keeps the newer key aside, restores the backup
