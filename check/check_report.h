@@ -21,6 +21,7 @@ struct CheckedFile {
   // Why the file was never read: what kept it from opening ("access denied"),
   // or why the importer refuses the account or its hive ("this runs as SYSTEM
   // (S-1-5-18), a service account").
+  // NOLINTNEXTLINE(readability-redundant-member-init): initializers may leave it out
   std::string unread_because{};
   // A file without a mark, read as UTF-8, whose non-ASCII text is also text
   // of the code page: a guess either way.

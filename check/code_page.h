@@ -56,7 +56,6 @@ class CodePage final : public platform::AnsiCodePage {
   // Whether its table was found and read.
   [[nodiscard]] bool Readable() const;
 #endif
-  ~CodePage() = default;
   std::size_t multiByteToWideChar(std::span<const std::uint8_t> bytes,
                                   std::span<char16_t> out) override;
 

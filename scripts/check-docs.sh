@@ -66,4 +66,5 @@ for args in "$work"/*.args; do
 done
 
 [ "$failures" -eq 0 ] || exit 1
-echo "docs: every link resolves, every zip named is $version's, and $(ls "$work"/*.args | wc -l) checker examples print what they show"
+examples=("$work"/*.args)
+echo "docs: every link resolves, every zip named is $version's, and ${#examples[@]} checker examples print what they show"

@@ -29,10 +29,12 @@ command -v clang++ >/dev/null || missing+=(clang)
 compgen -G "/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a" >/dev/null ||
   missing+=(libclang-rt-dev)
 # clang-tidy 22 (bookworm-security) matches only the project's own code, not
-# the system headers: the lint takes a fifth of clang-tidy 14's time.
-command -v clang-tidy-22 >/dev/null || missing+=(clang-tidy-22)
+# the system headers: the lint takes a fifth of clang-tidy 14's time. Its
+# package brings run-clang-tidy-22, which runs it over a build's database.
+command -v run-clang-tidy-22 >/dev/null || missing+=(clang-tidy-22)
 command -v clang-format >/dev/null || missing+=(clang-format)
 command -v cppcheck >/dev/null || missing+=(cppcheck)
+command -v shellcheck >/dev/null || missing+=(shellcheck)
 # Signing and checking releases.
 command -v git >/dev/null || missing+=(git)
 command -v openssl >/dev/null || missing+=(openssl)

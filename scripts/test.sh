@@ -119,13 +119,13 @@ build windows-arm64
 beside arm64 step ctest --preset windows-arm64
 # The kit runs from the release of the test builds, which the second build
 # is then compared with.
-kit_zip=build/release/profile-import-*-windows-tests.zip
+kit_release=build/release
 computed scripts/release.sh --from-test-builds >"$logs/release" 2>&1 || { cat "$logs/release"; exit 1; }
 tail -1 "$logs/release"
 join prefixes
 # The kit test, the longest of the runs, waits on Wine far more than it
 # computes: it starts as soon as its release is made.
-beside kit step tests/release/kit_test.sh $kit_zip "${kit_prefixes[@]}"
+beside kit step tests/release/kit_test.sh "$kit_release"/profile-import-*-windows-tests.zip "${kit_prefixes[@]}"
 # The compiles and the static checks, one after another beside the Wine
 # runs: more at once would only share the two CPUs, at a cost. The fuzzer's
 # bounded run, on one CPU for its 60 s, comes while the ARM64 table and the

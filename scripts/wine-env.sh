@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the scripts that run Wine from a shell, as cmake/wine.cmake sets
 # it up for CTest: each program by the loader of its own architecture ($wine64,
 # $wine32), the server ($wineserver), and the environment that lets 64-bit
@@ -25,11 +26,12 @@ wine32_refusal() {
 # prefix the 32-bit one makes first cannot start 64-bit programs); waits for
 # their servers to end, so their registries are written. Quiet unless one fails.
 make_prefixes() {
-  local dir pids=() failed=0 pid
+  local dir prefix pids=() failed=0 pid
   for dir; do
     [ ! -e "$dir/system.reg" ] || continue
     mkdir -p "$dir"
-    (export WINEPREFIX=$(realpath "$dir"); "$wine64" wineboot -i && "$wineserver" -w) >"$dir/wineboot.log" 2>&1 &
+    prefix=$(realpath "$dir")
+    { WINEPREFIX=$prefix "$wine64" wineboot -i && WINEPREFIX=$prefix "$wineserver" -w; } >"$dir/wineboot.log" 2>&1 &
     pids+=("$!:$dir")
   done
   for pid in "${pids[@]}"; do

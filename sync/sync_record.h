@@ -15,7 +15,7 @@ namespace profile_import::sync {
 // one UTF-8 line per record; past its limit it becomes the one .1 file.
 inline constexpr std::u16string_view kLogName = u"\\profile-sync.log";
 inline constexpr std::u16string_view kRotatedSuffix = u".1";
-inline constexpr std::uint64_t kLogLimitBytes = 64 * 1024;
+inline constexpr std::uint64_t kLogLimitBytes = std::uint64_t{64} * 1024;
 inline constexpr const char16_t* kEventSource = u"profile-sync";
 // An outcome that repeats is recorded at most this often: "in line" differs
 // from "never ran".

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
@@ -33,7 +34,7 @@ class TextBuilder {
   }
   // Decimal, with at least `width` digits.
   TextBuilder& Number(std::uint64_t number, std::size_t width = 1) {
-    Char digits[20]{};
+    std::array<Char, 20> digits{};
     std::size_t count = 0;
     do {
       digits[count++] = static_cast<Char>('0' + number % 10);

@@ -17,6 +17,7 @@ struct ProcessStart {
   DWORD creation_flags = 0;   // CREATE_SUSPENDED, for one to be put in a job first
   bool inherit_handles = false;
   // A CREATE_UNICODE_ENVIRONMENT block; empty: this process's environment.
+  // NOLINTNEXTLINE(readability-redundant-member-init): initializers may leave it out
   std::wstring environment{};
   STARTUPINFOW startup{};  // its standard handles, if any; StartProcess sets cb
 };

@@ -14,7 +14,7 @@ expect() {  # expect CODE PATTERN ARGS...
   status=$?
   if [ "$status" -ne "$code" ] || ! grep -qF -- "$pattern" <<<"$output"; then
     echo "FAIL: profile-check $*: exit $status (want $code)"
-    echo "$output" | sed 's/^/    /'
+    echo "    ${output//$'\n'/$'\n'    }"
     failures=$((failures + 1))
   fi
 }

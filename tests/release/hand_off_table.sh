@@ -51,9 +51,9 @@ row() {
   mkdir "$table/work"
   case "$file" in
     none) ;;
-    utf16:*) { printf '\xff\xfe'; printf "${file#utf16:}" | iconv -f UTF-8 -t UTF-16LE; } >"$table/work/sysfile.cfg" ;;
-    CP*:*) printf "${file#*:}" | iconv -f UTF-8 -t "${file%%:*}" >"$table/work/sysfile.cfg" ;;
-    *) printf "$file" >"$table/work/sysfile.cfg" ;;
+    utf16:*) { printf '\xff\xfe'; printf '%b' "${file#utf16:}" | iconv -f UTF-8 -t UTF-16LE; } >"$table/work/sysfile.cfg" ;;
+    CP*:*) printf '%b' "${file#*:}" | iconv -f UTF-8 -t "${file%%:*}" >"$table/work/sysfile.cfg" ;;
+    *) printf '%b' "$file" >"$table/work/sysfile.cfg" ;;
   esac
   (cd "$table/work" && LC_ALL=${LOCALE:-C.UTF-8} "$wine" 'C:\hand-off-table\importer.exe' >/dev/null 2>&1)
   local code=$?
@@ -117,10 +117,10 @@ row one-encoding-per-file clean 'Caf\xc3\xa9\nSQL01\\\nMAIN\nx\nadmin\n\xe9\n' \
 # HOLDS is a text its result line must hold (tabs as \t).
 sync_row() {
   local name=$1 file=$2 expected_exit=$3 holds
-  holds=$(printf "$4")
+  holds=$(printf '%b' "$4")
   shift 4
   mkdir -p "$table/master" "$table/appdata"
-  printf "$file" >"$table/master/sysfile.cfg"
+  printf '%b' "$file" >"$table/master/sysfile.cfg"
   local output code
   output=$(LC_ALL=${LOCALE:-C.UTF-8} LOCALAPPDATA='C:\hand-off-table\appdata' "$wine" \
     'C:\hand-off-table\sync.exe' 'C:\hand-off-table\master\sysfile.cfg' 2>/dev/null)

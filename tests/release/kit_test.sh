@@ -45,6 +45,8 @@
 # some are named: each one sets up what it needs on top of the shared setup
 # (the kit unpacked afresh, the tricky key stored, nothing of the kit's left
 # in the registry), so any one can be run alone to look into it.
+# Its checks read "[ A ] && B || fail": a failure unless both hold, as meant.
+# shellcheck disable=SC2015
 set -euo pipefail
 cases=(direct others-may-write full no-test link squatted injected bench killed second broken
   interrupted logon)
@@ -59,7 +61,8 @@ for name in "${selected[@]}"; do
 done
 zip=$(realpath "$1")
 mkdir -p "$2" "$3"
-export WINEPREFIX=$(realpath "$2")
+WINEPREFIX=$(realpath "$2")
+export WINEPREFIX
 first_prefix=$WINEPREFIX
 second_prefix=$(realpath "$3")
 source "$(dirname "$0")/../../scripts/wine-env.sh"
@@ -163,10 +166,11 @@ prefix_pids() {
 # Sends a signal to them; false if there is none.
 signal_prefix() {
   local pids
-  pids=$(prefix_pids "$2")
-  [ -n "$pids" ] && kill -s "$1" $pids
+  mapfile -t pids < <(prefix_pids "$2")
+  [ ${#pids[@]} -ne 0 ] && kill -s "$1" "${pids[@]}"
 }
 newest_results() {
+  # shellcheck disable=SC2012 # by time, of folders the runner names
   ls -td "$kit"/results/*/ 2>/dev/null | head -1
 }
 
@@ -267,6 +271,7 @@ case_full() {
   mkdir -p "$work/outside"
   echo kept >"$work/outside/kept.txt"
   temp=$("$wine64" winepath -u "$("$wine64" cmd /c echo %TEMP% | tr -d '\r')")
+  # shellcheck disable=SC2012 # by time, of folders the kit names
   run_work=$(ls -td "$temp"/profile-import-kit-*/ 2>/dev/null | head -1) || true
   [ -n "$run_work" ] && ln -s "$work/outside" "${run_work}outside" || fail "no work folder of the run's in $temp"
   (cd "$kit" && "$wine64" cmd /c run-bench.cmd 2) >"$work/twice.log" 2>&1 </dev/null && twice=0 || twice=$?
