@@ -68,7 +68,10 @@ std::vector<RunCase> RunCases() {
   using enum FailingCall;
   using enum ImportStatus;
   return {
-      {.name = "NoFault", .values_written = 4, .file_deleted = true},
+      // The key opens, so it is not created. No call asks for the session: a
+      // user's task run "whether the user is logged on or not" (session 0,
+      // the user's own token and hive) runs this same row.
+      {.name = "NoFault_KeyOpens", .values_written = 4, .file_deleted = true},
       {.name = "NoFile", .status = NoProfileFile, .file = std::nullopt},
       {.name = "TextRejected", .status = ProfileRejected, .file = "only\nfour\nline\nends\n"},
       // A line neither ASCII nor UTF-8 is read in the machine's ANSI code page.
@@ -98,9 +101,6 @@ std::vector<RunCase> RunCases() {
       {.name = "UserHiveNotLoaded", .failing = {OpenUserHive}, .status = NoUserHive},
       {.name = "SidTextFails", .failing = {ConvertSid}, .status = NoUserHive},
       {.name = "EntraUser", .values_written = 4, .file_deleted = true, .token_user = kEntraUser},
-      // A user's scheduled task run "whether the user is logged on or not":
-      // session 0, but the user's own token and hive.
-      {.name = "UserInSessionZero", .values_written = 4, .file_deleted = true},
       {.name = "ReadFails", .failing = {ReadFile}, .status = ReadFailed},
       {.name = "FirstWriteFails", .failing = {FirstWrite}, .status = WriteFailed},
       {.name = "SecondWriteFails",
@@ -144,7 +144,6 @@ std::vector<RunCase> RunCases() {
        .file_deleted = true,
        .reparse_tag = kCloudFileTag},
       // Key open x key create.
-      {.name = "KeyOpens_CreateWouldSucceed", .values_written = 4, .file_deleted = true},
       {.name = "KeyOpens_CreateWouldFail",
        .failing = {RegCreateKey},
        .values_written = 4,
