@@ -45,6 +45,8 @@ constexpr platform::Sid kVirtualService = {1, 6,  0, 0, 0, 0, 0,
 constexpr platform::Sid kAppPool = {1, 6, 0, 0, 0, 0, 0, 5, 82, 0, 0, 0, 1};  // IIS APPPOOL\...
 constexpr platform::Sid kWindowManager = {1, 2, 0, 0, 0, 0, 0, 5, 90, 0, 0, 0, 0, 0, 0, 0};
 constexpr platform::Sid kEntraUser = {1, 5, 0, 0, 0, 0, 0, 12, 1, 0, 0, 0, 7, 0, 0, 0};
+constexpr platform::Sid kEntraGroup = {1, 2, 0, 0, 0, 0, 0, 12,
+                                       2, 0, 0, 0, 7, 0, 0, 0};            // S-1-12-2-...
 constexpr platform::Sid kNotASid = {2, 1, 0, 0, 0, 0, 0, 5, 21, 0, 0, 0};  // revision 2
 
 // One row per fault the platform can produce, and every pairing of the key's
@@ -95,6 +97,7 @@ std::vector<RunCase> RunCases() {
       {.name = "VirtualServiceAccount", .status = NoUserHive, .token_user = kVirtualService},
       {.name = "AppPoolAccount", .status = NoUserHive, .token_user = kAppPool},
       {.name = "WindowManagerAccount", .status = NoUserHive, .token_user = kWindowManager},
+      {.name = "EntraNotAUser", .status = NoUserHive, .token_user = kEntraGroup},
       {.name = "NotASid", .status = NoUserHive, .token_user = kNotASid},
       {.name = "TokenOpenFails", .failing = {OpenProcessToken}, .status = NoUserHive},
       {.name = "TokenQueryFails", .failing = {QueryTokenUser}, .status = NoUserHive},

@@ -117,7 +117,8 @@ testing::StoredValue Bytes(std::uint32_t type, const std::string& bytes) {
 }
 
 testing::StoredValue Dword(std::uint32_t number) {
-  return Bytes(platform::kRegDword, std::string{static_cast<char>(number), '\0', '\0', '\0'});
+  return Bytes(platform::kRegDword,
+               {static_cast<char>(number & 0xFF), static_cast<char>(number >> 8), '\0', '\0'});
 }
 
 testing::StoredValue MultiSz(const std::vector<std::u16string>& paths) {
@@ -131,6 +132,9 @@ testing::StoredValue MultiSz(const std::vector<std::u16string>& paths) {
 }
 
 const std::u16string kPolicyKey = u"HKLM\\" + std::u16string(kPolicyKeyPath);
+constexpr std::uint32_t kDriveRemovable = 2;  // DRIVE_REMOVABLE
+
+void StoredWithPrevious(FakePort& port);
 
 struct SyncCase {
   std::string name;
@@ -224,6 +228,10 @@ std::vector<SyncCase> SyncCases() {
       {.name = "ValuesWrittenWithoutTheirNul",
        .setup = ran_before(both(v1, [](FakePort& port) { Stored(port, u"Acme", u"Acme", false); })),
        .recorded = false},
+      {.name = "ValuesWithoutTheirNulAreInLine",
+       .setup = both(v1, [](FakePort& port) { Stored(port, u"Acme", u"Acme", false); }),
+       .event_id = kHeartbeatEventId,
+       .in_record = "heartbeat"},
       {.name = "Rollout",
        .setup = both(master(kV2), stored(u"Acme", u"Acme")),
        .writes = true,
@@ -362,7 +370,7 @@ std::vector<SyncCase> SyncCases() {
       {.name = "LockedPastTheRetries",
        .setup = fault(platform::kErrorSharingViolation),
        .status = MasterUnopenable,
-       .in_record = "held open"},
+       .in_record = "\t1000 ms\theld open"},
       {.name = "LockedOnceThenRead",
        .setup = both(v1, fault(platform::kErrorSharingViolation, 1)),
        .writes = true},
@@ -672,6 +680,128 @@ std::vector<SyncCase> SyncCases() {
                      [](FakePort& port) { port.policy_mode = 0; }),
        .arguments = u"",
        .status = TurnedOff},
+      // Each boundary on its own.
+      {.name = "OneValueMissingWhileTheMarkerMatches",
+       .setup = both(both(v1, stored(u"Acme", u"Acme")),
+                     [](FakePort& port) { port.values.erase(u"RegCorp"); }),
+       .writes = true,
+       .in_record = "missing"},
+      {.name = "SidAtTheVeryEnd",
+       .setup = [](FakePort& port) { port.masters[kShare + u"S-1-5-21-1-2-3-1001"] = kV1; },
+       .arguments = u"\\\\srv\\share\\{sid}",
+       .writes = true},
+      {.name = "PolicyMastersEight",
+       .setup =
+           both(v1, policy(u"Masters", MultiSz(std::vector<std::u16string>(8, kMasterArgument)))),
+       .arguments = u"",
+       .writes = true},
+      {.name = "PolicyMastersWithoutTheirNul",
+       .setup = both(v1, policy(u"Masters", Text(kMasterArgument, false))),
+       .arguments = u"",
+       .status = PolicyUnreadable},
+      {.name = "PolicyStaleDaysSpacedDigits",
+       .setup = both(v1, policy(u"StaleDays", Text(u"1 5"))),
+       .status = PolicyUnreadable,
+       .in_record = "policy StaleDays"},
+      {.name = "PolicyStaleDaysAtTheLimit",
+       .setup =
+           both(both(fault(53), last_in_line(15 * kDayTicks)), policy(u"StaleDays", Dword(3650))),
+       .status = Unreachable},
+      {.name = "PolicyStaleDaysInTwoBytes",
+       .setup =
+           both(both(fault(53), last_in_line(100 * kDayTicks)), policy(u"StaleDays", Dword(300))),
+       .status = Unreachable},
+      {.name = "PolicyModeLongBinaryCannotBeRead",
+       .setup = both(v1, mode(3, std::string(40, '\1'))),
+       .status = PolicyUnreadable,
+       .in_record = "cannot be read"},
+      {.name = "UnreachableExactlyAtTheLimit",
+       .setup = both(fault(53), last_in_line(14 * kDayTicks)),
+       .status = Unreachable},
+      {.name = "InLineExactlyADayAheadIsNotStale",
+       .setup = both(fault(53), last_in_line(-kDayTicks)),
+       .status = Unreachable},
+      {.name = "InLineNotedAfterExactlyADay",
+       .setup = both(both(v1, stored(u"Acme", u"Acme")), last_in_line(kDayTicks)),
+       .event_id = kHeartbeatEventId,
+       .notes_in_line = true},
+      {.name = "RecordedAgainAfterExactlyADay",
+       .setup = both(ran_before(both(v1, stored(u"Acme", u"Acme"))),
+                     [](FakePort& port) { port.log_written_at = port.now - kHeartbeatTicks; }),
+       .event_id = kHeartbeatEventId,
+       .in_record = "heartbeat"},
+      {.name = "DriftPutRightByHandIsRecorded",
+       .setup = both(ran_before(both(v1, stored(u"Changed", u"Acme"))), stored(u"Acme", u"Acme")),
+       .event_id = kHeartbeatEventId},
+      {.name = "ANewDetailIsRecordedAtOnce",
+       .setup = both(ran_before(no_file),
+                     [](FakePort& port) {
+                       port.attributes.clear();
+                       port.attributes[kShare] = {platform::kSuccess, 0x10};
+                     }),
+       .status = NoMaster,
+       .in_record = "no folder"},
+      {.name = "RolledBackSaidOnceADay",
+       .setup =
+           [](FakePort& port) {
+             port.masters[kMaster] = kV1;
+             StoredWithPrevious(port);
+             port.command_line = kCommand + u"--restore-previous";
+             RanBefore(port);
+             port.command_line = kCommand + kMasterArgument;
+             RanBefore(port);
+           },
+       .recorded = false},
+      // Another run holds the lock: waited for until the deadline, no longer.
+      {.name = "AnotherRunHoldsTheLockToTheDeadline",
+       .setup = both(v1, [](FakePort& port) { port.lock_held_elsewhere = true; }),
+       .status = Busy,
+       .in_record = "\t15000 ms\t"},
+      {.name = "ImportedFromTheLastMasterGone",
+       .setup =
+           [](FakePort& port) {
+             Stored(port, u"Acme", u"Acme");
+             port.other_keys[kSyncKeyPath][kImportedFromName] = Text(kSecondMaster);
+             port.attributes[kUserFolder] = {platform::kSuccess, 0x10};
+             port.attributes[u"D:\\masters\\jdoe\\"] = {platform::kSuccess, 0x10};
+           },
+       .arguments = kMasterArgument + u" " + kSecondMaster,
+       .status = NoMaster,
+       .in_record = "no file"},
+      // What the drive is decides whether the deadline's thread is needed.
+      {.name = "RamDiskMasterReadDirectly",
+       .setup =
+           [](FakePort& port) {
+             port.masters[kSecondMaster] = kV1;
+             port.drive_types[u'D'] = platform::kDriveRamDisk;
+             port.master_open_hangs = true;
+           },
+       .arguments = kSecondMaster,
+       .writes = true},
+      {.name = "RemovableDriveGetsTheDeadline",
+       .setup =
+           [](FakePort& port) {
+             port.masters[kSecondMaster] = kV1;
+             port.drive_types[u'D'] = kDriveRemovable;
+             port.master_open_hangs = true;
+           },
+       .arguments = kSecondMaster,
+       .status = Unreachable},
+      {.name = "OfflineAttributeGetsTheDeadline",
+       .setup =
+           [](FakePort& port) {
+             port.masters[kSecondMaster] = kV1;
+             port.attributes[u"D:\\masters"] = {platform::kSuccess,
+                                                0x10 | platform::kFileAttributeOffline};
+             port.master_open_hangs = true;
+           },
+       .arguments = kSecondMaster,
+       .status = Unreachable},
+      {.name = "LocalMasterNotThereAnswersAtOnce",
+       .setup = [](FakePort& port) { port.master_open_hangs = true; },
+       .arguments = kSecondMaster,
+       .status = Unreachable,
+       .in_record = "does not answer"},
       {.name = "RelativeMaster", .setup = v1, .arguments = u"sysfile.cfg", .status = Usage},
       {.name = "UnknownOption",
        .setup = v1,
@@ -737,6 +867,8 @@ TEST_P(RunSyncTest, OutcomeWritesAndRecord) {
       port.files_appended[u"C:\\Users\\jdoe\\AppData\\Local\\Tessavo\\profile-sync.log"];
   ASSERT_EQ(log.size(), c.recorded ? 1U : 0U);
   ASSERT_EQ(port.standard_output.size(), 1U) << "a caller reading it gets its line every time";
+  EXPECT_EQ(port.standard_output[0].find("\theartbeat\t") != std::string::npos,
+            c.recorded && c.event_id == kHeartbeatEventId);
   if (c.recorded) {
     EXPECT_EQ(port.standard_output, log);
   }
@@ -780,6 +912,11 @@ TEST(RunSyncRecord, LogNotWrittenTheEventSaysWhy) {
             u"access refused; log not written: its folder or file is a link");
   EXPECT_EQ(port.events[0].strings[2], u"-");
   EXPECT_EQ(port.standard_output[0].find("forged"), std::string::npos);
+
+  port.master_faults.clear();
+  port.events.clear();
+  ASSERT_EQ(SyncMain(port, "1.2.0", "x64"), SyncStatus::InPlace);
+  EXPECT_EQ(port.events[0].strings[11], u"log not written: its folder or file is a link");
 }
 
 TEST(RunSyncWrite, KeepsTheReplacedValuesAndMarksWhatItImported) {
@@ -793,6 +930,8 @@ TEST(RunSyncWrite, KeepsTheReplacedValuesAndMarksWhatItImported) {
 
   const auto& previous = port.ValuesAt(kPreviousKeyPath);
   EXPECT_EQ(previous.at(u"RegCorp").Units(), std::u16string(u"Acme") + u'\0');
+  EXPECT_EQ(previous.at(kKeptForName).Units(), Hex(ProfileHash(Profile(u"Acme 2"))) + u'\0')
+      << "kept whole";
   EXPECT_FALSE(previous.contains(u"RegAdmin")) << "only text values are kept";
   EXPECT_EQ(port.values.at(u"RegCorp").Units(), std::u16string(u"Acme 2") + u'\0');
   const auto& marker = port.ValuesAt(kSyncKeyPath);
@@ -1031,6 +1170,8 @@ TEST(RunSyncRestore, NeedsValuesKeptWholeAndTheUsersOwnHive) {
        SyncStatus::NoUserHive},
       {"another run holds the lock", [](FakePort& port) { port.lock_held_elsewhere = true; },
        SyncStatus::Busy},
+      {"no %LOCALAPPDATA% for the lock", [](FakePort& port) { port.environment.clear(); },
+       SyncStatus::Busy},
       // The way back from a rollout the kill switch stopped.
       {"turned off by policy", [](FakePort& port) { port.policy_mode = 0; }, SyncStatus::InPlace},
   };
@@ -1043,6 +1184,8 @@ TEST(RunSyncRestore, NeedsValuesKeptWholeAndTheUsersOwnHive) {
     EXPECT_EQ(SyncMain(port, "1.2.0", "x64"), c.status);
     EXPECT_EQ(Units(port.values, u"RegCorp"),
               std::u16string(c.status == SyncStatus::InPlace ? u"Acme 0" : u"Acme") + u'\0');
+    EXPECT_EQ(port.events.back().id,
+              c.status == SyncStatus::InPlace ? kRolledBackEventId : FactsOf(c.status).event_id);
   }
 }
 
@@ -1081,7 +1224,9 @@ TEST(SyncIsoTime, ReadsBackWhatItWritesAndNothingElse) {
   }
   for (const std::u16string_view text :
        {u"", u"2026-12-10T13:46:09", u"2026-12-10 13:46:09Z", u"2026-00-10T13:46:09Z",
-        u"2026-12-10T24:00:00Z", u"1600-12-31T23:59:59Z", u"2026-12-1xT13:46:09Z"}) {
+        u"2026-12-10T24:00:00Z", u"1600-12-31T23:59:59Z", u"2026-12-1xT13:46:09Z",
+        u"2026-13-10T13:46:09Z", u"2026-12-00T13:46:09Z", u"2026-12-32T13:46:09Z",
+        u"2026-12-10T13:60:09Z", u"2026-12-10T13:46:60Z"}) {
     EXPECT_EQ(ParseIsoTime(text), 0U) << std::string(text.begin(), text.end());
   }
 }
@@ -1092,6 +1237,7 @@ TEST(ProfileHashTest, PinnedAcrossVersionsAndEncodings) {
   EXPECT_EQ(ProfileHash(Profile(u"Acme")), 0x9d58a54ffad8290cULL);
   EXPECT_EQ(ProfileHash(empty), 0xa8c7f832281a39c5ULL);
   EXPECT_EQ(ProfileHash(cafe), 0xe388ab2d4b073643ULL);
+  EXPECT_EQ(ProfileHash(Profile(u"\u20AC")), 0x33ea59a74581e182ULL) << "both bytes of a unit";
 
   const std::string utf8 = "Caf\xC3\xA9\nsrv\\\nmain\nx\nadmin\njdoe\n";
   std::string utf16 = "\xFF\xFE";
@@ -1141,6 +1287,17 @@ TEST(SyncRecord, FieldsInTheirOrder) {
             "42 ms\taccess refused; log not written: its folder or file is a link\t-\r\n");
 }
 
+// A record longer than its buffer is cut, and still ends its line inside it.
+TEST(SyncRecord, ACutRecordEndsWithinItsBuffer) {
+  std::array<std::uint8_t, 64> out{};
+  out.fill(0xEE);
+  const std::size_t length = FormatRecord(SyncResult{}, RecordContext{}, std::span(out).first(40));
+  ASSERT_EQ(length, 40U);
+  EXPECT_EQ(out[38], '\r');
+  EXPECT_EQ(out[39], '\n');
+  EXPECT_EQ(out[40], 0xEE);
+}
+
 struct CommandLineCase {
   std::u16string line;
   bool valid;
@@ -1169,6 +1326,26 @@ TEST(SyncCommandLine, SplitsAsTheCRuntimeDoes) {
       {u"p.exe --check --restore-previous", false, {}},
       {u"p.exe \\\\?\\C:\\m", false, {}},
       {u"p.exe m\\sysfile.cfg", false, {}},
+      // Each rule on its own: blanks, backslashes, quotes, paths, counts.
+      {u"p.exe\tC:\\m\t\tD:\\x", true, {u"C:\\m", u"D:\\x"}},
+      {u"p.exe C:\\a\\\\b", true, {u"C:\\a\\\\b"}},
+      {u"p.exe \"C:\\a b\\\\\"", true, {u"C:\\a b\\"}},
+      {u"p.exe C:\\a\"\"b", true, {u"C:\\ab"}},
+      {u"p.exe Z:\\m z:\\m", true, {u"Z:\\m", u"z:\\m"}},
+      {u"p.exe [:\\m", false, {}},
+      {u"p.exe {:\\m", false, {}},
+      {u"p.exe C:m", false, {}},
+      {u"p.exe \\\\a\\b", true, {u"\\\\a\\b"}},
+      {u"p.exe \\\\ab", false, {}},
+      {u"p.exe \\\\.\\C:\\m", false, {}},
+      {u"p.exe --stale-days 1 C:\\m", true, {u"C:\\m"}},
+      {u"p.exe --stale-days 4294967326", false, {}},
+      {u"p.exe C:\\1 C:\\2 C:\\3 C:\\4 C:\\5 C:\\6 C:\\7 C:\\8",
+       true,
+       {u"C:\\1", u"C:\\2", u"C:\\3", u"C:\\4", u"C:\\5", u"C:\\6", u"C:\\7", u"C:\\8"}},
+      {u"p.exe C:\\1 C:\\2 C:\\3 C:\\4 C:\\5 C:\\6 C:\\7 C:\\8 C:\\9", false, {}},
+      {u"p.exe --restore-previous --enforce", false, {}},
+      {u"p.exe --stale-days 5 --restore-previous", false, {}},
   };
   for (const CommandLineCase& c : cases) {
     CommandLine parsed;
