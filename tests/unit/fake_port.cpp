@@ -18,6 +18,8 @@ constexpr platform::NtStatus kStatusAccessDenied = 0xC0000022;
 constexpr platform::PlatformError kInvalidFunction =
     1;                                    // ERROR_INVALID_FUNCTION: the redirector does not say
 constexpr std::uint32_t kArchive = 0x20;  // FILE_ATTRIBUTE_ARCHIVE, as a file just written has
+// What a caller's buffer held before a call that fills only part of it.
+constexpr char16_t kJunkUnit = u'\uABAB';
 
 }  // namespace
 
@@ -104,6 +106,9 @@ std::size_t FakePort::rtlConvertSidToUnicodeString(
     std::memcpy(&sub, &sid[8 + 4 * i], sizeof(sub));
     text += "-" + std::to_string(sub);
   }
+  // The caller's buffer is not cleared first: junk after the text shows a
+  // reader that looks for a terminator Windows does not write.
+  std::fill(out.begin(), out.end(), kJunkUnit);
   std::copy(text.begin(), text.end(), out.begin());
   return text.size();
 }
@@ -446,9 +451,10 @@ platform::AttributesResult FakePort::getFileAttributes(const char16_t* path) {
   return found->second;
 }
 
-std::uint32_t FakePort::getDriveType(const char16_t* /*root*/) {
+std::uint32_t FakePort::getDriveType(const char16_t* root) {
   calls.emplace_back("GetDriveTypeW");
-  return platform::kDriveFixed;
+  const auto found = drive_types.find(root[0]);
+  return found == drive_types.end() ? platform::kDriveFixed : found->second;
 }
 
 platform::KeyResult FakePort::regOpenKeyForReading(platform::Root root, const char16_t* path) {
@@ -491,6 +497,7 @@ platform::ValueResult FakePort::regQueryValueEx(platform::RawKey key, const char
   if (value.data.size() > data.size()) {
     return {platform::kErrorMoreData, value.type, value.data.size()};
   }
+  std::fill(data.begin(), data.end(), std::byte{kJunkUnit & 0xFF});
   std::copy(value.data.begin(), value.data.end(), data.begin());
   return {platform::kSuccess, value.type, value.data.size()};
 }

@@ -105,6 +105,9 @@ class FakePort final : public platform::SyncPort {
   std::map<std::u16string, platform::RemoteProtocol> channels;
   // Paths whose attributes can be read (folders that answer), or what they give.
   std::map<std::u16string, platform::AttributesResult> attributes;
+  // Drives by letter that are not the machine's own fixed disk (DRIVE_REMOTE,
+  // DRIVE_REMOVABLE, DRIVE_RAMDISK...).
+  std::map<char16_t, std::uint32_t> drive_types;
   bool master_read_fails = false;
   bool master_open_hangs = false;  // the open never returns: the deadline passes
   bool hang_cancellable = true;    // CancelSynchronousIo ends it
@@ -155,7 +158,7 @@ class FakePort final : public platform::SyncPort {
   platform::TokenResult ntOpenProcessToken() override;
   platform::TokenUser ntQueryInformationToken(platform::RawToken token) override;
   void ntClose(platform::RawToken token) override;
-  // Windows' text of the SID, S-1-5-21-...
+  // Windows' text of the SID, S-1-5-21-..., in a buffer that held junk before.
   std::size_t rtlConvertSidToUnicodeString(
       const platform::Sid& sid, std::span<char16_t, platform::kSidTextCapacity> out) override;
   platform::FileResult createFile(const char16_t* name) override;
@@ -192,7 +195,6 @@ class FakePort final : public platform::SyncPort {
   platform::PlatformError readFileCounted(platform::RawFile file, std::span<std::uint8_t> buffer,
                                           std::size_t& read) override;
   platform::AttributesResult getFileAttributes(const char16_t* path) override;
-  // Every drive is the machine's own disk.
   std::uint32_t getDriveType(const char16_t* root) override;
   platform::RemoteProtocol getRemoteProtocolInfo(platform::RawFile file) override;
   platform::KeyResult regOpenKeyForReading(platform::Root root, const char16_t* path) override;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <span>
@@ -115,6 +116,28 @@ std::vector<ParseCase> ParseCases() {
       {"MalformedUtf8FallsBackTo1252",
        "\xC0\x80\n\xED\xA0\x80\n\xF4\x90\x80\x80\nf\n\xE2\x82\na\xC3\n", Verdict::Accepted,
        u"\u00C0\u20AC", u"\u00ED\u00A0\u20AC\u00F4\u0090\u20AC\u20AC", u"\u00E2\u201A", u"a\u00C3"},
+      // Each rule of well-formed UTF-8 alone: the sequence just inside it is
+      // UTF-8, the one just outside sends the whole file to the code page.
+      {"Utf8LowestOfEachLength", "\xC2\x80\n\xE0\xA0\x80\n\xF0\x90\x80\x80\nf\na\nu\n",
+       Verdict::Accepted, u"\u0080", u"\u0800\U00010000", u"a", u"u"},
+      {"Utf8HighestOfEachRange", "\xDF\xBF\n\xED\x9F\xBF\n\xF4\x8F\xBF\xBF\nf\na\nu\n",
+       Verdict::Accepted, u"\u07FF", u"\uD7FF\U0010FFFF", u"a", u"u"},
+      {"Utf8LoneContinuationIsNot", "\x80\nd\ne\nf\na\nu\n", Verdict::Accepted, u"\u20AC", u"de",
+       u"a", u"u"},
+      {"Utf8OverlongTwoBytesIsNot", "\xC1\xBF\nd\ne\nf\na\nu\n", Verdict::Accepted, u"\u00C1\u00BF",
+       u"de", u"a", u"u"},
+      {"Utf8OverlongThreeBytesIsNot", "\xE0\x9F\xBF\nd\ne\nf\na\nu\n", Verdict::Accepted,
+       u"\u00E0\u0178\u00BF", u"de", u"a", u"u"},
+      {"Utf8SurrogateIsNot", "\xED\xA0\x80\nd\ne\nf\na\nu\n", Verdict::Accepted,
+       u"\u00ED\u00A0\u20AC", u"de", u"a", u"u"},
+      {"Utf8OverlongFourBytesIsNot", "\xF0\x8F\xBF\xBF\nd\ne\nf\na\nu\n", Verdict::Accepted,
+       u"\u00F0\u008F\u00BF\u00BF", u"de", u"a", u"u"},
+      {"Utf8AboveU10FFFFIsNot", "\xF4\x90\x80\x80\nd\ne\nf\na\nu\n", Verdict::Accepted,
+       u"\u00F4\u0090\u20AC\u20AC", u"de", u"a", u"u"},
+      {"Utf8LeadF5IsNot", "\xF5\x80\x80\x80\nd\ne\nf\na\nu\n", Verdict::Accepted,
+       u"\u00F5\u20AC\u20AC\u20AC", u"de", u"a", u"u"},
+      {"Utf8MissingContinuationIsNot", "\xE2\x82\xC3\nd\ne\nf\na\nu\n", Verdict::Accepted,
+       u"\u00E2\u201A\u00C3", u"de", u"a", u"u"},
       {"EmptyFile", "", Verdict::TooFewLineEnds, u"", u"", u"", u""},
       {"FourLineEnds", "c\nd\ne\nf\nadmin", Verdict::TooFewLineEnds, u"", u"", u"", u""},
       {"NulInLine3", "c\nd\ne\0\nf\na\nu\n"s, Verdict::TooFewLineEnds, u"", u"", u"", u""},
@@ -165,6 +188,8 @@ std::vector<ParseCase> ParseCases() {
        Verdict::NotWellFormedUtf16},
       {"Utf16HighSurrogateBeforeLineEnd", Utf16(u"c\nd\ne\nf\na\nu" + kHigh + u"\r\n" + kLow),
        Verdict::NotWellFormedUtf16},
+      {"Utf16HighSurrogateBeforeAnother", Utf16(u"c" + kHigh + kHigh + u"\nd\ne\nf\na\nu\n"),
+       Verdict::NotWellFormedUtf16},
       {"Utf16LoneLowSurrogate", Utf16(u"c\nd\ne" + kLow + u"\nf\na\nu\n"),
        Verdict::NotWellFormedUtf16},
       {"Utf16Line4AndTailNotChecked", Utf16(u"c\nd\ne\n" + kLow + u"\na\nu\n" + kHigh),
@@ -205,6 +230,12 @@ TEST_P(ParseProfileTextTest, SplitsDecodesAndChecks) {
     return;
   }
   EXPECT_EQ(parsed.profile.Corp.View(), c.corp);
+  // What the checker reports the first line was read as.
+  const bool ascii = std::ranges::all_of(c.corp, [](char16_t unit) { return unit < 0x80; });
+  EXPECT_EQ(parsed.encodings[0], parsed.utf16_le ? TextEncoding::Utf16Le
+                                 : ascii         ? TextEncoding::Ascii
+                                 : parsed.utf8   ? TextEncoding::Utf8
+                                                 : TextEncoding::AnsiCodePage);
   EXPECT_EQ(parsed.profile.DataBase.View(), c.database);
   EXPECT_EQ(parsed.profile.Admin.View(), c.admin);
   EXPECT_EQ(parsed.profile.User.View(), c.user);

@@ -45,6 +45,8 @@ constexpr platform::Sid kVirtualService = {1, 6,  0, 0, 0, 0, 0,
 constexpr platform::Sid kAppPool = {1, 6, 0, 0, 0, 0, 0, 5, 82, 0, 0, 0, 1};  // IIS APPPOOL\...
 constexpr platform::Sid kWindowManager = {1, 2, 0, 0, 0, 0, 0, 5, 90, 0, 0, 0, 0, 0, 0, 0};
 constexpr platform::Sid kEntraUser = {1, 5, 0, 0, 0, 0, 0, 12, 1, 0, 0, 0, 7, 0, 0, 0};
+constexpr platform::Sid kEntraGroup = {1, 2, 0, 0, 0, 0, 0, 12,
+                                       2, 0, 0, 0, 7, 0, 0, 0};            // S-1-12-2-...
 constexpr platform::Sid kNotASid = {2, 1, 0, 0, 0, 0, 0, 5, 21, 0, 0, 0};  // revision 2
 
 // One row per fault the platform can produce, and every pairing of the key's
@@ -68,7 +70,10 @@ std::vector<RunCase> RunCases() {
   using enum FailingCall;
   using enum ImportStatus;
   return {
-      {.name = "NoFault", .values_written = 4, .file_deleted = true},
+      // The key opens, so it is not created. No call asks for the session: a
+      // user's task run "whether the user is logged on or not" (session 0,
+      // the user's own token and hive) runs this same row.
+      {.name = "NoFault_KeyOpens", .values_written = 4, .file_deleted = true},
       {.name = "NoFile", .status = NoProfileFile, .file = std::nullopt},
       {.name = "TextRejected", .status = ProfileRejected, .file = "only\nfour\nline\nends\n"},
       // A line neither ASCII nor UTF-8 is read in the machine's ANSI code page.
@@ -92,15 +97,13 @@ std::vector<RunCase> RunCases() {
       {.name = "VirtualServiceAccount", .status = NoUserHive, .token_user = kVirtualService},
       {.name = "AppPoolAccount", .status = NoUserHive, .token_user = kAppPool},
       {.name = "WindowManagerAccount", .status = NoUserHive, .token_user = kWindowManager},
+      {.name = "EntraNotAUser", .status = NoUserHive, .token_user = kEntraGroup},
       {.name = "NotASid", .status = NoUserHive, .token_user = kNotASid},
       {.name = "TokenOpenFails", .failing = {OpenProcessToken}, .status = NoUserHive},
       {.name = "TokenQueryFails", .failing = {QueryTokenUser}, .status = NoUserHive},
       {.name = "UserHiveNotLoaded", .failing = {OpenUserHive}, .status = NoUserHive},
       {.name = "SidTextFails", .failing = {ConvertSid}, .status = NoUserHive},
       {.name = "EntraUser", .values_written = 4, .file_deleted = true, .token_user = kEntraUser},
-      // A user's scheduled task run "whether the user is logged on or not":
-      // session 0, but the user's own token and hive.
-      {.name = "UserInSessionZero", .values_written = 4, .file_deleted = true},
       {.name = "ReadFails", .failing = {ReadFile}, .status = ReadFailed},
       {.name = "FirstWriteFails", .failing = {FirstWrite}, .status = WriteFailed},
       {.name = "SecondWriteFails",
@@ -144,7 +147,6 @@ std::vector<RunCase> RunCases() {
        .file_deleted = true,
        .reparse_tag = kCloudFileTag},
       // Key open x key create.
-      {.name = "KeyOpens_CreateWouldSucceed", .values_written = 4, .file_deleted = true},
       {.name = "KeyOpens_CreateWouldFail",
        .failing = {RegCreateKey},
        .values_written = 4,

@@ -118,7 +118,8 @@ testing::StoredValue Bytes(std::uint32_t type, const std::string& bytes) {
 }
 
 testing::StoredValue Dword(std::uint32_t number) {
-  return Bytes(platform::kRegDword, std::string{static_cast<char>(number), '\0', '\0', '\0'});
+  return Bytes(platform::kRegDword,
+               {static_cast<char>(number & 0xFF), static_cast<char>(number >> 8), '\0', '\0'});
 }
 
 testing::StoredValue MultiSz(const std::vector<std::u16string>& paths) {
@@ -132,6 +133,9 @@ testing::StoredValue MultiSz(const std::vector<std::u16string>& paths) {
 }
 
 const std::u16string kPolicyKey = u"HKLM\\" + std::u16string(kPolicyKeyPath);
+constexpr std::uint32_t kDriveRemovable = 2;  // DRIVE_REMOVABLE
+
+void StoredWithPrevious(FakePort& port);
 
 struct SyncCase {
   std::string name;
@@ -214,7 +218,7 @@ std::vector<SyncCase> SyncCases() {
     port.masters[kSecondMaster] = kV2;
   };
   return {
-      {"FirstImport", v1, kMasterArgument, InPlace, true, true, 0, "missing"},
+      {.name = "FirstImport", .setup = v1, .writes = true, .in_record = "missing"},
       {.name = "NothingToDo",
        .setup = ran_before(both(v1, stored(u"Acme", u"Acme"))),
        .recorded = false},
@@ -225,22 +229,42 @@ std::vector<SyncCase> SyncCases() {
       {.name = "ValuesWrittenWithoutTheirNul",
        .setup = ran_before(both(v1, [](FakePort& port) { Stored(port, u"Acme", u"Acme", false); })),
        .recorded = false},
-      {"Rollout", both(master(kV2), stored(u"Acme", u"Acme")), kMasterArgument, InPlace, true, true,
-       0, "RegCorp\trollout"},
+      {.name = "ValuesWithoutTheirNulAreInLine",
+       .setup = both(v1, [](FakePort& port) { Stored(port, u"Acme", u"Acme", false); }),
+       .event_id = kHeartbeatEventId,
+       .in_record = "heartbeat"},
+      {.name = "Rollout",
+       .setup = both(master(kV2), stored(u"Acme", u"Acme")),
+       .writes = true,
+       .in_record = "RegCorp\trollout"},
       // Machine A imported v1; B imported v2, which roamed; the master went back to v1.
-      {"RevertAfterAnotherMachinesImport", both(v1, stored(u"Acme 2", u"Acme 2")), kMasterArgument,
-       InPlace, true, true, 0, "rollout"},
-      {"DriftKept", both(v1, stored(u"Changed", u"Acme")), kMasterArgument, InPlace, false, true,
-       kDriftEventId, "drift kept"},
-      {"DriftPutBack", both(v1, stored(u"Changed", u"Acme")), u"--enforce " + kMasterArgument,
-       InPlace, true, true, 0, "drift put back"},
-      {"CheckWouldWrite", v1, u"--check " + kMasterArgument, WouldWrite},
-      {"CheckInLine", both(v1, stored(u"Acme", u"Acme")), u"--check " + kMasterArgument, InPlace,
-       false, true, kHeartbeatEventId},
-      {"PolicyCheckOnly", both(v1, [](FakePort& port) { port.policy_mode = 1; }), kMasterArgument,
-       WouldWrite},
-      {"PolicyOff", both(v1, [](FakePort& port) { port.policy_mode = 0; }), kMasterArgument,
-       TurnedOff},
+      {.name = "RevertAfterAnotherMachinesImport",
+       .setup = both(v1, stored(u"Acme 2", u"Acme 2")),
+       .writes = true,
+       .in_record = "rollout"},
+      {.name = "DriftKept",
+       .setup = both(v1, stored(u"Changed", u"Acme")),
+       .event_id = kDriftEventId,
+       .in_record = "drift kept"},
+      {.name = "DriftPutBack",
+       .setup = both(v1, stored(u"Changed", u"Acme")),
+       .arguments = u"--enforce " + kMasterArgument,
+       .writes = true,
+       .in_record = "drift put back"},
+      {.name = "CheckWouldWrite",
+       .setup = v1,
+       .arguments = u"--check " + kMasterArgument,
+       .status = WouldWrite},
+      {.name = "CheckInLine",
+       .setup = both(v1, stored(u"Acme", u"Acme")),
+       .arguments = u"--check " + kMasterArgument,
+       .event_id = kHeartbeatEventId},
+      {.name = "PolicyCheckOnly",
+       .setup = both(v1, [](FakePort& port) { port.policy_mode = 1; }),
+       .status = WouldWrite},
+      {.name = "PolicyOff",
+       .setup = both(v1, [](FakePort& port) { port.policy_mode = 0; }),
+       .status = TurnedOff},
       {.name = "PolicyOffSaidOnceADay",
        .setup = ran_before(both(v1, [](FakePort& port) { port.policy_mode = 0; })),
        .status = TurnedOff,
@@ -248,24 +272,35 @@ std::vector<SyncCase> SyncCases() {
       // A kill switch set the way `reg add` and Group Policy Preferences set
       // it when the type is missed is read as the number it holds; one that
       // cannot be read writes nothing, and says so at every run.
-      {"PolicyOffAsText", both(v1, mode(platform::kRegSz, std::string("0\0\0\0", 4))),
-       u"--enforce " + kMasterArgument, TurnedOff},
-      {"PolicyCheckAsSpacedText",
-       both(v1, mode(platform::kRegSz, std::string(" \0"
-                                                   "1\0",
-                                                   4))),
-       kMasterArgument, WouldWrite, false, true, 0, "policy Mode 1"},
-      {"PolicyOffAsQword", both(v1, mode(platform::kRegQword, std::string(8, '\0'))),
-       kMasterArgument, TurnedOff},
-      {"PolicyWordIsNoNumber", both(v1, mode(platform::kRegSz, std::string("o\0f\0f\0\0\0", 8))),
-       u"--enforce " + kMasterArgument, PolicyUnreadable, false, true, 0,
-       "text, not a number: check only"},
-      {"PolicyBinary", both(v1, mode(3, std::string(4, '\0'))), kMasterArgument, PolicyUnreadable,
-       false, true, 0, "not a REG_DWORD"},
-      {"PolicyUnreadableKeepsTheRunsError", both(fault(53), mode(3, "x")), kMasterArgument,
-       PolicyUnreadable, false, true, 0, "error 53"},
-      {"PolicyShortDword", both(v1, mode(platform::kRegDword, std::string(2, '\0'))),
-       kMasterArgument, PolicyUnreadable},
+      {.name = "PolicyOffAsText",
+       .setup = both(v1, mode(platform::kRegSz, std::string("0\0\0\0", 4))),
+       .arguments = u"--enforce " + kMasterArgument,
+       .status = TurnedOff},
+      {.name = "PolicyCheckAsSpacedText",
+       .setup = both(v1, mode(platform::kRegSz, std::string(" \0"
+                                                            "1\0",
+                                                            4))),
+       .status = WouldWrite,
+       .in_record = "policy Mode 1"},
+      {.name = "PolicyOffAsQword",
+       .setup = both(v1, mode(platform::kRegQword, std::string(8, '\0'))),
+       .status = TurnedOff},
+      {.name = "PolicyWordIsNoNumber",
+       .setup = both(v1, mode(platform::kRegSz, std::string("o\0f\0f\0\0\0", 8))),
+       .arguments = u"--enforce " + kMasterArgument,
+       .status = PolicyUnreadable,
+       .in_record = "text, not a number: check only"},
+      {.name = "PolicyBinary",
+       .setup = both(v1, mode(3, std::string(4, '\0'))),
+       .status = PolicyUnreadable,
+       .in_record = "not a REG_DWORD"},
+      {.name = "PolicyUnreadableKeepsTheRunsError",
+       .setup = both(fault(53), mode(3, "x")),
+       .status = PolicyUnreadable,
+       .in_record = "error 53"},
+      {.name = "PolicyShortDword",
+       .setup = both(v1, mode(platform::kRegDword, std::string(2, '\0'))),
+       .status = PolicyUnreadable},
       {.name = "PolicyUnreadableSaidAtEveryRun",
        .setup = ran_before(both(both(v1, stored(u"Acme", u"Acme")), mode(3, "x"))),
        .status = PolicyUnreadable},
@@ -274,107 +309,148 @@ std::vector<SyncCase> SyncCases() {
                      [](FakePort& port) { port.policy_mode = 1; }),
        .event_id = kHeartbeatEventId,
        .in_record = "policy Mode 1"},
-      {"PolicyOtherValueIsNormal", both(v1, [](FakePort& port) { port.policy_mode = 7; }),
-       kMasterArgument, InPlace, true},
-      {"ServiceAccount",
-       both(v1, [](FakePort& port) { port.token_user = {1, 1, 0, 0, 0, 0, 0, 5, 18}; }),
-       kMasterArgument, NoUserHive},
-      {"HiveNotLoaded", both(v1, failing(FailingCall::OpenUserHive)), kMasterArgument, NoUserHive},
-      {"AnsiMaster", master("Caf\xE9\nsrv\nmain\nskip\nadmin\njdoe\n"), kMasterArgument,
-       MasterInvalid, false, true, 0, "ANSI code page"},
-      {"RefusedMaster", master("only\nfour\nline\nends\n"), kMasterArgument, MasterInvalid},
-      {"Utf8WithMark",
-       master("\xEF\xBB\xBF"
-              "Caf\xC3\xA9\nsrv\\\nmain\nx\nadmin\njdoe\n"),
-       kMasterArgument, InPlace, true},
-      {"Utf16Le",
-       master(std::string("\xFF\xFE"
-                          "A\0\n\0s\0\n\0m\0\n\0x\0\n\0a\0\n\0j\0\n\0",
-                          26)),
-       kMasterArgument, InPlace, true},
-      {"NoFileInTheUsersFolder",
-       [](FakePort& port) {
-         port.attributes[kUserFolder] = {platform::kSuccess, 0x10};
-       },
-       kMasterArgument, NoMaster, false, true, 0, "no file"},
-      {"NoUserFolder",
-       [](FakePort& port) {
-         port.attributes[kShare] = {platform::kSuccess, 0x10};
-       },
-       kMasterArgument, NoMaster, false, true, 0, "no folder"},
-      {"NoUserFolderShareDeniesListing",
-       [](FakePort& port) { port.attributes[kShare] = {platform::kErrorAccessDenied}; },
-       kMasterArgument, NoMaster},
-      {"ServerNotAnswering", [](FakePort&) {}, kMasterArgument, Unreachable},
-      {"BadNetPath", fault(53), kMasterArgument, Unreachable, false, true, 0, "error 53"},
-      {"BadNetName", fault(67), kMasterArgument, Unreachable},
-      {"NetworkUnreachable", fault(1231), kMasterArgument, Unreachable},
-      {"LogonFailure", fault(1326), kMasterArgument, Refused},
-      {"ConnectionRefused", fault(1225), kMasterArgument, Refused},
-      {"AccessRefused", fault(platform::kErrorAccessDenied), kMasterArgument, MasterUnopenable,
-       false, true, 0, "access refused"},
-      {"FolderOfThatName",
-       both(fault(platform::kErrorAccessDenied),
-            [](FakePort& port) {
-              port.attributes[kMaster] = {platform::kSuccess, 0x10};
-            }),
-       kMasterArgument, MasterUnopenable, false, true, 0, "a folder of that name"},
-      {"LockedPastTheRetries", fault(platform::kErrorSharingViolation), kMasterArgument,
-       MasterUnopenable, false, true, 0, "held open"},
-      {"LockedOnceThenRead", both(v1, fault(platform::kErrorSharingViolation, 1)), kMasterArgument,
-       InPlace, true},
-      {"UnclassifiedErrorKeepsItsNumber", fault(1117), kMasterArgument, MasterUnopenable, false,
-       true, 0, "error 1117"},
-      {"DeviceGone", fault(55), kMasterArgument, Unreachable, false, true, 0, "error 55"},
-      {"VirtualCircuitClosed", fault(240), kMasterArgument, Unreachable},
-      {"ConnectionUnavailable", fault(1201), kMasterArgument, Unreachable},
-      {"DomainControllerNotFound", fault(1908), kMasterArgument, Unreachable},
-      {"NetworkAccessDenied", fault(65), kMasterArgument, Refused, false, true, 0, "error 65"},
-      {"NoLogonSession", fault(1312), kMasterArgument, Refused},
-      {"KerberosWrongTarget", fault(1396), kMasterArgument, Refused},
-      {"KerberosClockSkew", fault(1398), kMasterArgument, Refused},
+      {.name = "PolicyOtherValueIsNormal",
+       .setup = both(v1, [](FakePort& port) { port.policy_mode = 7; }),
+       .writes = true},
+      {.name = "ServiceAccount",
+       .setup = both(v1, [](FakePort& port) { port.token_user = {1, 1, 0, 0, 0, 0, 0, 5, 18}; }),
+       .status = NoUserHive},
+      {.name = "HiveNotLoaded",
+       .setup = both(v1, failing(FailingCall::OpenUserHive)),
+       .status = NoUserHive},
+      {.name = "AnsiMaster",
+       .setup = master("Caf\xE9\nsrv\nmain\nskip\nadmin\njdoe\n"),
+       .status = MasterInvalid,
+       .in_record = "ANSI code page"},
+      {.name = "RefusedMaster",
+       .setup = master("only\nfour\nline\nends\n"),
+       .status = MasterInvalid},
+      {.name = "Utf8WithMark",
+       .setup = master("\xEF\xBB\xBF"
+                       "Caf\xC3\xA9\nsrv\\\nmain\nx\nadmin\njdoe\n"),
+       .writes = true},
+      {.name = "Utf16Le",
+       .setup = master(std::string("\xFF\xFE"
+                                   "A\0\n\0s\0\n\0m\0\n\0x\0\n\0a\0\n\0j\0\n\0",
+                                   26)),
+       .writes = true},
+      {.name = "NoFileInTheUsersFolder",
+       .setup =
+           [](FakePort& port) {
+             port.attributes[kUserFolder] = {platform::kSuccess, 0x10};
+           },
+       .status = NoMaster,
+       .in_record = "no file"},
+      {.name = "NoUserFolder",
+       .setup =
+           [](FakePort& port) {
+             port.attributes[kShare] = {platform::kSuccess, 0x10};
+           },
+       .status = NoMaster,
+       .in_record = "no folder"},
+      {.name = "NoUserFolderShareDeniesListing",
+       .setup = [](FakePort& port) { port.attributes[kShare] = {platform::kErrorAccessDenied}; },
+       .status = NoMaster},
+      {.name = "ServerNotAnswering", .setup = [](FakePort&) {}, .status = Unreachable},
+      {.name = "BadNetPath", .setup = fault(53), .status = Unreachable, .in_record = "error 53"},
+      {.name = "BadNetName", .setup = fault(67), .status = Unreachable},
+      {.name = "NetworkUnreachable", .setup = fault(1231), .status = Unreachable},
+      {.name = "LogonFailure", .setup = fault(1326), .status = Refused},
+      {.name = "ConnectionRefused", .setup = fault(1225), .status = Refused},
+      {.name = "AccessRefused",
+       .setup = fault(platform::kErrorAccessDenied),
+       .status = MasterUnopenable,
+       .in_record = "access refused"},
+      {.name = "FolderOfThatName",
+       .setup = both(fault(platform::kErrorAccessDenied),
+                     [](FakePort& port) {
+                       port.attributes[kMaster] = {platform::kSuccess, 0x10};
+                     }),
+       .status = MasterUnopenable,
+       .in_record = "a folder of that name"},
+      {.name = "LockedPastTheRetries",
+       .setup = fault(platform::kErrorSharingViolation),
+       .status = MasterUnopenable,
+       .in_record = "\t1000 ms\theld open"},
+      {.name = "LockedOnceThenRead",
+       .setup = both(v1, fault(platform::kErrorSharingViolation, 1)),
+       .writes = true},
+      {.name = "UnclassifiedErrorKeepsItsNumber",
+       .setup = fault(1117),
+       .status = MasterUnopenable,
+       .in_record = "error 1117"},
+      {.name = "DeviceGone", .setup = fault(55), .status = Unreachable, .in_record = "error 55"},
+      {.name = "VirtualCircuitClosed", .setup = fault(240), .status = Unreachable},
+      {.name = "ConnectionUnavailable", .setup = fault(1201), .status = Unreachable},
+      {.name = "DomainControllerNotFound", .setup = fault(1908), .status = Unreachable},
+      {.name = "NetworkAccessDenied",
+       .setup = fault(65),
+       .status = Refused,
+       .in_record = "error 65"},
+      {.name = "NoLogonSession", .setup = fault(1312), .status = Refused},
+      {.name = "KerberosWrongTarget", .setup = fault(1396), .status = Refused},
+      {.name = "KerberosClockSkew", .setup = fault(1398), .status = Refused},
       // A master being replaced (deleted, then another renamed in its place)
       // is refused with the error of a refusal: told apart, and tried again.
-      {"DeletePendingThenRead", both(v1, delete_pending(2)), kMasterArgument, InPlace, true},
-      {"DeletePendingPastTheRetries", delete_pending(-1), kMasterArgument, MasterUnopenable, false,
-       true, 0, "or being replaced"},
-      {"OpenNeverReturnsIsCancelled", [](FakePort& port) { port.master_open_hangs = true; },
-       kMasterArgument, Unreachable, false, true, 0, "error 1460, NT status 0x00000000\t-\t-"},
-      {"OpenNeverReturnsNorEnds",
-       [](FakePort& port) {
-         port.master_open_hangs = true;
-         port.hang_cancellable = false;
-       },
-       kMasterArgument, Unreachable, false, true, 0, "could not cancel its read"},
-      {"NoThreadForTheDeadline", both(v1, [](FakePort& port) { port.thread_fails = true; }),
-       kMasterArgument, Unreachable, false, true, 0, "no thread"},
+      {.name = "DeletePendingThenRead", .setup = both(v1, delete_pending(2)), .writes = true},
+      {.name = "DeletePendingPastTheRetries",
+       .setup = delete_pending(-1),
+       .status = MasterUnopenable,
+       .in_record = "or being replaced"},
+      {.name = "OpenNeverReturnsIsCancelled",
+       .setup = [](FakePort& port) { port.master_open_hangs = true; },
+       .status = Unreachable,
+       .in_record = "error 1460, NT status 0x00000000\t-\t-"},
+      {.name = "OpenNeverReturnsNorEnds",
+       .setup =
+           [](FakePort& port) {
+             port.master_open_hangs = true;
+             port.hang_cancellable = false;
+           },
+       .status = Unreachable,
+       .in_record = "could not cancel its read"},
+      {.name = "NoThreadForTheDeadline",
+       .setup = both(v1, [](FakePort& port) { port.thread_fails = true; }),
+       .status = Unreachable,
+       .in_record = "no thread"},
       // A link on the way from a local disk may lead to a share.
-      {"LinkOnTheWayGetsTheDeadline",
-       [](FakePort& port) {
-         port.masters[kSecondMaster] = kV1;
-         port.attributes[u"D:\\masters"] = {platform::kSuccess,
-                                            0x10 | platform::kFileAttributeReparsePoint};
-         port.master_open_hangs = true;
-       },
-       kSecondMaster, Unreachable},
-      {"OfflineFileGetsTheDeadline",
-       [](FakePort& port) {
-         port.masters[kSecondMaster] = kV1;
-         port.attributes[u"D:\\masters"] = {platform::kSuccess, 0x10};
-         port.attributes[u"D:\\masters\\jdoe"] = {platform::kSuccess, 0x10};
-         port.attributes[kSecondMaster] = {platform::kSuccess, 0x20 | 0x400000};
-         port.master_open_hangs = true;
-       },
-       kSecondMaster, Unreachable},
-      {"ReadFails", both(v1, [](FakePort& port) { port.master_read_fails = true; }),
-       kMasterArgument, MasterUnreadable, false, true, 0, "error 64"},
-      {"KeyUnavailable", both(v1, failing(FailingCall::RegCreateKey)), kMasterArgument,
-       KeyUnavailable, false, true, 0, "error 5"},
-      {"AnotherRunHoldsTheLock", both(v1, [](FakePort& port) { port.lock_held_elsewhere = true; }),
-       kMasterArgument, Busy, false, true, 0, "23 Busy\terror 32"},
-      {"LockFileCannotBeOpened",
-       both(v1, [](FakePort& port) { port.lock_error = platform::kErrorAccessDenied; }),
-       kMasterArgument, Busy, false, true, 0, "23 Busy\terror 5"},
+      {.name = "LinkOnTheWayGetsTheDeadline",
+       .setup =
+           [](FakePort& port) {
+             port.masters[kSecondMaster] = kV1;
+             port.attributes[u"D:\\masters"] = {platform::kSuccess,
+                                                0x10 | platform::kFileAttributeReparsePoint};
+             port.master_open_hangs = true;
+           },
+       .arguments = kSecondMaster,
+       .status = Unreachable},
+      {.name = "OfflineFileGetsTheDeadline",
+       .setup =
+           [](FakePort& port) {
+             port.masters[kSecondMaster] = kV1;
+             port.attributes[u"D:\\masters"] = {platform::kSuccess, 0x10};
+             port.attributes[u"D:\\masters\\jdoe"] = {platform::kSuccess, 0x10};
+             port.attributes[kSecondMaster] = {platform::kSuccess, 0x20 | 0x400000};
+             port.master_open_hangs = true;
+           },
+       .arguments = kSecondMaster,
+       .status = Unreachable},
+      {.name = "ReadFails",
+       .setup = both(v1, [](FakePort& port) { port.master_read_fails = true; }),
+       .status = MasterUnreadable,
+       .in_record = "error 64"},
+      {.name = "KeyUnavailable",
+       .setup = both(v1, failing(FailingCall::RegCreateKey)),
+       .status = KeyUnavailable,
+       .in_record = "error 5"},
+      {.name = "AnotherRunHoldsTheLock",
+       .setup = both(v1, [](FakePort& port) { port.lock_held_elsewhere = true; }),
+       .status = Busy,
+       .in_record = "23 Busy\terror 32"},
+      {.name = "LockFileCannotBeOpened",
+       .setup = both(v1, [](FakePort& port) { port.lock_error = platform::kErrorAccessDenied; }),
+       .status = Busy,
+       .in_record = "23 Busy\terror 5"},
       {.name = "NoMasterSaidOnceADay",
        .setup = ran_before(no_file),
        .status = NoMaster,
@@ -394,43 +470,69 @@ std::vector<SyncCase> SyncCases() {
                      }),
        .status = NoMaster,
        .in_record = "no file"},
-      {"ThirdWriteFails", both(v1, failing(FailingCall::ThirdWrite)), kMasterArgument, WriteFailed,
-       true},
-      {"PreviousCannotBeKept", both(v1, failing(FailingCall::CreatePreviousKey)), kMasterArgument,
-       WriteFailed},
+      {.name = "ThirdWriteFails",
+       .setup = both(v1, failing(FailingCall::ThirdWrite)),
+       .status = WriteFailed,
+       .writes = true},
+      {.name = "PreviousCannotBeKept",
+       .setup = both(v1, failing(FailingCall::CreatePreviousKey)),
+       .status = WriteFailed},
       // Its key is made before anything changes: it marks the write unfinished.
-      {"MarkerCannotBeWritten", both(v1, failing(FailingCall::CreateMarkerKey)), kMasterArgument,
-       WriteFailed},
-      {"FlushFails", both(v1, failing(FailingCall::FlushKey)), kMasterArgument, NotVerified, true},
-      {"ReadBackDiffers", both(v1, failing(FailingCall::ReadBack)), kMasterArgument, NotVerified,
-       true},
-      {"SecondMasterWhenTheFirstIsAbsent",
-       [](FakePort& port) {
-         port.attributes[kUserFolder] = {platform::kSuccess, 0x10};
-         port.masters[kSecondMaster] = kV1;
-       },
-       kMasterArgument + u" " + kSecondMaster, InPlace, true, true, 0, "D:\\masters"},
+      {.name = "MarkerCannotBeWritten",
+       .setup = both(v1, failing(FailingCall::CreateMarkerKey)),
+       .status = WriteFailed},
+      {.name = "FlushFails",
+       .setup = both(v1, failing(FailingCall::FlushKey)),
+       .status = NotVerified,
+       .writes = true},
+      {.name = "ReadBackDiffers",
+       .setup = both(v1, failing(FailingCall::ReadBack)),
+       .status = NotVerified,
+       .writes = true},
+      {.name = "SecondMasterWhenTheFirstIsAbsent",
+       .setup =
+           [](FakePort& port) {
+             port.attributes[kUserFolder] = {platform::kSuccess, 0x10};
+             port.masters[kSecondMaster] = kV1;
+           },
+       .arguments = kMasterArgument + u" " + kSecondMaster,
+       .writes = true,
+       .in_record = "D:\\masters"},
       // A place that does not answer may hold the user's master: a later
       // one (a site default) must not be written over it meanwhile.
-      {"UnreachableFirstStopsTheSearch",
-       both(fault(53), [](FakePort& port) { port.masters[kSecondMaster] = kV1; }),
-       kMasterArgument + u" " + kSecondMaster, Unreachable},
+      {.name = "UnreachableFirstStopsTheSearch",
+       .setup = both(fault(53), [](FakePort& port) { port.masters[kSecondMaster] = kV1; }),
+       .arguments = kMasterArgument + u" " + kSecondMaster,
+       .status = Unreachable},
       // A fallback serves users who never had their own master, not one
       // whose own master is gone for a moment: the values stay.
-      {"OwnMasterGoneFallbackNotUsed", imported_from_first, kMasterArgument + u" " + kSecondMaster,
-       NoMaster, false, true, 0, "imported from is gone"},
+      {.name = "OwnMasterGoneFallbackNotUsed",
+       .setup = imported_from_first,
+       .arguments = kMasterArgument + u" " + kSecondMaster,
+       .status = NoMaster,
+       .in_record = "imported from is gone"},
       // A master on the machine's own disk is read without the deadline's thread.
-      {"LocalMasterReadDirectly",
-       [](FakePort& port) {
-         port.masters[kSecondMaster] = kV1;
-         port.master_open_hangs = true;
-       },
-       kSecondMaster, InPlace, true},
-      {"SidPlaceholderInCapitals", v1, u"\\\\srv\\share\\{SID}\\sysfile.cfg", InPlace, true},
-      {"Advapi32Missing", both(v1, [](FakePort& port) { port.advapi32_missing = true; }),
-       kMasterArgument, InPlace, true},
+      {.name = "LocalMasterReadDirectly",
+       .setup =
+           [](FakePort& port) {
+             port.masters[kSecondMaster] = kV1;
+             port.master_open_hangs = true;
+           },
+       .arguments = kSecondMaster,
+       .writes = true},
+      {.name = "SidPlaceholderInCapitals",
+       .setup = v1,
+       .arguments = u"\\\\srv\\share\\{SID}\\sysfile.cfg",
+       .writes = true},
+      {.name = "Advapi32Missing",
+       .setup = both(v1, [](FakePort& port) { port.advapi32_missing = true; }),
+       .writes = true},
       // No master anywhere: the command line gives none, and policy Masters is not set.
-      {"NoMasterGiven", v1, u"--check", Usage, false, true, 0, "no master"},
+      {.name = "NoMasterGiven",
+       .setup = v1,
+       .arguments = u"--check",
+       .status = Usage,
+       .in_record = "no master"},
       // In line noted once a day, by a run that reads the master, also under --check.
       {.name = "InLineNotedOnceADay",
        .setup = both(both(v1, stored(u"Acme", u"Acme")), last_in_line(25 * kHourTicks)),
@@ -446,87 +548,266 @@ std::vector<SyncCase> SyncCases() {
        .event_id = kHeartbeatEventId,
        .notes_in_line = true},
       // 10 and 11 within the limit; past it, or never in line, 16.
-      {"UnreachableWithinTheLimit", both(fault(53), last_in_line(13 * kDayTicks)), kMasterArgument,
-       Unreachable},
-      {"UnreachablePastTheLimit", both(fault(53), last_in_line(15 * kDayTicks)), kMasterArgument,
-       Stale, false, true, 0, "16 Stale\terror 53"},
-      {"InLineOnlyInTheFutureIsStale", both(fault(53), last_in_line(-400 * kDayTicks)),
-       kMasterArgument, Stale},
-      {"NeverInLineIsStale", both(no_file, last_in_line(0)), kMasterArgument, Stale, false, true, 0,
-       "no file"},
-      {"StaleDaysFromTheCommandLine", both(fault(53), last_in_line(15 * kDayTicks)),
-       u"--stale-days 30 " + kMasterArgument, Unreachable},
-      {"StaleDaysFromPolicy",
-       both(both(fault(53), last_in_line(15 * kDayTicks)), policy(u"StaleDays", Dword(30))),
-       kMasterArgument, Unreachable},
-      {"StaleDaysCommandLineWins",
-       both(both(fault(53), last_in_line(3 * kDayTicks)), policy(u"StaleDays", Dword(30))),
-       u"--stale-days 2 " + kMasterArgument, Stale},
+      {.name = "UnreachableWithinTheLimit",
+       .setup = both(fault(53), last_in_line(13 * kDayTicks)),
+       .status = Unreachable},
+      {.name = "UnreachablePastTheLimit",
+       .setup = both(fault(53), last_in_line(15 * kDayTicks)),
+       .status = Stale,
+       .in_record = "16 Stale\terror 53"},
+      {.name = "InLineOnlyInTheFutureIsStale",
+       .setup = both(fault(53), last_in_line(-400 * kDayTicks)),
+       .status = Stale},
+      {.name = "NeverInLineIsStale",
+       .setup = both(no_file, last_in_line(0)),
+       .status = Stale,
+       .in_record = "no file"},
+      {.name = "StaleDaysFromTheCommandLine",
+       .setup = both(fault(53), last_in_line(15 * kDayTicks)),
+       .arguments = u"--stale-days 30 " + kMasterArgument,
+       .status = Unreachable},
+      {.name = "StaleDaysFromPolicy",
+       .setup =
+           both(both(fault(53), last_in_line(15 * kDayTicks)), policy(u"StaleDays", Dword(30))),
+       .status = Unreachable},
+      {.name = "StaleDaysCommandLineWins",
+       .setup = both(both(fault(53), last_in_line(3 * kDayTicks)), policy(u"StaleDays", Dword(30))),
+       .arguments = u"--stale-days 2 " + kMasterArgument,
+       .status = Stale},
       {.name = "StaleSaidAtEveryRun",
        .setup = ran_before(both(no_file, last_in_line(0))),
        .status = Stale},
       // --check tells drift apart; Enforce from policy puts it back as --enforce does.
-      {"CheckDrift", both(v1, stored(u"Changed", u"Acme")), u"--check " + kMasterArgument,
-       DriftFound, false, true, kDriftEventId, "drift kept"},
-      {"CheckDriftEnforced", both(v1, stored(u"Changed", u"Acme")),
-       u"--check --enforce " + kMasterArgument, WouldWrite},
-      {"PolicyEnforce", both(both(v1, stored(u"Changed", u"Acme")), policy(u"Enforce", Dword(1))),
-       kMasterArgument, InPlace, true, true, 0, "drift put back"},
+      {.name = "CheckDrift",
+       .setup = both(v1, stored(u"Changed", u"Acme")),
+       .arguments = u"--check " + kMasterArgument,
+       .status = DriftFound,
+       .event_id = kDriftEventId,
+       .in_record = "drift kept"},
+      {.name = "CheckDriftEnforced",
+       .setup = both(v1, stored(u"Changed", u"Acme")),
+       .arguments = u"--check --enforce " + kMasterArgument,
+       .status = WouldWrite},
+      {.name = "PolicyEnforce",
+       .setup = both(both(v1, stored(u"Changed", u"Acme")), policy(u"Enforce", Dword(1))),
+       .writes = true,
+       .in_record = "drift put back"},
       // Masters from policy when the command line names none; the command line wins.
-      {"MastersFromPolicy", both(v1, policy(u"Masters", MultiSz({kMasterArgument}))), u"", InPlace,
-       true, true, 0, "\tpolicy\r"},
-      {"MastersFromPolicyAsOneText", both(v1, policy(u"Masters", Text(kMasterArgument))), u"",
-       InPlace, true},
-      {"PolicyFallbackMaster",
-       both(no_file,
-            [](FakePort& port) {
-              port.masters[kSecondMaster] = kV1;
-              port.other_keys[kPolicyKey][u"Masters"] = MultiSz({kMasterArgument, kSecondMaster});
-            }),
-       u"", InPlace, true, true, 0, "D:\\masters"},
-      {"CommandLineMastersWin", both(v1, policy(u"Masters", MultiSz({u"\\\\other\\share\\x.cfg"}))),
-       kMasterArgument, InPlace, true, true, 0, "\tcommand line\r"},
+      {.name = "MastersFromPolicy",
+       .setup = both(v1, policy(u"Masters", MultiSz({kMasterArgument}))),
+       .arguments = u"",
+       .writes = true,
+       .in_record = "\tpolicy\r"},
+      {.name = "MastersFromPolicyAsOneText",
+       .setup = both(v1, policy(u"Masters", Text(kMasterArgument))),
+       .arguments = u"",
+       .writes = true},
+      {.name = "PolicyFallbackMaster",
+       .setup = both(
+           no_file,
+           [](FakePort& port) {
+             port.masters[kSecondMaster] = kV1;
+             port.other_keys[kPolicyKey][u"Masters"] = MultiSz({kMasterArgument, kSecondMaster});
+           }),
+       .arguments = u"",
+       .writes = true,
+       .in_record = "D:\\masters"},
+      {.name = "CommandLineMastersWin",
+       .setup = both(v1, policy(u"Masters", MultiSz({u"\\\\other\\share\\x.cfg"}))),
+       .writes = true,
+       .in_record = "\tcommand line\r"},
       // A policy value set but of no use checks only, says which, at every run.
-      {"PolicyMastersRelative", both(v1, policy(u"Masters", MultiSz({u"sysfile.cfg"}))), u"",
-       PolicyUnreadable, false, true, 0, "policy Masters"},
-      {"PolicyMastersNine",
-       both(v1, policy(u"Masters", MultiSz(std::vector<std::u16string>(9, kMasterArgument)))),
-       kMasterArgument, PolicyUnreadable},
-      {"PolicyMastersDword", both(v1, policy(u"Masters", Dword(1))), u"", PolicyUnreadable},
-      {"PolicyStaleDaysZero", both(v1, policy(u"StaleDays", Dword(0))), kMasterArgument,
-       PolicyUnreadable, false, true, 0, "policy StaleDays"},
-      {"PolicyStaleDaysAsText",
-       both(both(fault(53), last_in_line(15 * kDayTicks)), policy(u"StaleDays", Text(u"30"))),
-       kMasterArgument, Unreachable},
-      {"PolicyEnforceTwo", both(v1, policy(u"Enforce", Dword(2))), kMasterArgument,
-       PolicyUnreadable, false, true, 0, "policy Enforce"},
-      {"PolicyEnforceBinary", both(v1, policy(u"Enforce", Bytes(3, "\1"))), kMasterArgument,
-       PolicyUnreadable},
+      {.name = "PolicyMastersRelative",
+       .setup = both(v1, policy(u"Masters", MultiSz({u"sysfile.cfg"}))),
+       .arguments = u"",
+       .status = PolicyUnreadable,
+       .in_record = "policy Masters"},
+      {.name = "PolicyMastersNine",
+       .setup =
+           both(v1, policy(u"Masters", MultiSz(std::vector<std::u16string>(9, kMasterArgument)))),
+       .status = PolicyUnreadable},
+      {.name = "PolicyMastersDword",
+       .setup = both(v1, policy(u"Masters", Dword(1))),
+       .arguments = u"",
+       .status = PolicyUnreadable},
+      {.name = "PolicyStaleDaysZero",
+       .setup = both(v1, policy(u"StaleDays", Dword(0))),
+       .status = PolicyUnreadable,
+       .in_record = "policy StaleDays"},
+      {.name = "PolicyStaleDaysAsText",
+       .setup =
+           both(both(fault(53), last_in_line(15 * kDayTicks)), policy(u"StaleDays", Text(u"30"))),
+       .status = Unreachable},
+      {.name = "PolicyEnforceTwo",
+       .setup = both(v1, policy(u"Enforce", Dword(2))),
+       .status = PolicyUnreadable,
+       .in_record = "policy Enforce"},
+      {.name = "PolicyEnforceBinary",
+       .setup = both(v1, policy(u"Enforce", Bytes(3, "\1"))),
+       .status = PolicyUnreadable},
       // The kill switch holds whatever else the policy says.
-      {"PolicyRequireSecureChannelTwo", both(v1, policy(u"RequireSecureChannel", Dword(2))),
-       kMasterArgument, PolicyUnreadable, false, true, 0, "policy RequireSecureChannel"},
+      {.name = "PolicyRequireSecureChannelTwo",
+       .setup = both(v1, policy(u"RequireSecureChannel", Dword(2))),
+       .status = PolicyUnreadable,
+       .in_record = "policy RequireSecureChannel"},
       // A master read over a connection anyone on the network could have
       // answered is recorded, and refused where policy says so.
-      {"UnprotectedShareRecorded", both(v1, channel(0)), kMasterArgument, InPlace, true, true, 0,
-       "\tread over a channel neither signed nor mutually authenticated\t"},
-      {"UnprotectedShareRefused", both(both(v1, channel(0)), require_secure), kMasterArgument,
-       InsecureChannel, false, true, 0, "neither signed nor mutually authenticated: refused"},
-      {"ChannelNotToldRefused", both(v1, require_secure), kMasterArgument, InsecureChannel, false,
-       true, 0, "cannot tell"},
-      {"SignedShareUnderPolicy",
-       both(both(v1, channel(platform::kRemoteProtocolIntegrity)), require_secure), kMasterArgument,
-       InPlace, true, true, 0, "ms\t-\tcommand line"},
-      {"MutuallyAuthenticatedShareUnderPolicy",
-       both(both(v1, channel(platform::kRemoteProtocolMutualAuth)), require_secure),
-       kMasterArgument, InPlace, true},
-      {"OwnDiskMasterUnderPolicy",
-       both([](FakePort& port) { port.masters[kSecondMaster] = kV1; }, require_secure),
-       kSecondMaster, InPlace, true, true, 0, "ms\t-\tcommand line"},
-      {"PolicyOffOverAnUnusableValue",
-       both(both(v1, policy(u"StaleDays", Dword(0))), [](FakePort& port) { port.policy_mode = 0; }),
-       u"", TurnedOff},
-      {"RelativeMaster", v1, u"sysfile.cfg", Usage},
-      {"UnknownOption", v1, u"--force " + kMasterArgument, Usage},
+      {.name = "UnprotectedShareRecorded",
+       .setup = both(v1, channel(0)),
+       .writes = true,
+       .in_record = "\tread over a channel neither signed nor mutually authenticated\t"},
+      {.name = "UnprotectedShareRefused",
+       .setup = both(both(v1, channel(0)), require_secure),
+       .status = InsecureChannel,
+       .in_record = "neither signed nor mutually authenticated: refused"},
+      {.name = "ChannelNotToldRefused",
+       .setup = both(v1, require_secure),
+       .status = InsecureChannel,
+       .in_record = "cannot tell"},
+      {.name = "SignedShareUnderPolicy",
+       .setup = both(both(v1, channel(platform::kRemoteProtocolIntegrity)), require_secure),
+       .writes = true,
+       .in_record = "ms\t-\tcommand line"},
+      {.name = "MutuallyAuthenticatedShareUnderPolicy",
+       .setup = both(both(v1, channel(platform::kRemoteProtocolMutualAuth)), require_secure),
+       .writes = true},
+      {.name = "OwnDiskMasterUnderPolicy",
+       .setup = both([](FakePort& port) { port.masters[kSecondMaster] = kV1; }, require_secure),
+       .arguments = kSecondMaster,
+       .writes = true,
+       .in_record = "ms\t-\tcommand line"},
+      {.name = "PolicyOffOverAnUnusableValue",
+       .setup = both(both(v1, policy(u"StaleDays", Dword(0))),
+                     [](FakePort& port) { port.policy_mode = 0; }),
+       .arguments = u"",
+       .status = TurnedOff},
+      // Each boundary on its own.
+      {.name = "OneValueMissingWhileTheMarkerMatches",
+       .setup = both(both(v1, stored(u"Acme", u"Acme")),
+                     [](FakePort& port) { port.values.erase(u"RegCorp"); }),
+       .writes = true,
+       .in_record = "missing"},
+      {.name = "SidAtTheVeryEnd",
+       .setup = [](FakePort& port) { port.masters[kShare + u"S-1-5-21-1-2-3-1001"] = kV1; },
+       .arguments = u"\\\\srv\\share\\{sid}",
+       .writes = true},
+      {.name = "PolicyMastersEight",
+       .setup =
+           both(v1, policy(u"Masters", MultiSz(std::vector<std::u16string>(8, kMasterArgument)))),
+       .arguments = u"",
+       .writes = true},
+      {.name = "PolicyMastersWithoutTheirNul",
+       .setup = both(v1, policy(u"Masters", Text(kMasterArgument, false))),
+       .arguments = u"",
+       .status = PolicyUnreadable},
+      {.name = "PolicyStaleDaysSpacedDigits",
+       .setup = both(v1, policy(u"StaleDays", Text(u"1 5"))),
+       .status = PolicyUnreadable,
+       .in_record = "policy StaleDays"},
+      {.name = "PolicyStaleDaysAtTheLimit",
+       .setup =
+           both(both(fault(53), last_in_line(15 * kDayTicks)), policy(u"StaleDays", Dword(3650))),
+       .status = Unreachable},
+      {.name = "PolicyStaleDaysInTwoBytes",
+       .setup =
+           both(both(fault(53), last_in_line(100 * kDayTicks)), policy(u"StaleDays", Dword(300))),
+       .status = Unreachable},
+      {.name = "PolicyModeLongBinaryCannotBeRead",
+       .setup = both(v1, mode(3, std::string(40, '\1'))),
+       .status = PolicyUnreadable,
+       .in_record = "cannot be read"},
+      {.name = "UnreachableExactlyAtTheLimit",
+       .setup = both(fault(53), last_in_line(14 * kDayTicks)),
+       .status = Unreachable},
+      {.name = "InLineExactlyADayAheadIsNotStale",
+       .setup = both(fault(53), last_in_line(-kDayTicks)),
+       .status = Unreachable},
+      {.name = "InLineNotedAfterExactlyADay",
+       .setup = both(both(v1, stored(u"Acme", u"Acme")), last_in_line(kDayTicks)),
+       .event_id = kHeartbeatEventId,
+       .notes_in_line = true},
+      {.name = "RecordedAgainAfterExactlyADay",
+       .setup = both(ran_before(both(v1, stored(u"Acme", u"Acme"))),
+                     [](FakePort& port) { port.log_written_at = port.now - kHeartbeatTicks; }),
+       .event_id = kHeartbeatEventId,
+       .in_record = "heartbeat"},
+      {.name = "DriftPutRightByHandIsRecorded",
+       .setup = both(ran_before(both(v1, stored(u"Changed", u"Acme"))), stored(u"Acme", u"Acme")),
+       .event_id = kHeartbeatEventId},
+      {.name = "ANewDetailIsRecordedAtOnce",
+       .setup = both(ran_before(no_file),
+                     [](FakePort& port) {
+                       port.attributes.clear();
+                       port.attributes[kShare] = {platform::kSuccess, 0x10};
+                     }),
+       .status = NoMaster,
+       .in_record = "no folder"},
+      {.name = "RolledBackSaidOnceADay",
+       .setup =
+           [](FakePort& port) {
+             port.masters[kMaster] = kV1;
+             StoredWithPrevious(port);
+             port.command_line = kCommand + u"--restore-previous";
+             RanBefore(port);
+             port.command_line = kCommand + kMasterArgument;
+             RanBefore(port);
+           },
+       .recorded = false},
+      // Another run holds the lock: waited for until the deadline, no longer.
+      {.name = "AnotherRunHoldsTheLockToTheDeadline",
+       .setup = both(v1, [](FakePort& port) { port.lock_held_elsewhere = true; }),
+       .status = Busy,
+       .in_record = "\t15000 ms\t"},
+      {.name = "ImportedFromTheLastMasterGone",
+       .setup =
+           [](FakePort& port) {
+             Stored(port, u"Acme", u"Acme");
+             port.other_keys[kSyncKeyPath][kImportedFromName] = Text(kSecondMaster);
+             port.attributes[kUserFolder] = {platform::kSuccess, 0x10};
+             port.attributes[u"D:\\masters\\jdoe\\"] = {platform::kSuccess, 0x10};
+           },
+       .arguments = kMasterArgument + u" " + kSecondMaster,
+       .status = NoMaster,
+       .in_record = "no file"},
+      // What the drive is decides whether the deadline's thread is needed.
+      {.name = "RamDiskMasterReadDirectly",
+       .setup =
+           [](FakePort& port) {
+             port.masters[kSecondMaster] = kV1;
+             port.drive_types[u'D'] = platform::kDriveRamDisk;
+             port.master_open_hangs = true;
+           },
+       .arguments = kSecondMaster,
+       .writes = true},
+      {.name = "RemovableDriveGetsTheDeadline",
+       .setup =
+           [](FakePort& port) {
+             port.masters[kSecondMaster] = kV1;
+             port.drive_types[u'D'] = kDriveRemovable;
+             port.master_open_hangs = true;
+           },
+       .arguments = kSecondMaster,
+       .status = Unreachable},
+      {.name = "OfflineAttributeGetsTheDeadline",
+       .setup =
+           [](FakePort& port) {
+             port.masters[kSecondMaster] = kV1;
+             port.attributes[u"D:\\masters"] = {platform::kSuccess,
+                                                0x10 | platform::kFileAttributeOffline};
+             port.master_open_hangs = true;
+           },
+       .arguments = kSecondMaster,
+       .status = Unreachable},
+      {.name = "LocalMasterNotThereAnswersAtOnce",
+       .setup = [](FakePort& port) { port.master_open_hangs = true; },
+       .arguments = kSecondMaster,
+       .status = Unreachable,
+       .in_record = "does not answer"},
+      {.name = "RelativeMaster", .setup = v1, .arguments = u"sysfile.cfg", .status = Usage},
+      {.name = "UnknownOption",
+       .setup = v1,
+       .arguments = u"--force " + kMasterArgument,
+       .status = Usage},
   };
 }
 
@@ -587,6 +868,8 @@ TEST_P(RunSyncTest, OutcomeWritesAndRecord) {
       port.files_appended[u"C:\\Users\\jdoe\\AppData\\Local\\Tessavo\\profile-sync.log"];
   ASSERT_EQ(log.size(), c.recorded ? 1U : 0U);
   ASSERT_EQ(port.standard_output.size(), 1U) << "a caller reading it gets its line every time";
+  EXPECT_EQ(port.standard_output[0].find("\theartbeat\t") != std::string::npos,
+            c.recorded && c.event_id == kHeartbeatEventId);
   if (c.recorded) {
     EXPECT_EQ(port.standard_output, log);
   }
@@ -630,6 +913,11 @@ TEST(RunSyncRecord, LogNotWrittenTheEventSaysWhy) {
             u"access refused; log not written: its folder or file is a link");
   EXPECT_EQ(port.events[0].strings[2], u"-");
   EXPECT_EQ(port.standard_output[0].find("forged"), std::string::npos);
+
+  port.master_faults.clear();
+  port.events.clear();
+  ASSERT_EQ(SyncMain(port, "1.2.0", "x64"), SyncStatus::InPlace);
+  EXPECT_EQ(port.events[0].strings[11], u"log not written: its folder or file is a link");
 }
 
 TEST(RunSyncWrite, KeepsTheReplacedValuesAndMarksWhatItImported) {
@@ -643,6 +931,8 @@ TEST(RunSyncWrite, KeepsTheReplacedValuesAndMarksWhatItImported) {
 
   const auto& previous = port.ValuesAt(kPreviousKeyPath);
   EXPECT_EQ(previous.at(u"RegCorp").Units(), std::u16string(u"Acme") + u'\0');
+  EXPECT_EQ(previous.at(kKeptForName).Units(), Hex(ProfileHash(Profile(u"Acme 2"))) + u'\0')
+      << "kept whole";
   EXPECT_FALSE(previous.contains(u"RegAdmin")) << "only text values are kept";
   EXPECT_EQ(port.values.at(u"RegCorp").Units(), std::u16string(u"Acme 2") + u'\0');
   const auto& marker = port.ValuesAt(kSyncKeyPath);
@@ -881,6 +1171,8 @@ TEST(RunSyncRestore, NeedsValuesKeptWholeAndTheUsersOwnHive) {
        SyncStatus::NoUserHive},
       {"another run holds the lock", [](FakePort& port) { port.lock_held_elsewhere = true; },
        SyncStatus::Busy},
+      {"no %LOCALAPPDATA% for the lock", [](FakePort& port) { port.environment.clear(); },
+       SyncStatus::Busy},
       // The way back from a rollout the kill switch stopped.
       {"turned off by policy", [](FakePort& port) { port.policy_mode = 0; }, SyncStatus::InPlace},
   };
@@ -893,6 +1185,8 @@ TEST(RunSyncRestore, NeedsValuesKeptWholeAndTheUsersOwnHive) {
     EXPECT_EQ(SyncMain(port, "1.2.0", "x64"), c.status);
     EXPECT_EQ(Units(port.values, u"RegCorp"),
               std::u16string(c.status == SyncStatus::InPlace ? u"Acme 0" : u"Acme") + u'\0');
+    EXPECT_EQ(port.events.back().id,
+              c.status == SyncStatus::InPlace ? kRolledBackEventId : FactsOf(c.status).event_id);
   }
 }
 
@@ -931,7 +1225,9 @@ TEST(SyncIsoTime, ReadsBackWhatItWritesAndNothingElse) {
   }
   for (const std::u16string_view text :
        {u"", u"2026-12-10T13:46:09", u"2026-12-10 13:46:09Z", u"2026-00-10T13:46:09Z",
-        u"2026-12-10T24:00:00Z", u"1600-12-31T23:59:59Z", u"2026-12-1xT13:46:09Z"}) {
+        u"2026-12-10T24:00:00Z", u"1600-12-31T23:59:59Z", u"2026-12-1xT13:46:09Z",
+        u"2026-13-10T13:46:09Z", u"2026-12-00T13:46:09Z", u"2026-12-32T13:46:09Z",
+        u"2026-12-10T13:60:09Z", u"2026-12-10T13:46:60Z"}) {
     EXPECT_EQ(ParseIsoTime(text), 0U) << std::string(text.begin(), text.end());
   }
 }
@@ -942,6 +1238,7 @@ TEST(ProfileHashTest, PinnedAcrossVersionsAndEncodings) {
   EXPECT_EQ(ProfileHash(Profile(u"Acme")), 0x9d58a54ffad8290cULL);
   EXPECT_EQ(ProfileHash(empty), 0xa8c7f832281a39c5ULL);
   EXPECT_EQ(ProfileHash(cafe), 0xe388ab2d4b073643ULL);
+  EXPECT_EQ(ProfileHash(Profile(u"\u20AC")), 0x33ea59a74581e182ULL) << "both bytes of a unit";
 
   const std::string utf8 = "Caf\xC3\xA9\nsrv\\\nmain\nx\nadmin\njdoe\n";
   std::string utf16 = "\xFF\xFE";
@@ -991,6 +1288,17 @@ TEST(SyncRecord, FieldsInTheirOrder) {
             "42 ms\taccess refused; log not written: its folder or file is a link\t-\r\n");
 }
 
+// A record longer than its buffer is cut, and still ends its line inside it.
+TEST(SyncRecord, ACutRecordEndsWithinItsBuffer) {
+  std::array<std::uint8_t, 64> out{};
+  out.fill(0xEE);
+  const std::size_t length = FormatRecord(SyncResult{}, RecordContext{}, std::span(out).first(40));
+  ASSERT_EQ(length, 40U);
+  EXPECT_EQ(out[38], '\r');
+  EXPECT_EQ(out[39], '\n');
+  EXPECT_EQ(out[40], 0xEE);
+}
+
 struct CommandLineCase {
   std::u16string line;
   bool valid;
@@ -1019,6 +1327,26 @@ TEST(SyncCommandLine, SplitsAsTheCRuntimeDoes) {
       {u"p.exe --check --restore-previous", false, {}},
       {u"p.exe \\\\?\\C:\\m", false, {}},
       {u"p.exe m\\sysfile.cfg", false, {}},
+      // Each rule on its own: blanks, backslashes, quotes, paths, counts.
+      {u"p.exe\tC:\\m\t\tD:\\x", true, {u"C:\\m", u"D:\\x"}},
+      {u"p.exe C:\\a\\\\b", true, {u"C:\\a\\\\b"}},
+      {u"p.exe \"C:\\a b\\\\\"", true, {u"C:\\a b\\"}},
+      {u"p.exe C:\\a\"\"b", true, {u"C:\\ab"}},
+      {u"p.exe Z:\\m z:\\m", true, {u"Z:\\m", u"z:\\m"}},
+      {u"p.exe [:\\m", false, {}},
+      {u"p.exe {:\\m", false, {}},
+      {u"p.exe C:m", false, {}},
+      {u"p.exe \\\\a\\b", true, {u"\\\\a\\b"}},
+      {u"p.exe \\\\ab", false, {}},
+      {u"p.exe \\\\.\\C:\\m", false, {}},
+      {u"p.exe --stale-days 1 C:\\m", true, {u"C:\\m"}},
+      {u"p.exe --stale-days 4294967326", false, {}},
+      {u"p.exe C:\\1 C:\\2 C:\\3 C:\\4 C:\\5 C:\\6 C:\\7 C:\\8",
+       true,
+       {u"C:\\1", u"C:\\2", u"C:\\3", u"C:\\4", u"C:\\5", u"C:\\6", u"C:\\7", u"C:\\8"}},
+      {u"p.exe C:\\1 C:\\2 C:\\3 C:\\4 C:\\5 C:\\6 C:\\7 C:\\8 C:\\9", false, {}},
+      {u"p.exe --restore-previous --enforce", false, {}},
+      {u"p.exe --stale-days 5 --restore-previous", false, {}},
   };
   for (const CommandLineCase& c : cases) {
     CommandLine parsed;
