@@ -110,16 +110,11 @@ constexpr const wchar_t* kExtractAgain =
     L"Extract All again into a folder of your own on a local disk (your Downloads or Documents "
     L"folder, or one under %LOCALAPPDATA%)";
 
-std::wstring MakeItYours(const std::wstring& folder, const std::wstring& tester,
-                         const std::wstring& other) {
-  std::wstring text = L"\r\n" + std::wstring(kExtractAgain) +
-                      L", or make this one yours alone, in a command prompt:\r\n  icacls \"" +
-                      folder + L"\" /inheritance:r /grant:r *" + tester +
-                      L":(OI)(CI)F *S-1-5-32-544:(OI)(CI)F *S-1-5-18:(OI)(CI)F";
-  if (!other.empty()) {
-    text += L"\r\n  icacls \"" + folder + L"\" /remove:g *" + other;
-  }
-  return text;
+// Not mended in place: a file others could change may already be theirs,
+// and taking their rights away would not take back what they wrote.
+std::wstring ExtractAgainFromTheZip() {
+  return L"\r\nDelete this folder; its files may already have been changed. " +
+         std::wstring(kExtractAgain) + L", from the zip whose hash you checked.";
 }
 
 }  // namespace
@@ -156,13 +151,12 @@ winlib::Result<FolderCheck> CheckKitFolder(const std::wstring& folder) {
   ReadEntries(dacl, tester, entries, sids);
   const FolderJudgement judged =
       JudgeKitFolder(OnFixedDisk(handle.get()), TrusteeOf(owner, tester), dacl != nullptr, entries);
-  FolderCheck check{judged.verdict, SidText(tester), L"", L""};
+  FolderCheck check{judged.verdict, L""};
   if (judged.verdict == FolderVerdict::OwnedByOther) {
     check.who = SidName(owner);
   } else if (judged.verdict == FolderVerdict::WritableByOthers) {
     const PSID sid = sids[judged.entry];
     check.who = sid == nullptr ? L"an object entry" : SidName(sid);
-    check.sid = sid == nullptr ? L"" : SidText(sid);
   }
   return {{}, check};
 }
@@ -190,12 +184,12 @@ std::wstring FolderRefusal(const std::wstring& folder, const winlib::Result<Fold
       return head +
              L"it has no permissions set (a null DACL), so everyone may change the programs "
              L"this run starts as you." +
-             MakeItYours(folder, check.value.tester, L"");
+             ExtractAgainFromTheZip();
     case FolderVerdict::WritableByOthers:
       return head + check.value.who +
              L" may change it, and so the programs this run starts as you (and at your "
              L"logons)." +
-             MakeItYours(folder, check.value.tester, check.value.sid);
+             ExtractAgainFromTheZip();
   }
   return head + L"its permissions cannot be judged";
 }

@@ -8,12 +8,10 @@
 
 namespace kit {
 
-// What the folder's owner and DACL say, with whom the fix names.
+// What the folder's owner and DACL say, with whom the refusal names.
 struct FolderCheck {
   FolderVerdict verdict = FolderVerdict::Safe;
-  std::wstring tester;  // the tester's SID
-  std::wstring who;     // OwnedByOther: the owner; WritableByOthers: who may change it
-  std::wstring sid;     // WritableByOthers: that trustee's SID; empty for an object entry
+  std::wstring who;  // OwnedByOther: the owner; WritableByOthers: who may change it
 };
 
 // The folder judged; the error if its owner and DACL, or the tester's

@@ -150,12 +150,13 @@ bool IsOwnEntry(HANDLE handle, bool folder) {
 // Makes the folder profile-sync keeps its files in, and holds it open,
 // without sharing its deletion, so that no one can put a link in its place
 // while the file in it is opened; an invalid handle when it is a link.
-HANDLE HoldOwnFolder(const char16_t* folder) {
+HANDLE HoldOwnFolder(const char16_t* folder, bool& link) {
   ::CreateDirectoryW(Wide(folder), nullptr);  // there already, most of the time
   HANDLE held = ::CreateFileW(Wide(folder), FILE_READ_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (held != INVALID_HANDLE_VALUE && !IsOwnEntry(held, true)) {
+  link = held != INVALID_HANDLE_VALUE && !IsOwnEntry(held, true);
+  if (link) {
     ::CloseHandle(held);
     held = INVALID_HANDLE_VALUE;
   }
@@ -261,7 +262,8 @@ void WindowsSyncPort::closeThread(RawThread thread) {
 }
 
 FileResult WindowsSyncPort::createLockFile(const char16_t* folder, const char16_t* path) {
-  const PortOwnedFile held = Owned(core_, HoldOwnFolder(folder));
+  bool link = false;
+  const PortOwnedFile held = Owned(core_, HoldOwnFolder(folder, link));
   if (!held) {
     return {kErrorAccessDenied, kStatusSuccess, kInvalidFile};
   }
@@ -349,9 +351,10 @@ PlatformError WindowsSyncPort::regDeleteValue(RawKey key, const char16_t* name) 
 LogWrite WindowsSyncPort::appendLine(const char16_t* folder, const char16_t* path,
                                      const char16_t* rotated, std::uint64_t limit,
                                      std::span<const std::uint8_t> line) {
-  const PortOwnedFile held = Owned(core_, HoldOwnFolder(folder));
+  bool link = false;
+  const PortOwnedFile held = Owned(core_, HoldOwnFolder(folder, link));
   if (!held) {
-    return LogWrite::Link;
+    return link ? LogWrite::Link : LogWrite::Failed;
   }
   for (int opening = 0; opening < 2; ++opening) {
     const PortOwnedFile log = Owned(core_, AppendTo(path));

@@ -7,8 +7,11 @@
 #       Authenticode (SHA-256), in place, by osslsigncode
 #   scripts/sign.sh KEY --ca-file ANCHOR --detached FILE
 #       a detached CMS signature (DER) of FILE, written to FILE.p7s
-#   scripts/sign.sh --ca-file ANCHOR --verify FILE
-#       checks FILE.p7s against FILE and ANCHOR
+#   scripts/sign.sh --ca-file ANCHOR [--signer-sha256 HEX] --verify FILE
+#       checks FILE.p7s against FILE and ANCHOR, prints the signer's subject
+#       and certificate fingerprint, and with --signer-sha256 refuses any
+#       other signer: an anchor that is a public CA's root vouches for every
+#       certificate it sold
 # KEY is one of
 #   --pfx FILE [--password-file FILE]
 #   --pkcs11-module LIB --key 'pkcs11:...' --cert FILE [--pkcs11-engine LIB]
@@ -23,7 +26,7 @@ usage() {
   cat >&2 <<'EOF'
 usage: scripts/sign.sh KEY --ca-file ANCHOR [--timestamp-url URL] EXE...
        scripts/sign.sh KEY --ca-file ANCHOR --detached FILE
-       scripts/sign.sh --ca-file ANCHOR --verify FILE
+       scripts/sign.sh --ca-file ANCHOR [--signer-sha256 HEX] --verify FILE
 KEY:   --pfx FILE [--password-file FILE]
      | --pkcs11-module LIB --key 'pkcs11:...' --cert FILE [--pkcs11-engine LIB]
        [--password-file PIN_FILE]
@@ -35,12 +38,12 @@ fail() {
   exit 1
 }
 
-pfx="" password_file="" timestamp_url="" ca_file="" detached="" verify_only=""
+pfx="" password_file="" timestamp_url="" ca_file="" detached="" verify_only="" signer_sha256=""
 module="" engine="" key="" cert=""
 while [ $# -gt 0 ]; do
   case $1 in
     --pfx | --password-file | --timestamp-url | --ca-file | --detached | --verify | \
-      --pkcs11-module | --pkcs11-engine | --key | --cert)
+      --pkcs11-module | --pkcs11-engine | --key | --cert | --signer-sha256)
       [ $# -ge 2 ] || usage
       case $1 in
         --pfx) pfx=$2 ;;
@@ -53,6 +56,7 @@ while [ $# -gt 0 ]; do
         --pkcs11-engine) engine=$2 ;;
         --key) key=$2 ;;
         --cert) cert=$2 ;;
+        --signer-sha256) signer_sha256=$2 ;;
       esac
       shift 2
       ;;
@@ -76,6 +80,16 @@ verify_detached() {
   # "any" above since OpenSSL 3.0 knows no code-signing purpose; checked here.
   openssl x509 -in "$scratch/verified-signer.pem" -noout -ext extendedKeyUsage | grep -q 'Code Signing' ||
     fail "$1.p7s is signed by a certificate not meant for code signing"
+  local subject fingerprint
+  subject=$(openssl x509 -in "$scratch/verified-signer.pem" -noout -subject -nameopt RFC2253)
+  fingerprint=$(openssl x509 -in "$scratch/verified-signer.pem" -noout -fingerprint -sha256 |
+    sed 's/.*=//; s/://g' | tr 'A-F' 'a-f')
+  echo "signer: ${subject#subject=}, certificate SHA-256 $fingerprint"
+  if [ -n "$signer_sha256" ]; then
+    local wanted
+    wanted=$(echo "$signer_sha256" | tr -d ': ' | tr 'A-F' 'a-f')
+    [ "$fingerprint" = "$wanted" ] || fail "$1.p7s is signed by another certificate than $signer_sha256"
+  fi
   echo "verified against $ca_file: $1.p7s"
 }
 if [ -n "$verify_only" ]; then

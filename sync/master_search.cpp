@@ -179,13 +179,15 @@ const char* Unopenable(SyncPort& port, const char16_t* path, const platform::Fil
 }
 
 Channel ChannelOf(const platform::RemoteProtocol& protocol) {
-  constexpr std::uint32_t kProtected = platform::kRemoteProtocolPrivacy |
-                                       platform::kRemoteProtocolIntegrity |
-                                       platform::kRemoteProtocolMutualAuth;
+  constexpr std::uint32_t kSigned =
+      platform::kRemoteProtocolPrivacy | platform::kRemoteProtocolIntegrity;
   if (protocol.error != platform::kSuccess) {
     return Channel::NotKnown;
   }
-  return (protocol.flags & kProtected) != 0 ? Channel::Protected : Channel::Unprotected;
+  return (protocol.flags & kSigned) != 0 &&
+                 (protocol.flags & platform::kRemoteProtocolMutualAuth) != 0
+             ? Channel::Protected
+             : Channel::Unprotected;
 }
 
 void Search(void* context) {

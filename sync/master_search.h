@@ -31,10 +31,12 @@ using MasterPaths = std::array<MasterPath, kMaxMasters>;
 
 // How the master read was reached.
 enum class Channel : std::uint8_t {
-  OwnDisk,      // a disk of the machine's own: nothing to ask
-  Protected,    // signed, encrypted or mutually authenticated
-  Unprotected,  // none of these: any server that answered the name could have served it
-  NotKnown,     // the redirector does not say (Windows 7 says nothing of these, nor Wine)
+  OwnDisk,    // a disk of the machine's own: nothing to ask
+  Protected,  // mutually authenticated, and signed or encrypted
+  // Less: signed over NTLM proves only that some machine of the domain
+  // served it, and unsigned, any server that answered the name.
+  Unprotected,
+  NotKnown,  // the redirector does not say (Windows 7 says nothing of these, nor Wine)
 };
 
 // What the search found: the place that decided it, and the bytes read.

@@ -39,7 +39,7 @@ struct Policy {
   std::uint32_t stale_days = 0;                        // 0 when not set
   bool enforce = false;
   // A master not on the machine's own disk read only over a connection
-  // that is signed, encrypted or mutually authenticated.
+  // that is mutually authenticated, and signed or encrypted.
   bool require_secure_channel = false;
 };
 

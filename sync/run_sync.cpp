@@ -16,7 +16,7 @@ using platform::SyncPort;
 
 constexpr const char* kPolicyCheckOnly = "check only: policy Mode 1";
 constexpr const char* kUnprotectedRead =
-    "read over a channel neither signed nor mutually authenticated";
+    "read over a channel not both signed and mutually authenticated";
 
 // What the run keeps between its steps: large for a stack without probes.
 struct RunState {
@@ -174,7 +174,7 @@ void TakeFound(const MasterSearch& search, const Policy& policy, const RunState&
   if (policy.require_secure_channel) {
     result.Fail(SyncStatus::InsecureChannel, platform::kSuccess,
                 channel == Channel::Unprotected
-                    ? "read over a channel neither signed nor mutually authenticated: "
+                    ? "read over a channel not both signed and mutually authenticated: "
                       "refused by policy RequireSecureChannel"
                     : "the connection cannot tell whether it is signed or mutually "
                       "authenticated: refused by policy RequireSecureChannel");

@@ -28,6 +28,12 @@ Status MarkMachinePolicy() {
 }
 
 Status PutBackMachinePolicy() {
+  // Only where the tests that set it are asked for: a mark planted in the
+  // user's own hive would otherwise have an elevated run delete the
+  // machine's real policy.
+  if (!MachinePolicyAsked()) {
+    return Status{};
+  }
   UniqueKey mark;
   LSTATUS status = RegOpenKeyExW(HKEY_CURRENT_USER, kMachinePolicyMark, 0, KEY_READ, mark.put());
   if (status == ERROR_FILE_NOT_FOUND) {

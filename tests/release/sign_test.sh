@@ -44,6 +44,9 @@ check 0 "a copy signed with the PFX" "${pfx[@]}" --ca-file cert.pem signed.exe
 check 1 "the PFX's signature against another anchor" "${pfx[@]}" --ca-file other.pem wrong-anchor.exe
 check 0 "the sums signed with the PFX" "${pfx[@]}" --ca-file cert.pem --detached sums
 check 1 "the sums' signature against another anchor" --ca-file other.pem --verify sums
+signer=$(openssl x509 -in cert.pem -noout -fingerprint -sha256 | sed 's/.*=//')
+check 0 "the sums' signer named by its fingerprint" --ca-file cert.pem --signer-sha256 "$signer" --verify sums
+check 1 "another signer than the one named" --ca-file cert.pem --signer-sha256 "${signer/#?/X}" --verify sums
 check 0 "a copy signed on the token" "${token[@]}" --ca-file cert.pem token.exe
 check 1 "the token's signature against another anchor" "${token[@]}" --ca-file other.pem token-wrong-anchor.exe
 check 0 "the sums signed on the token" "${token[@]}" --ca-file cert.pem --detached token-sums

@@ -453,7 +453,7 @@ platform::AttributesResult FakePort::getFileAttributes(const char16_t* path) {
 
 std::uint32_t FakePort::getDriveType(const char16_t* root) {
   calls.emplace_back("GetDriveTypeW");
-  const auto found = drive_types.find(root[0]);
+  const auto found = drive_types.find(*root);
   return found == drive_types.end() ? platform::kDriveFixed : found->second;
 }
 
