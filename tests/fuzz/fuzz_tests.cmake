@@ -9,6 +9,8 @@ add_executable(profile_text_fuzzer
   fuzz/profile_text_fuzzer.cpp
   unit/fake_port.cpp)
 target_link_libraries(profile_text_fuzzer PRIVATE profile_core project_warnings)
+# Its sources include the tests' headers by their folder, as the unit tests do.
+target_include_directories(profile_text_fuzzer PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_options(profile_text_fuzzer PRIVATE -fsanitize=fuzzer,address,undefined)
 
 set(seed_corpus ${PROJECT_SOURCE_DIR}/samples)

@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "../unit/fake_port.h"
 #include "profile/profile_file.h"
 #include "profile/profile_text.h"
+#include "unit/fake_port.h"
 
 namespace profile_import {
 namespace {
