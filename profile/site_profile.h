@@ -44,7 +44,11 @@ struct SiteProfile {
 
   // In the order of kHandOffFields.
   [[nodiscard]] std::array<std::u16string_view, kFieldCount> Texts() const {
-    return {Corp.View(), DataBase.View(), Admin.View(), User.View()};
+    const auto texts = std::to_array<std::u16string_view>(
+        {Corp.View(), DataBase.View(), Admin.View(), User.View()});
+    // A field added to the format and not here would read as empty.
+    static_assert(std::tuple_size_v<decltype(texts)> == kFieldCount);
+    return texts;
   }
 };
 

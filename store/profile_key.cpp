@@ -33,12 +33,14 @@ platform::PlatformError WriteProfileValues(platform::Port& port, const platform:
                                            const SiteProfile& profile) {
   // In the table's order, spelled out: a loop over kHandOffFields itself made
   // the importer 512 bytes larger.
-  const std::array<ProfileValue, kFieldCount> values = {{
+  const auto values = std::to_array<ProfileValue>({
       {kHandOffFields[kCorp].value_name, profile.Corp.View()},
       {kHandOffFields[kDataBase].value_name, profile.DataBase.View()},
       {kHandOffFields[kAdmin].value_name, profile.Admin.View()},
       {kHandOffFields[kUser].value_name, profile.User.View()},
-  }};
+  });
+  // A field added to the format and not here would be a value never written.
+  static_assert(std::tuple_size_v<decltype(values)> == kFieldCount);
   for (const ProfileValue& value : values) {
     const platform::PlatformError error =
         port.regSetValueEx(key.get(), value.name, platform::kRegSz, DataWithTerminator(value.text));
