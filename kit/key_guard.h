@@ -13,11 +13,14 @@
 #include <string>
 #include <string_view>
 
+#include "core/key_paths.h"
 #include "kit/user_lock.h"
 
 namespace kit {
 
-inline constexpr const wchar_t* kGuardedKey = L"Software\\Tessavo";
+inline constexpr auto kGuardedKeyText =
+    profile_import::JoinKeyPath<wchar_t>(profile_import::kVendorKeyPath, "");
+inline constexpr const wchar_t* kGuardedKey = kGuardedKeyText.data();
 inline constexpr const wchar_t* kKitKey = L"Software\\profile-import-kit";
 inline constexpr const wchar_t* kBackupKey = L"Software\\profile-import-kit\\Backup";
 

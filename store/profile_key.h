@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/key_paths.h"
 #include "platform/port.h"
 #include "platform/port_owner.h"
 #include "profile/site_profile.h"
@@ -7,7 +8,8 @@
 namespace profile_import {
 
 // Under HKEY_CURRENT_USER.
-inline constexpr const char16_t* kProfileKeyPath = u"Software\\Tessavo\\Mirandel";
+inline constexpr auto kProfileKeyText = JoinKeyPath<char16_t>(kVendorKeyPath, "Mirandel");
+inline constexpr const char16_t* kProfileKeyPath = kProfileKeyText.data();
 
 // Opens the key, or creates it (and any missing parent) when the open fails:
 // the key, or no key and the create's error when both fail.

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "core/key_paths.h"
 #include "platform/sync_port.h"
 #include "profile/site_profile.h"
 #include "sync/master_search.h"
@@ -14,8 +15,11 @@ namespace profile_import::sync {
 
 // Where profile-sync keeps its marker and the values it replaced, beside the
 // profile in the user's own hive, so that both roam with the values.
-inline constexpr const char16_t* kSyncKeyPath = u"Software\\Tessavo\\profile-sync";
-inline constexpr const char16_t* kPreviousKeyPath = u"Software\\Tessavo\\profile-sync\\Previous";
+inline constexpr auto kSyncKeyText = JoinKeyPath<char16_t>(kVendorKeyPath, "profile-sync");
+inline constexpr const char16_t* kSyncKeyPath = kSyncKeyText.data();
+inline constexpr auto kPreviousKeyText =
+    JoinKeyPath<char16_t>(kVendorKeyPath, "profile-sync\\Previous");
+inline constexpr const char16_t* kPreviousKeyPath = kPreviousKeyText.data();
 inline constexpr const char16_t* kImportedHashName = u"ImportedHash";
 inline constexpr const char16_t* kImportedAtName = u"ImportedAt";
 inline constexpr const char16_t* kImportedFromName = u"ImportedFrom";

@@ -10,12 +10,17 @@
 #include <string>
 #include <vector>
 
+#include "core/key_paths.h"
 #include "winlib/process.h"
 
 namespace e2e {
 
-inline constexpr const wchar_t* kTessavoPath = L"Software\\Tessavo";
-inline constexpr const wchar_t* kProfileKeyPath = L"Software\\Tessavo\\Mirandel";
+inline constexpr auto kTessavoText =
+    profile_import::JoinKeyPath<wchar_t>(profile_import::kVendorKeyPath, "");
+inline constexpr const wchar_t* kTessavoPath = kTessavoText.data();
+inline constexpr auto kProfileKeyText =
+    profile_import::JoinKeyPath<wchar_t>(profile_import::kVendorKeyPath, "Mirandel");
+inline constexpr const wchar_t* kProfileKeyPath = kProfileKeyText.data();
 inline constexpr DWORD kImportOk = 0;
 inline constexpr DWORD kNoProfileFile = 0xFFFFFFFF;
 inline constexpr DWORD kKeyUnavailable = 0xFFFFFFFE;

@@ -116,8 +116,12 @@ std::wstring Unreachable() {
   return L"\"" + TheShare().unreachable + L"\\{sid}\\sysfile.cfg\"";
 }
 
-const wchar_t* const kMarkerPath = L"Software\\Tessavo\\profile-sync";
-const wchar_t* const kPreviousPath = L"Software\\Tessavo\\profile-sync\\Previous";
+constexpr auto kMarkerText =
+    profile_import::JoinKeyPath<wchar_t>(profile_import::kVendorKeyPath, "profile-sync");
+const wchar_t* const kMarkerPath = kMarkerText.data();
+constexpr auto kPreviousText =
+    profile_import::JoinKeyPath<wchar_t>(profile_import::kVendorKeyPath, "profile-sync\\Previous");
+const wchar_t* const kPreviousPath = kPreviousText.data();
 
 std::wstring AppData() {
   return WorkDirectory() + L"\\appdata";
@@ -257,8 +261,7 @@ std::vector<Scene> Scenes() {
        Given(), kInPlace,
        [] {
          ImportEndToEnd::ExpectProfileStored(kProfile2);
-         EXPECT_EQ(ReadValue(L"Software\\Tessavo\\profile-sync\\Previous", L"RegCorp"),
-                   StringValue(L"Acme Corp"));
+         EXPECT_EQ(ReadValue(kPreviousPath, L"RegCorp"), StringValue(L"Acme Corp"));
        }},
       // Another machine imported v2 from its own master, which roamed with the
       // hive; this machine's master is v1: the values follow the master.
