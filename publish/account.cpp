@@ -90,7 +90,8 @@ std::optional<std::array<std::uint8_t, kGuidBytes>> GuidDigits(std::string_view 
     if (digit < 0) {
       return std::nullopt;
     }
-    bytes[nibble / 2] = static_cast<std::uint8_t>((bytes[nibble / 2] << 4U) | unsigned(digit));
+    bytes[nibble / 2] = static_cast<std::uint8_t>((unsigned{bytes[nibble / 2]} << 4U) |
+                                                  static_cast<unsigned>(digit));
     ++nibble;
   }
   return bytes;

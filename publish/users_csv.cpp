@@ -92,9 +92,9 @@ std::optional<std::u16string> Utf16Of(std::string_view utf8) {
 }
 
 std::string AsciiLower(std::string text) {
-  for (char& c : text) {
-    c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-  }
+  std::ranges::transform(text, text.begin(), [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  });
   return text;
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -92,6 +93,7 @@ struct CsvCase {
   std::string text;
   CsvVerdict verdict;
   std::size_t line = 0;
+  // NOLINTNEXTLINE(readability-redundant-member-init): designated initializers may leave them out
   std::vector<std::string> accounts{};
   MasterValues first{};
 };
@@ -103,10 +105,9 @@ TEST_P(UsersCsvTest, ReadsRowsOrRefusesWithTheLine) {
   const UsersCsv csv = ReadUsersCsv(c.text);
   EXPECT_EQ(csv.verdict, c.verdict);
   EXPECT_EQ(csv.line, c.line);
-  std::vector<std::string> accounts;
-  for (const UserRow& row : csv.rows) {
-    accounts.push_back(row.account);
-  }
+  std::vector<std::string> accounts(csv.rows.size());
+  std::ranges::transform(csv.rows, accounts.begin(),
+                         [](const UserRow& row) { return row.account; });
   EXPECT_EQ(accounts, c.accounts);
   if (!csv.rows.empty()) {
     EXPECT_EQ(csv.rows[0].values, c.first);
@@ -162,6 +163,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct AccountCase {
   std::string text;
   AccountKind kind;
+  // NOLINTNEXTLINE(readability-redundant-member-init): rows may leave them out
   std::string sid{};
 };
 
