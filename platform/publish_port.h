@@ -14,14 +14,14 @@ namespace profile_import::platform {
 // build checks every one against <windows.h>).
 using PublishError = std::uint32_t;
 inline constexpr PublishError kPublishOk = 0;
-inline constexpr PublishError kPublishFileNotFound = 2;        // ERROR_FILE_NOT_FOUND
-inline constexpr PublishError kPublishPathNotFound = 3;        // ERROR_PATH_NOT_FOUND
-inline constexpr PublishError kPublishAccessDenied = 5;        // ERROR_ACCESS_DENIED
-inline constexpr PublishError kPublishSharingViolation = 32;   // ERROR_SHARING_VIOLATION
-inline constexpr PublishError kPublishFileExists = 80;         // ERROR_FILE_EXISTS
-inline constexpr PublishError kPublishInvalidData = 13;        // ERROR_INVALID_DATA
-inline constexpr PublishError kPublishAlreadyExists = 183;     // ERROR_ALREADY_EXISTS
-inline constexpr PublishError kPublishNoneMapped = 1332;       // ERROR_NONE_MAPPED
+inline constexpr PublishError kPublishFileNotFound = 2;       // ERROR_FILE_NOT_FOUND
+inline constexpr PublishError kPublishPathNotFound = 3;       // ERROR_PATH_NOT_FOUND
+inline constexpr PublishError kPublishAccessDenied = 5;       // ERROR_ACCESS_DENIED
+inline constexpr PublishError kPublishSharingViolation = 32;  // ERROR_SHARING_VIOLATION
+inline constexpr PublishError kPublishFileExists = 80;        // ERROR_FILE_EXISTS
+inline constexpr PublishError kPublishInvalidData = 13;       // ERROR_INVALID_DATA
+inline constexpr PublishError kPublishAlreadyExists = 183;    // ERROR_ALREADY_EXISTS
+inline constexpr PublishError kPublishNoneMapped = 1332;      // ERROR_NONE_MAPPED
 
 // One entry of a folder's DACL, its trustee as an S-1-… text.
 struct AclEntry {

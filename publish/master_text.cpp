@@ -9,17 +9,6 @@ namespace {
 
 constexpr std::array<std::uint8_t, 3> kUtf8Mark = {0xEF, 0xBB, 0xBF};
 
-// A file with the UTF-8 mark is never read in a code page: one that refuses
-// everything stands in for the machine's.
-// NOLINTNEXTLINE(cppcoreguidelines-virtual-class-destructor): final, never deleted through its base
-class NoCodePage final : public platform::AnsiCodePage {
- public:
-  std::size_t multiByteToWideChar(std::span<const std::uint8_t> /*bytes*/,
-                                  std::span<char16_t> /*out*/) override {
-    return 0;
-  }
-};
-
 void AppendUtf8(std::u16string_view text, std::vector<std::uint8_t>& bytes) {
   const std::size_t at = bytes.size();
   bytes.resize(at + EncodeUtf8(text, {}));
@@ -46,6 +35,7 @@ MasterText WriteMaster(const MasterValues& values) {
     }
     bytes.push_back('\n');
   }
+  // A file with the UTF-8 mark is never read in a code page.
   NoCodePage no_code_page;
   const ParsedProfile parsed = ParseProfileText(bytes, no_code_page);
   text.reader_verdict = parsed.verdict;

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,17 @@ struct MasterText {
 // line of the format, each value on its field's first line. Kept only if the
 // importer's own parser reads it back as exactly `values`.
 MasterText WriteMaster(const MasterValues& values);
+
+// Stands for the machine's ANSI code page where a master must be UTF-8 or
+// UTF-16: one that decodes nothing.
+// NOLINTNEXTLINE(cppcoreguidelines-virtual-class-destructor): final, never deleted through its base
+class NoCodePage final : public platform::AnsiCodePage {
+ public:
+  std::size_t multiByteToWideChar(std::span<const std::uint8_t> /*bytes*/,
+                                  std::span<char16_t> /*out*/) override {
+    return 0;
+  }
+};
 
 // The values the importer would store from `bytes`, or nothing when it would
 // refuse them. Masters written elsewhere may be in an ANSI code page.
