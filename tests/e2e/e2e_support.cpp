@@ -12,6 +12,8 @@
 #include "winlib/files.h"
 #include "winlib/paths.h"
 #include "winlib/unique_handle.h"
+// After <windows.h>, which e2e_support.h includes.
+#include <sddl.h>
 
 namespace e2e {
 std::wstring ExeDirectory() {
@@ -223,6 +225,21 @@ CapturedRun RunCaptured(const wchar_t* program, const std::wstring& arguments,
   DeleteFileW(out_path.c_str());
   return run;
 }
+
+std::wstring UserSid() {
+  HANDLE token = nullptr;
+  OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+  std::vector<BYTE> buffer(256);
+  DWORD size = 0;
+  GetTokenInformation(token, TokenUser, buffer.data(), static_cast<DWORD>(buffer.size()), &size);
+  CloseHandle(token);
+  wchar_t* text = nullptr;
+  ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text);
+  std::wstring sid = text == nullptr ? L"" : text;
+  LocalFree(text);
+  return sid;
+}
+
 
 CheckerRun RunChecker() {
   return RunCaptured(L"profile-check.exe", L"--json sysfile.cfg");

@@ -77,6 +77,9 @@ CapturedRun RunCaptured(const wchar_t* program, const std::wstring& arguments,
 // Runs "profile-check.exe --json" on the hand-off file in the work directory.
 CheckerRun RunChecker();
 
+// The SID of the user the suite runs as, as S-1-… text.
+std::wstring UserSid();
+
 // A clean work directory and no Tessavo key before every test.
 class ImportEndToEnd : public ::testing::Test {
  public:

@@ -47,20 +47,6 @@ constexpr DWORD kPolicyUnreadable = 41;
 constexpr DWORD kBusy = 23;
 const wchar_t* const kPolicyPath = winlib::kMachinePolicyKey;
 
-std::wstring UserSid() {
-  HANDLE token = nullptr;
-  OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
-  std::vector<BYTE> buffer(256);
-  DWORD size = 0;
-  GetTokenInformation(token, TokenUser, buffer.data(), static_cast<DWORD>(buffer.size()), &size);
-  CloseHandle(token);
-  wchar_t* text = nullptr;
-  ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text);
-  std::wstring sid = text == nullptr ? L"" : text;
-  LocalFree(text);
-  return sid;
-}
-
 // The share: what a master's path names, and where this suite writes it.
 struct Share {
   std::wstring given;        // \\e2eserver\handoff, or a local folder

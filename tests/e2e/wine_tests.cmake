@@ -7,16 +7,17 @@ add_executable(e2e_tests
   e2e/e2e_main.cpp
   e2e/e2e_support.cpp
   e2e/import_e2e_test.cpp
+  e2e/publish_e2e_test.cpp
   e2e/robustness_e2e_test.cpp
   e2e/sync_e2e_test.cpp
   e2e/winlib_test.cpp
   support/hand_off_files.cpp)
 target_compile_definitions(e2e_tests PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
 target_include_directories(e2e_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(e2e_tests PRIVATE check_report windows_port profile_core winlib project_warnings
+target_link_libraries(e2e_tests PRIVATE check_report publish_core windows_port profile_core winlib project_warnings
   GTest::gtest advapi32 ntdll)
 target_link_options(e2e_tests PRIVATE -municode -static)
-add_dependencies(e2e_tests profile-import profile-check profile-sync)
+add_dependencies(e2e_tests profile-import profile-check profile-sync profile-publish)
 
 # The end-to-end suite runs only where the key is backed up or throwaway, as
 # in this build's own Wine prefix, where it may set the machine's policy too.
