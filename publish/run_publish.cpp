@@ -1,6 +1,8 @@
 #include "publish/run_publish.h"
 
 #include <algorithm>
+#include <array>
+#include <initializer_list>
 #include <optional>
 #include <string_view>
 #include <unordered_map>
@@ -22,7 +24,7 @@ using platform::kPublishOk;
 using platform::PublishError;
 using platform::PublishPort;
 
-constexpr std::string_view kUsage[] = {
+constexpr std::array<std::string_view, 3> kUsage = {
     "usage: profile-publish plan     USERS.csv ROOT [--only ACCOUNTS.txt]",
     "       profile-publish apply    USERS.csv ROOT [--only ACCOUNTS.txt] [--report REPORT.csv]",
     "       profile-publish rollback ROOT [--only ACCOUNTS.txt]",
@@ -44,6 +46,15 @@ int Exit(PublishStatus status) {
   return static_cast<int>(status);
 }
 
+// A line of output from its parts.
+std::string Line(std::initializer_list<std::string_view> parts) {
+  std::string line;
+  for (const std::string_view part : parts) {
+    line.append(part);
+  }
+  return line;
+}
+
 std::string AsciiLower(std::string_view text) {
   std::string lower(text);
   std::ranges::transform(lower, lower.begin(), [](char c) {
@@ -53,11 +64,8 @@ std::string AsciiLower(std::string_view text) {
 }
 
 std::string ValueName(std::size_t field) {
-  std::string name;
-  for (const char16_t* unit = kHandOffFields[field].value_name; *unit != u'\0'; ++unit) {
-    name += static_cast<char>(*unit);
-  }
-  return name;
+  const std::u16string_view units = kHandOffFields[field].value_name;
+  return {units.begin(), units.end()};  // ASCII
 }
 
 std::string ChangedValues(const MasterDiff& diff, std::string_view separator) {
@@ -169,7 +177,7 @@ bool ReadOnlyList(PublishPort& port, const std::string& path, std::unordered_set
     std::string why;
     const std::string sid = ResolveAccount(port, account, why);
     if (sid.empty()) {
-      port.Print(path + ":" + std::to_string(line) + ": " + account + " " + why);
+      port.Print(Line({path, ":", std::to_string(line), ": ", account, " ", why}));
       read = false;
     } else if (sids.insert(AsciiLower(sid)).second) {
       names.push_back(account);
@@ -191,7 +199,7 @@ bool CheckRows(PublishPort& port, const std::string& users_path, const UsersCsv&
     std::string why;
     target.sid = ResolveAccount(port, row.account, why);
     if (target.sid.empty()) {
-      port.Print(where + row.account + " " + why);
+      port.Print(Line({where, row.account, " ", why}));
       all = false;
       continue;
     }

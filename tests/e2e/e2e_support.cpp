@@ -240,7 +240,6 @@ std::wstring UserSid() {
   return sid;
 }
 
-
 CheckerRun RunChecker() {
   return RunCaptured(L"profile-check.exe", L"--json sysfile.cfg");
 }

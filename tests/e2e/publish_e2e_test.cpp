@@ -31,14 +31,18 @@ constexpr int kUsers = 1000;
 
 std::string Utf8(const std::wstring& text) {
   std::string bytes(text.size() * 3, '\0');
-  bytes.resize(static_cast<std::size_t>(WideCharToMultiByte(
-      CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(),
-      static_cast<int>(bytes.size()), nullptr, nullptr)));
+  bytes.resize(static_cast<std::size_t>(
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(),
+                          static_cast<int>(bytes.size()), nullptr, nullptr)));
   return bytes;
 }
 
-std::wstring Root() { return WorkDirectory() + L"\\masters"; }
-std::wstring UsersCsv() { return WorkDirectory() + L"\\users.csv"; }
+std::wstring Root() {
+  return WorkDirectory() + L"\\masters";
+}
+std::wstring UsersCsv() {
+  return WorkDirectory() + L"\\users.csv";
+}
 std::wstring UserFolder(const std::string& sid) {
   return Root() + L"\\" + std::wstring(sid.begin(), sid.end());
 }
@@ -94,7 +98,9 @@ std::string Quoted(const std::string& field) {
 }
 
 void WriteUsers(const std::vector<User>& users) {
-  std::string csv = "\xEF\xBB\xBF" "RegUser,account,RegCorp,RegDataBase,RegAdmin\r\n";
+  std::string csv =
+      "\xEF\xBB\xBF"
+      "RegUser,account,RegCorp,RegDataBase,RegAdmin\r\n";
   for (const User& user : users) {
     csv += Quoted(user.values[3]) + "," + user.account + "," + Quoted(user.values[0]) + "," +
            Quoted(user.values[1]) + "," + user.values[2] + "\r\n";
@@ -152,7 +158,9 @@ std::map<std::string, std::uint64_t> WriteTimes(const std::vector<User>& users) 
 CapturedRun Publish(const std::wstring& arguments) {
   return RunCaptured(L"profile-publish.exe", arguments);
 }
-std::wstring Apply() { return L"apply \"" + UsersCsv() + L"\" \"" + Root() + L"\""; }
+std::wstring Apply() {
+  return L"apply \"" + UsersCsv() + L"\" \"" + Root() + L"\"";
+}
 
 std::size_t LinesStartingWith(const std::string& output, const std::string& start) {
   std::size_t count = 0;
@@ -222,9 +230,9 @@ TEST_F(PublishEndToEnd, ThousandMastersWrittenReadChangedAndRolledBack) {
   const std::vector<std::string>& own = first[0].values;
   auto wide = [](const std::string& text) {
     std::wstring units(text.size(), L'\0');
-    units.resize(static_cast<std::size_t>(MultiByteToWideChar(
-        CP_UTF8, 0, text.data(), static_cast<int>(text.size()), units.data(),
-        static_cast<int>(units.size()))));
+    units.resize(static_cast<std::size_t>(
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), units.data(),
+                            static_cast<int>(units.size()))));
     return units;
   };
   ExpectProfileStored({wide(own[0]), wide(own[1]), wide(own[2]), wide(own[3])});
