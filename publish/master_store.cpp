@@ -83,7 +83,8 @@ void PruneHistory(PublishPort& port, const std::string& folder) {
   if (port.ListFolder(history, false, names) != kPublishOk) {
     return;
   }
-  for (const std::string& name : HistoryToPrune(std::move(names))) {
+  const std::vector<std::string> pruned = HistoryToPrune(std::move(names));
+  for (const std::string& name : pruned) {
     (void)port.DeleteFile(JoinPath(history, name));
   }
 }

@@ -49,7 +49,6 @@ std::wstring UserFolder(const std::string& sid) {
 
 // The suite's own account as DOMAIN\name, as the users file may name it.
 std::string OwnAccountName() {
-  std::vector<BYTE> sid_bytes(SECURITY_MAX_SID_SIZE);
   PSID sid = nullptr;
   ConvertStringSidToSidW(UserSid().c_str(), &sid);
   std::array<wchar_t, 256> name{};
@@ -121,10 +120,10 @@ std::vector<std::string> MasterOf(const std::string& sid) {
                                            values)) {
     return {};
   }
-  std::vector<std::string> texts;
-  for (const std::u16string& value : values) {
-    texts.push_back(Utf8(std::wstring(value.begin(), value.end())));
-  }
+  std::vector<std::string> texts(values.size());
+  std::ranges::transform(values, texts.begin(), [](const std::u16string& value) {
+    return Utf8(std::wstring(value.begin(), value.end()));
+  });
   return texts;
 }
 
