@@ -26,7 +26,7 @@ using profile_import::publish::MasterValues;
 using profile_import::publish::NoCodePage;
 
 constexpr DWORD kDone = 0;
-constexpr DWORD kSomeFailed = 2;
+constexpr DWORD kRefused = 1;
 constexpr int kUsers = 1000;
 
 std::string Utf8(const std::wstring& text) {
@@ -314,7 +314,7 @@ TEST_F(PublishEndToEnd, KilledAppliesLeaveEveryMasterOldOrNew) {
 
 // A reader holding the master without delete sharing holds the rename off;
 // apply waits, then replaces it. The folder it made keeps the ACL it was
-// given, where Wine keeps one.
+// given, where Wine keeps one. A second apply meanwhile is refused.
 TEST_F(PublishEndToEnd, WaitsForAReaderAndMakesTheFolderPrivate) {
   std::vector<User> users = Users(0);
   users.resize(1);
@@ -329,6 +329,8 @@ TEST_F(PublishEndToEnd, WaitsForAReaderAndMakesTheFolderPrivate) {
   winlib::StartedProcess started = StartBeside(L"profile-publish.exe", Apply());
   ASSERT_EQ(WaitForSingleObject(started.process.get(), 1500), static_cast<DWORD>(WAIT_TIMEOUT));
   EXPECT_NE(MasterOf(users[0].sid), users[0].values);
+  // Meanwhile a second apply on the same folder is refused, writing nothing.
+  EXPECT_EQ(Publish(Apply()).code, kRefused);
   reader.reset();
   EXPECT_EQ(WaitForExitCode(std::move(started)), kDone);
   EXPECT_EQ(MasterOf(users[0].sid), users[0].values);
