@@ -144,6 +144,10 @@ UsersCsv ReadUsersCsv(std::string_view text) {
     if (record.verdict != CsvVerdict::Read) {
       return Refused(record.verdict, line);
     }
+    // A blank line (a spreadsheet's last) is no row.
+    if (record.fields.size() == 1 && record.fields[0].empty()) {
+      continue;
+    }
     if (record.fields.size() != columns.size()) {
       return Refused(CsvVerdict::WrongFieldCount, line);
     }

@@ -2,7 +2,7 @@
 # The documentation against what it documents: every relative link in the
 # README, the changelog and docs/ leads to a file, and to a heading there if
 # it names one; every release zip it names has the version cmake/project.env
-# gives; every "$ profile-check ..." line in a code block is followed
+# gives; profile-publish's exit codes are its own; every "$ profile-check ..." line in a code block is followed
 # by exactly what the checker prints for it today, run on the sample files.
 #   check-docs.sh PROFILE_CHECK
 set -euo pipefail
@@ -40,6 +40,22 @@ while IFS=: read -r doc line zip; do
   [ "$named" == "$version" ] ||
     fail "$doc:$line: $zip names version $named; cmake/project.env has $version"
 done < <(grep -HnoE 'profile-import-[0-9][0-9.]*-(win-(x64|x86|arm64)|windows-tests)\.zip' "${docs[@]}" || true)
+
+# profile-publish's exit codes: the guide's table is the program's own, row
+# for row (its texts with the guide's backticks taken out).
+publish_codes=$(tr '\n' ' ' <publish/publish_status.h | sed -E 's/" +"//g; s/, +"/, "/g')
+rows=0
+while IFS='|' read -r _ code meaning _; do
+  rows=$((rows + 1))
+  code=${code// /}
+  meaning=$(echo "$meaning" | sed -E 's/^ +| +$//g; s/`//g')
+  name=$(echo "$publish_codes" | grep -oE "[A-Za-z]+ = $code," | cut -d' ' -f1) ||
+    fail "docs/deploying.md: profile-publish has no exit code $code"
+  [[ "$publish_codes" == *"{PublishStatus::$name, \"$meaning\"}"* ]] ||
+    fail "docs/deploying.md: profile-publish's exit code $code means something else in publish/publish_status.h"
+done < <(sed -n '/^### Its exit codes/,/^## /p' docs/deploying.md | grep -E '^\| [0-9]+ \|')
+[ "$rows" -eq "$(grep -c '{PublishStatus::' publish/publish_status.h)" ] ||
+  fail "docs/deploying.md: profile-publish's exit codes are not all in its table"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

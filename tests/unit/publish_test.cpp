@@ -139,6 +139,14 @@ INSTANTIATE_TEST_SUITE_P(
             0,
             {"A\\b"},
             MasterValues{{u"", u"", u"say \"hi\"", u"u,1"}}},
+        // As PowerShell's Export-Csv writes it: every field quoted.
+        CsvCase{"QuotedHeaderAndBlankLines",
+                "\"RegCorp\",\"RegDataBase\",\"RegAdmin\",\"RegUser\",\"account\"\r\n\r\n"
+                "\"Acme\",\"db\",\"adm\",\"usr\",\"x@y\"\r\n\r\n",
+                CsvVerdict::Read,
+                0,
+                {"x@y"},
+                MasterValues{{u"Acme", u"db", u"adm", u"usr"}}},
         CsvCase{"MissingColumn", "account,RegCorp,RegDataBase,RegAdmin\n",
                 CsvVerdict::MissingColumn, 1},
         CsvCase{"UnknownColumn", kHeader.substr(0, kHeader.size() - 1) + ",Mode\n",
