@@ -237,6 +237,13 @@ TEST(DiffMaster, CreateChangeUnchanged) {
     EXPECT_EQ(diff.action, c.action) << c.current.value_or("none");
     EXPECT_EQ(diff.changed, c.changed) << c.current.value_or("none");
   }
+  // As a run reads masters: one in a code page, which profile-sync refuses,
+  // is rewritten even where its values are the row's.
+  NoCodePage no_code_page;
+  EXPECT_EQ(DiffMaster(Bytes("\xC4rzte\nsrvdb\n\n\nadmin\nuser\n"),
+                       MasterValues{{u"\u00C4rzte", u"srvdb", u"admin", u"user"}}, no_code_page)
+                .action,
+            MasterAction::Change);
 }
 
 TEST(History, NamesAndPruning) {
