@@ -327,7 +327,7 @@ PublishError WindowsPublishPort::LookupAccount(const std::string& name, std::str
   for (;;) {
     auto sid_size = static_cast<DWORD>(sid_bytes.size());
     auto domain_size = static_cast<DWORD>(domain.size());
-    SID_NAME_USE use{};
+    SID_NAME_USE use = SidTypeUnknown;
     if (LookupAccountNameW(nullptr, account.value.c_str(), sid_bytes.data(), &sid_size,
                            domain.data(), &domain_size, &use) != FALSE) {
       return SidText(sid_bytes.data(), sid);
