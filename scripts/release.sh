@@ -4,13 +4,15 @@
 #   build/release/profile-import-<version>-win-x64.zip    for x64 Windows
 #   build/release/profile-import-<version>-win-x86.zip    for 32-bit Windows (and any)
 #   build/release/profile-import-<version>-win-arm64.zip  for Windows on ARM
-#       each: profile-import.exe, profile-check.exe, profile-sync.exe, README.txt
+#       each: profile-import.exe, profile-check.exe, profile-sync.exe,
+#       profile-publish.exe, README.txt
 #       (the administrator's documentation as plain text), deploy/'s files
 #       (install.cmd, uninstall.cmd, the task's XML, the Intune and
 #       Configuration Manager scripts, policy\ with the templates; see
 #       scripts/deploy-files.sh) and SHA256SUMS (the executables and deploy/'s
 #       files and README.txt), the text with CR LF line ends; the ARM64 zip's
-#       checker is the x86 one, which both Windows on ARM run
+#       checker and profile-publish.exe are the x86 ones, which both Windows on
+#       ARM run
 #   build/release/profile-import-<version>-windows-tests.zip  the test kit: one
 #       folder with the x64 executables, the Windows test suites and the samples
 #       they read, the benchmark and its programs, run-tests.cmd, run-bench.cmd
@@ -73,7 +75,7 @@ fi
 out=build/release
 package=$out/package
 kit=profile-import-$version-windows-tests
-executables=(profile-import.exe profile-check.exe profile-sync.exe)
+executables=(profile-import.exe profile-check.exe profile-sync.exe profile-publish.exe)
 # The kit's own programs: the suites, the benchmark and the programs it times
 # beside the importer, and the runner that guards the key around them; the
 # x86 ones serve 32-bit Windows and Windows on ARM.
@@ -107,8 +109,9 @@ if [ ${#key[@]} -ne 0 ]; then
   [ -z "${SIGN_TIMESTAMP_URL:-}" ] || sign+=(--timestamp-url "$SIGN_TIMESTAMP_URL")
   scripts/sign.sh "${sign[@]}" "${signed[@]}"
 fi
-# Both Windows on ARM run x86 programs; the checker needs no speed.
-cp "$out/x86/profile-check.exe" "$out/arm64/"
+# Both Windows on ARM run x86 programs; the checker and profile-publish need
+# no speed, and the ARM64 build has no C++ runtime to build them with.
+cp "$out/x86/profile-check.exe" "$out/x86/profile-publish.exe" "$out/arm64/"
 
 # The kit tests the very files shipped, signed or not.
 cp "${executables[@]/#/$out/}" "${kit_programs[@]/#/${tree[x64]}/}" "${tree[x64]}"/run-{tests,bench}.cmd \
@@ -121,7 +124,8 @@ cp samples/*.cfg "$package/$kit/x86/samples/"
 # treat the importer and the floors it is timed against the same way.
 if $signing; then
   mapfile -d '' unsigned < <(find "$package/$kit" -name '*.exe' ! -name profile-import.exe \
-    ! -name profile-check.exe ! -name profile-sync.exe -print0 | LC_ALL=C sort -z)
+    ! -name profile-check.exe ! -name profile-sync.exe ! -name profile-publish.exe -print0 |
+    LC_ALL=C sort -z)
   scripts/sign.sh "${sign[@]}" "${unsigned[@]}"
 fi
 # Text for Notepad: CR LF line ends, and a byte order mark, without which
@@ -185,7 +189,7 @@ toolchain_record >"$out/TOOLCHAIN.txt"
 # system, and Perl's shasum (macOS's) takes a CR as part of the file name.
 # Each zip's files as they are in it, under the folder it unpacks to.
 {
-  (cd "$out" && sha256sum "${signed[@]#$out/}" arm64/profile-check.exe TOOLCHAIN.txt "${zips[@]}" "$kit.zip")
+  (cd "$out" && sha256sum "${signed[@]#$out/}" arm64/profile-check.exe arm64/profile-publish.exe TOOLCHAIN.txt "${zips[@]}" "$kit.zip")
   for arch in x64 x86 arm64; do
     (cd "$package/$arch" && find . -type f | sed 's|^\./||' | LC_ALL=C sort | xargs -d '\n' sha256sum) |
       sed "s|  |  profile-import-$version-win-$arch/|"
