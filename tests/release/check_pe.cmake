@@ -5,8 +5,10 @@
 # if set, still the file's), within the size budget, and carrying its version
 # and its manifest, which names the build's architecture (MANIFEST_ARCHITECTURE).
 # Every other program the release ships (SHIPPED, comma-separated) must be
-# Terminal Server aware too. DESCRIPTION is the start of its version
-# resource's FileDescription (the importer's by default).
+# Terminal Server aware too, built for MACHINE, and load system DLLs alone
+# (the C++ runtime linked in, none of MinGW's DLLs beside it). DESCRIPTION is
+# the start of its version resource's FileDescription (the importer's by
+# default).
 # Run as: cmake -DEXE=... -DOBJDUMP=... -DMAX_BYTES=... -DVERSION=... -DIMPORTS_DEF=...
 #   -DMACHINE=... -DMANIFEST_ARCHITECTURE=... [-DSHIPPED=...] -P
 cmake_minimum_required(VERSION 3.25)
@@ -25,14 +27,23 @@ endif()
 
 # The COFF header's machine field, at the offset e_lfanew (0x3c) gives, after "PE\0\0".
 set(machine_codes "x86_64;8664" "x86;014c" "ARM64;aa64")
-file(READ "${EXE}" lfanew OFFSET 60 LIMIT 4 HEX)
-string(REGEX REPLACE "(..)(..)(..)(..)" "0x\\4\\3\\2\\1" lfanew "${lfanew}")
-math(EXPR machine_at "${lfanew} + 4")
-file(READ "${EXE}" machine OFFSET ${machine_at} LIMIT 2 HEX)
-string(REGEX REPLACE "(..)(..)" "\\2\\1" machine "${machine}")
 list(FIND machine_codes "${MACHINE}" at)
 math(EXPR at "${at} + 1")
 list(GET machine_codes ${at} expected_machine)
+function(pe_header_at exe out)
+  file(READ "${exe}" lfanew OFFSET 60 LIMIT 4 HEX)
+  string(REGEX REPLACE "(..)(..)(..)(..)" "0x\\4\\3\\2\\1" lfanew "${lfanew}")
+  set(${out} ${lfanew} PARENT_SCOPE)
+endfunction()
+function(machine_of exe out)
+  pe_header_at("${exe}" header_at)
+  math(EXPR machine_at "${header_at} + 4")
+  file(READ "${exe}" machine OFFSET ${machine_at} LIMIT 2 HEX)
+  string(REGEX REPLACE "(..)(..)" "\\2\\1" machine "${machine}")
+  set(${out} ${machine} PARENT_SCOPE)
+endfunction()
+pe_header_at("${EXE}" lfanew)
+machine_of("${EXE}" machine)
 if(NOT machine STREQUAL expected_machine)
   list(APPEND failures "machine type 0x${machine}, not 0x${expected_machine} (${MACHINE})")
 endif()
@@ -57,6 +68,8 @@ function(dll_characteristics exe out)
   math(EXPR value "0x${CMAKE_MATCH_1}")
   set(${out} ${value} PARENT_SCOPE)
 endfunction()
+# Windows' own, in System32 on every version the release supports.
+set(system_dlls advapi32.dll kernel32.dll msvcrt.dll ntdll.dll shell32.dll user32.dll)
 string(REPLACE "," ";" shipped "${SHIPPED}")
 foreach(program IN LISTS shipped)
   dll_characteristics("${program}" flags)
@@ -66,6 +79,22 @@ foreach(program IN LISTS shipped)
   if(set EQUAL 0)
     list(APPEND failures "${program} is not Terminal Server aware")
   endif()
+  machine_of("${program}" program_machine)
+  if(NOT program_machine STREQUAL expected_machine)
+    list(APPEND failures "${program}: machine type 0x${program_machine}, not 0x${expected_machine}")
+  endif()
+  execute_process(COMMAND "${OBJDUMP}" -p "${program}" OUTPUT_VARIABLE pe RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "${OBJDUMP} -p failed on ${program}")
+  endif()
+  string(REGEX MATCHALL "DLL Name: [^\r\n]+" program_dlls "${pe}")
+  foreach(line IN LISTS program_dlls)
+    string(REPLACE "DLL Name: " "" dll "${line}")
+    string(TOLOWER "${dll}" dll)
+    if(NOT dll IN_LIST system_dlls)
+      list(APPEND failures "${program} imports ${dll}, not a system DLL")
+    endif()
+  endforeach()
 endforeach()
 
 dll_characteristics("${EXE}" characteristics)
