@@ -121,7 +121,7 @@ std::string_view StepText(MasterStep step) {
     case MasterStep::ReadCurrent:
       return "reading sysfile.cfg";
     case MasterStep::NoHistory:
-      return "finding an earlier master in history";
+      return "no earlier master in history";
     case MasterStep::HistoryRefused:
       return "checking the earlier master";
   }
@@ -187,7 +187,7 @@ MasterOutcome RollbackMaster(PublishPort& port, const std::string& folder) {
   const std::string history = JoinPath(folder, kHistoryFolder);
   std::vector<std::string> entries;
   if (error = ListHistory(port, history, entries); error != kPublishOk) {
-    return Failed(MasterStep::NoHistory, error);
+    return Failed(MasterStep::NoHistory, IsMissing(error) ? kPublishOk : error);
   }
   // The newest entry may be the current master, kept by a run stopped
   // before its rename, or by this rollback's first half.
@@ -203,7 +203,7 @@ MasterOutcome RollbackMaster(PublishPort& port, const std::string& folder) {
     }
   }
   if (chosen.empty()) {
-    return Failed(MasterStep::NoHistory, platform::kPublishFileNotFound);
+    return Failed(MasterStep::NoHistory, kPublishOk);
   }
   NoCodePage no_code_page;
   MasterValues values{};

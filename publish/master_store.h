@@ -43,7 +43,7 @@ struct MasterOutcome {
   [[nodiscard]] bool ok() const { return failed == MasterStep::None; }
 };
 
-// What a failed step was doing, for the summary.
+// What a failed step was doing, for the summary; with no error, what failed.
 std::string_view StepText(MasterStep step);
 
 std::string JoinPath(std::string_view folder, std::string_view name);

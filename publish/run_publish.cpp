@@ -266,7 +266,8 @@ std::string_view ActionText(const Target& target) {
 }
 
 std::string FailureText(PublishPort& port, const MasterOutcome& outcome) {
-  return std::string(StepText(outcome.failed)) + ": " + ErrorLine(port, outcome.error);
+  std::string text(StepText(outcome.failed));
+  return outcome.error == kPublishOk ? text : text + ": " + ErrorLine(port, outcome.error);
 }
 
 std::string CsvField(const std::string& text) {

@@ -336,7 +336,7 @@ TEST(RunPublish, CommandsExitCodesAndMasters) {
        kUsers,
        "",
        0,
-       "  2  written, some accounts failed (named above): run apply again",
+       "  64  usage: an unknown command or option, an argument missing or one too many",
        1},
       {"plan",
        {"plan", "u.csv", "R"},
