@@ -100,12 +100,6 @@ PublishError SidText(PSID sid, std::string& text) {
   return kPublishOk;
 }
 
-bool IsConsole(HANDLE handle) {
-  DWORD mode = 0;
-  return handle != nullptr && handle != INVALID_HANDLE_VALUE &&
-         GetConsoleMode(handle, &mode) != FALSE;
-}
-
 // Best effort: output that cannot be written has nowhere else to go.
 void WriteConsoleText(HANDLE console, std::wstring_view text) {
   DWORD written = 0;
@@ -374,47 +368,44 @@ PublishError WindowsPublishPort::LockFolder(const std::string& path) {
 }
 
 void WindowsPublishPort::Print(const std::string& line) {
-  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-  if (out == nullptr || out == INVALID_HANDLE_VALUE) {
+  if (out_ == nullptr || out_ == INVALID_HANDLE_VALUE) {
     return;
   }
   if (progress_width_ != 0) {
     // The progress line goes, to be drawn again under this one.
-    const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
-    WriteConsoleText(error, L"\r" + std::wstring(progress_width_, L' ') + L"\r");
+    WriteConsoleText(error_, L"\r" + std::wstring(progress_width_, L' ') + L"\r");
     progress_width_ = 0;
   }
-  if (IsConsole(out)) {
-    WriteConsoleText(out, Wide(line, 0).value + L"\r\n");
+  if (out_is_console_) {
+    WriteConsoleText(out_, Wide(line, 0).value + L"\r\n");
     return;
   }
   const std::string bytes = line + "\r\n";
   DWORD written = 0;
   static_cast<void>(
-      ::WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+      ::WriteFile(out_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
 }
 
 void WindowsPublishPort::Progress(std::size_t done, std::size_t total) {
+  if (!error_is_console_) {
+    return;
+  }
   const bool last = done >= total;
   const std::uint64_t now = GetTickCount64();
   if (!last && now - last_progress_ < kProgressMilliseconds) {
-    return;
-  }
-  const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
-  if (!IsConsole(error)) {
     return;
   }
   last_progress_ = now;
   if (last) {
     // Cleared, so that the summary starts its own line.
     if (progress_width_ != 0) {
-      WriteConsoleText(error, L"\r" + std::wstring(progress_width_, L' ') + L"\r");
+      WriteConsoleText(error_, L"\r" + std::wstring(progress_width_, L' ') + L"\r");
     }
     progress_width_ = 0;
     return;
   }
   const std::wstring text = std::to_wstring(done) + L"/" + std::to_wstring(total);
-  WriteConsoleText(error, L"\r" + text);
+  WriteConsoleText(error_, L"\r" + text);
   progress_width_ = text.size();
 }
 

@@ -20,6 +20,13 @@ namespace profile_import::platform {
 // UTF-16 as UTF-8, a lone surrogate as U+FFFD; empty if Windows cannot.
 std::string Utf8FromWide(std::wstring_view text);
 
+// Whether the handle is a console's, not a file's or a pipe's.
+inline bool IsConsole(HANDLE handle) {
+  DWORD mode = 0;
+  return handle != nullptr && handle != INVALID_HANDLE_VALUE &&
+         GetConsoleMode(handle, &mode) != FALSE;
+}
+
 // profile-publish's Windows calls. Final, and never deleted through the port.
 // NOLINTNEXTLINE(cppcoreguidelines-virtual-class-destructor)
 class WindowsPublishPort final : public PublishPort {
@@ -46,6 +53,12 @@ class WindowsPublishPort final : public PublishPort {
   std::vector<winlib::UniqueFile> locks_;
   std::uint64_t last_progress_ = 0;  // GetTickCount64's, when one was last shown
   std::size_t progress_width_ = 0;   // of the progress line on the console; 0: none
+  // Asked once: each asking is a round trip to the console, and a run prints
+  // a line for every master it writes.
+  HANDLE out_ = GetStdHandle(STD_OUTPUT_HANDLE);
+  HANDLE error_ = GetStdHandle(STD_ERROR_HANDLE);
+  bool out_is_console_ = IsConsole(out_);
+  bool error_is_console_ = IsConsole(error_);
 };
 
 }  // namespace profile_import::platform
