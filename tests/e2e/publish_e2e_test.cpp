@@ -56,7 +56,7 @@ std::string OwnAccountName() {
   std::array<wchar_t, 256> domain{};
   DWORD name_size = name.size();
   DWORD domain_size = domain.size();
-  SID_NAME_USE use{};
+  SID_NAME_USE use = SidTypeUnknown;
   LookupAccountSidW(nullptr, sid, name.data(), &name_size, domain.data(), &domain_size, &use);
   LocalFree(sid);
   return Utf8(std::wstring(domain.data()) + L"\\" + name.data());
@@ -82,8 +82,8 @@ std::vector<User> Users(int version) {
       user.sid = Utf8(UserSid());
     }
     const std::string id = std::to_string(n);
-    user.values = {"Acme, \"Ärzte\" " + id + " v" + stamp, "SQL01\\Ωmega" + id, "admin",
-                   "пользователь" + id};
+    user.values = {std::string("Acme, \"Ärzte\" ").append(id).append(" v").append(stamp),
+                   "SQL01\\Ωmega" + id, "admin", "пользователь" + id};
     users.push_back(std::move(user));
   }
   return users;
@@ -323,8 +323,10 @@ TEST_F(PublishEndToEnd, KilledAppliesLeaveEveryMasterOldOrNew) {
   for (const User& user : users) {
     EXPECT_EQ(MasterOf(user.sid), user.values);
   }
-  std::printf("[ KILLS    ] %d rounds, %d killed while running, %d with some masters written\n",
-              rounds, killed_running, halfway);
+  const std::string kills = "[ KILLS    ] " + std::to_string(rounds) + " rounds, " +
+                            std::to_string(killed_running) + " killed while running, " +
+                            std::to_string(halfway) + " with some masters written\n";
+  static_cast<void>(std::fputs(kills.c_str(), stdout));
   EXPECT_GT(killed_running, rounds / 4);
 }
 

@@ -56,13 +56,13 @@ class FakePublishPort final : public platform::PublishPort {
                                 std::span<const std::uint8_t> bytes) override {
     const PublishError error = Call();
     if (!folders.contains(Parent(path))) {
-      return error ? error : platform::kPublishPathNotFound;
+      return error != platform::kPublishOk ? error : platform::kPublishPathNotFound;
     }
     if (error == kDiskFull && calls == fail_at) {
       files[path].assign(bytes.begin(),
                          bytes.begin() + static_cast<std::ptrdiff_t>(bytes.size() / 2));
     }
-    if (!error) {
+    if (error == platform::kPublishOk) {
       files[path].assign(bytes.begin(), bytes.end());
     }
     return error;
