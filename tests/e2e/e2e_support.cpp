@@ -10,6 +10,7 @@
 #include "project_env.h"
 #include "winlib/error_text.h"
 #include "winlib/files.h"
+#include "winlib/machine_policy.h"
 #include "winlib/paths.h"
 #include "winlib/unique_handle.h"
 // After <windows.h>, which e2e_support.h includes.
@@ -238,6 +239,16 @@ std::wstring UserSid() {
   std::wstring sid = text == nullptr ? L"" : text;
   LocalFree(text);
   return sid;
+}
+
+bool PolicyKeyExists() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, winlib::kMachinePolicyKey, 0, KEY_READ | KEY_WOW64_64KEY,
+                    &key) != ERROR_SUCCESS) {
+    return false;
+  }
+  RegCloseKey(key);
+  return true;
 }
 
 CheckerRun RunChecker() {

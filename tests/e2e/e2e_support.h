@@ -79,6 +79,8 @@ CheckerRun RunChecker();
 
 // The SID of the user the suite runs as, as S-1-… text.
 std::wstring UserSid();
+// Whether this machine sets profile-sync's policy, which every run of it follows.
+bool PolicyKeyExists();
 
 // A clean work directory and no Tessavo key before every test.
 class ImportEndToEnd : public ::testing::Test {

@@ -161,16 +161,6 @@ std::string ShareSnapshot(const std::wstring& folder = TheShare().folder) {
   return snapshot;
 }
 
-bool PolicyKeyExists() {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPolicyPath, 0, KEY_READ | KEY_WOW64_64KEY, &key) !=
-      ERROR_SUCCESS) {
-    return false;
-  }
-  RegCloseKey(key);
-  return true;
-}
-
 // A machine's own policy is never touched: where one is set, every run here
 // would follow it, so the scenes do not run.
 class SyncEndToEnd : public ImportEndToEnd {
