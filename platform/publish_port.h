@@ -21,6 +21,7 @@ inline constexpr PublishError kPublishSharingViolation = 32;  // ERROR_SHARING_V
 inline constexpr PublishError kPublishFileExists = 80;        // ERROR_FILE_EXISTS
 inline constexpr PublishError kPublishInvalidData = 13;       // ERROR_INVALID_DATA
 inline constexpr PublishError kPublishAlreadyExists = 183;    // ERROR_ALREADY_EXISTS
+inline constexpr PublishError kPublishNoSuchUser = 1317;      // ERROR_NO_SUCH_USER
 inline constexpr PublishError kPublishNoneMapped = 1332;      // ERROR_NONE_MAPPED
 
 // One entry of a folder's DACL, its trustee as an S-1-… text.
@@ -58,7 +59,8 @@ class PublishPort {
   virtual PublishError DeleteFile(const std::string& path) = 0;
   virtual PublishError ReadFolderAcl(const std::string& path, FolderAcl& acl) = 0;
   // The SID a DOMAIN\name or name@domain stands for, as S-1-… text;
-  // kPublishNoneMapped when no account has that name.
+  // kPublishNoneMapped when no account has that name, kPublishNoSuchUser
+  // when it names a group, a computer or a well-known account, not a user.
   virtual PublishError LookupAccount(const std::string& name, std::string& sid) = 0;
 
   // The time now, as a FILETIME (100 ns since 1601, UTC).

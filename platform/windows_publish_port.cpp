@@ -24,6 +24,7 @@ static_assert(kPublishSharingViolation == ERROR_SHARING_VIOLATION);
 static_assert(kPublishFileExists == ERROR_FILE_EXISTS);
 static_assert(kPublishInvalidData == ERROR_INVALID_DATA);
 static_assert(kPublishAlreadyExists == ERROR_ALREADY_EXISTS);
+static_assert(kPublishNoSuchUser == ERROR_NO_SUCH_USER);
 static_assert(kPublishNoneMapped == ERROR_NONE_MAPPED);
 
 namespace {
@@ -324,7 +325,8 @@ PublishError WindowsPublishPort::LookupAccount(const std::string& name, std::str
     SID_NAME_USE use = SidTypeUnknown;
     if (LookupAccountNameW(nullptr, account.value.c_str(), sid_bytes.data(), &sid_size,
                            domain.data(), &domain_size, &use) != FALSE) {
-      return SidText(sid_bytes.data(), sid);
+      // A group's folder would let every member read the master.
+      return use == SidTypeUser ? SidText(sid_bytes.data(), sid) : kPublishNoSuchUser;
     }
     const PublishError error = LastError();
     // The SID always fits; only the domain's name may not.

@@ -1,5 +1,6 @@
 #include "publish/account.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -122,6 +123,22 @@ bool TwoNonEmptyParts(std::string_view text, char separator) {
 }
 
 }  // namespace
+
+bool IsUserSidForm(std::string_view sid) {
+  constexpr std::string_view kDomainUser = "S-1-5-21-";
+  constexpr std::size_t kPartsAfterPrefix = 4;  // three of the domain's, then the RID
+  std::string_view rest;
+  if (sid.starts_with(kDomainUser)) {
+    rest = sid.substr(kDomainUser.size());
+  } else if (sid.starts_with(kEntraSidPrefix) && sid.size() > kEntraSidPrefix.size() &&
+             sid[kEntraSidPrefix.size()] == '-') {
+    rest = sid.substr(kEntraSidPrefix.size() + 1);
+  } else {
+    return false;
+  }
+  return IsSid(sid) &&
+         static_cast<std::size_t>(std::ranges::count(rest, '-')) + 1 == kPartsAfterPrefix;
+}
 
 Account ClassifyAccount(std::string_view text) {
   Account account;

@@ -22,4 +22,9 @@ struct Account {
 // (no leading zeros, an upper-case S), since the folder is found by that text.
 Account ClassifyAccount(std::string_view text);
 
+// Whether a SID has the form of a person's account: a domain's or a
+// machine's user (S-1-5-21-a-b-c-RID) or an Entra user (S-1-12-1-a-b-c-d).
+// Well-known accounts, built-in groups and a domain's own SID have others.
+bool IsUserSidForm(std::string_view sid);
+
 }  // namespace profile_import::publish

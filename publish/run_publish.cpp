@@ -130,12 +130,21 @@ std::string ResolveAccount(PublishPort& port, const std::string& account, std::s
   const Account classified = ClassifyAccount(account);
   switch (classified.kind) {
     case AccountKind::Sid:
+      if (!IsUserSidForm(classified.sid)) {
+        why = "is not a user's SID (S-1-5-21-…-RID or S-1-12-1-…)";
+        return {};
+      }
+      return classified.sid;
     case AccountKind::EntraObjectId:
       return classified.sid;
     case AccountKind::DownLevelName:
     case AccountKind::UserPrincipalName: {
       std::string sid;
       const PublishError error = port.LookupAccount(account, sid);
+      if (error == platform::kPublishNoSuchUser) {
+        why = "is not a user's account: a group, a computer or a well-known account";
+        return {};
+      }
       if (error != kPublishOk) {
         why = "cannot be resolved: " + ErrorLine(port, error);
         return {};
@@ -182,6 +191,11 @@ bool ReadOnlyList(PublishPort& port, const std::string& path, std::unordered_set
     } else if (sids.insert(AsciiLower(sid)).second) {
       names.push_back(account);
     }
+  }
+  if (read && names.empty()) {
+    // Read as no list at all, it would widen the run to every account.
+    port.Print(path + ": names no account");
+    return false;
   }
   return read;
 }

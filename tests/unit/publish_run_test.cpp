@@ -133,7 +133,7 @@ class FakePublishPort final : public platform::PublishPort {
       return platform::kPublishNoneMapped;
     }
     sid = found->second;
-    return {};
+    return sid.empty() ? platform::kPublishNoSuchUser : platform::kPublishOk;  // "": a group's
   }
   std::uint64_t Now() override { return now; }
   void Sleep(std::uint32_t milliseconds) override { slept += milliseconds; }
@@ -368,7 +368,7 @@ TEST(RunPublish, CommandsExitCodesAndMasters) {
        1},
       {"value too long",
        {"plan", "u.csv", "R"},
-       kUsers + "S-1-5-21-9,Acme,SQL01,admin," + std::string(40, 'x') + "\n",
+       kUsers + "S-1-5-21-1-2-3-9,Acme,SQL01,admin," + std::string(40, 'x') + "\n",
        "",
        1,
        "u.csv:5: RegUser would be refused by the importer (too long for it)",
@@ -383,9 +383,32 @@ TEST(RunPublish, CommandsExitCodesAndMasters) {
       {"ring names no row",
        {"apply", "u.csv", "R", "--only", "o.txt"},
        kUsers,
-       "S-1-5-21-7\n",
+       "S-1-5-21-1-2-3-7\n",
        1,
-       "o.txt: s-1-5-21-7 has no row in u.csv",
+       "o.txt: s-1-5-21-1-2-3-7 has no row in u.csv",
+       1},
+      // A list of no one would widen a rollback to every master.
+      {"ring of no one",
+       {"rollback", "R", "--only", "o.txt"},
+       kUsers,
+       "\xEF\xBB\xBF# ring 1\r\n\r\n",
+       1,
+       "o.txt: names no account",
+       1},
+      // A group's folder would let every member read the master.
+      {"group",
+       {"plan", "u.csv", "R"},
+       kUsers + "CORP\\Pilots,Acme,SQL01,admin,x\n",
+       "",
+       1,
+       "u.csv:5: CORP\\Pilots is not a user's account: a group, a computer or a well-known account",
+       1},
+      {"well-known SID",
+       {"plan", "u.csv", "R"},
+       kUsers + "S-1-5-18,Acme,SQL01,admin,x\n",
+       "",
+       1,
+       "u.csv:5: S-1-5-18 is not a user's SID (S-1-5-21-…-RID or S-1-12-1-…)",
        1},
       {"rollback",
        {"rollback", "R", "--only", "o.txt"},
@@ -397,7 +420,7 @@ TEST(RunPublish, CommandsExitCodesAndMasters) {
   };
   for (const RunCase& c : cases) {
     FakePublishPort port;
-    port.accounts = {{"CORP\\jroe", kJroe}, {"corp\\jroe2", kJroe}};
+    port.accounts = {{"CORP\\jroe", kJroe}, {"corp\\jroe2", kJroe}, {"CORP\\Pilots", ""}};
     port.folders.insert({kFolder, kFolder + "\\history", kRoot + "\\default"});
     port.files[kMaster] = WriteMaster(Row(u"old")).bytes;
     port.files[kFolder + "\\history\\sysfile.20261201T000000Z.cfg"] =
