@@ -138,10 +138,13 @@ std::string JoinPath(std::string_view folder, std::string_view name) {
 
 MasterOutcome PublishMaster(PublishPort& port, const std::string& folder, std::string_view sid,
                             const MasterText& text, const MasterValues& values,
-                            const std::optional<std::vector<std::uint8_t>>& current) {
-  if (!current) {
+                            const std::optional<std::vector<std::uint8_t>>& current,
+                            bool folder_listed) {
+  if (!folder_listed) {
+    // Whatever is there already under the folder's name, which the listing
+    // did not show as a folder (a file, a link), is not the user's folder.
     const PublishError error = port.MakeFolder(folder, UserFolderSddl(sid));
-    if (error != kPublishOk && error != kPublishAlreadyExists) {
+    if (error != kPublishOk) {
       return Failed(MasterStep::MakeFolder, error);
     }
   }

@@ -49,11 +49,13 @@ std::string_view StepText(MasterStep step);
 std::string JoinPath(std::string_view folder, std::string_view name);
 
 // Writes `text` (WriteMaster's) as the master in `folder`, the user's, made
-// with the user's ACL if missing. `current` is the master there now, if any.
+// with the user's ACL unless its parent's listing showed it. `current` is
+// the master there now, if any.
 MasterOutcome PublishMaster(platform::PublishPort& port, const std::string& folder,
                             std::string_view sid, const MasterText& text,
                             const MasterValues& values,
-                            const std::optional<std::vector<std::uint8_t>>& current);
+                            const std::optional<std::vector<std::uint8_t>>& current,
+                            bool folder_listed);
 
 // Puts back the newest earlier master that differs from the current one; the
 // current one goes to history, so that a second rollback undoes the first.

@@ -39,6 +39,7 @@ struct Target {
   MasterText text;
   std::optional<std::vector<std::uint8_t>> current;
   MasterDiff diff;
+  bool listed = false;    // ROOT's listing showed the user's folder
   MasterOutcome outcome;  // a failed read of the current master, or of the write
 };
 
@@ -246,7 +247,8 @@ void ReadCurrentMasters(PublishPort& port, const std::string& root,
   for (Target& target : targets) {
     port.Progress(done++, targets.size());
     const std::string folder = JoinPath(root, target.sid);
-    if (folders.contains(AsciiLower(target.sid))) {
+    target.listed = folders.contains(AsciiLower(target.sid));
+    if (target.listed) {
       std::vector<std::uint8_t> bytes;
       const PublishError error = port.ReadFile(JoinPath(folder, kMasterName), bytes);
       if (error == kPublishOk) {
@@ -389,8 +391,9 @@ int RunPlanOrApply(PublishPort& port, const PublishArguments& arguments) {
     }
     if (apply) {
       port.Progress(done++, targets.size());
-      target.outcome = PublishMaster(port, JoinPath(arguments.root, target.sid), target.sid,
-                                     target.text, target.row->values, target.current);
+      target.outcome =
+          PublishMaster(port, JoinPath(arguments.root, target.sid), target.sid, target.text,
+                        target.row->values, target.current, target.listed);
       if (!target.outcome.ok()) {
         port.Print(AccountLine("failed", target) + ": " + FailureText(port, target.outcome));
         continue;

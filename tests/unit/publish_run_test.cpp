@@ -71,7 +71,7 @@ class FakePublishPort final : public platform::PublishPort {
     if (const PublishError error = Call()) {
       return error;
     }
-    if (folders.contains(path)) {
+    if (folders.contains(path) || files.contains(path)) {
       return platform::kPublishAlreadyExists;
     }
     folders.insert(path);
@@ -194,7 +194,8 @@ MasterOutcome PublishRow(FakePublishPort& port, const MasterValues& row) {
   if (DiffMaster(current, row, no_code_page).action == MasterAction::Unchanged) {
     return {};
   }
-  return PublishMaster(port, kFolder, kSid, WriteMaster(row), row, current);
+  return PublishMaster(port, kFolder, kSid, WriteMaster(row), row, current,
+                       port.folders.contains(kFolder));
 }
 
 // A failure at each call of one master's write, once or for good: the master
@@ -470,6 +471,13 @@ TEST(RunPublish, ApplyMakesFoldersReportsAndNamesWhatItLeaves) {
   port.lock_error = {};
   port.fail_at = port.calls + 5;  // reading the users file, listing ROOT, then the masters
   EXPECT_EQ(RunPublish(port, std::vector<std::string>{"plan", "u.csv", "R"}), 2);
+  // A file, or a link the listing leaves out, where a user's folder goes is
+  // not taken for the folder.
+  FakePublishPort planted;
+  planted.accounts = port.accounts;
+  planted.files = {{"u.csv", port.files["u.csv"]}, {kFolder, {}}};
+  EXPECT_EQ(RunPublish(planted, std::vector<std::string>{"apply", "u.csv", "R"}), 2);
+  EXPECT_FALSE(planted.files.contains(kMaster));
 }
 
 }  // namespace
