@@ -14,18 +14,8 @@ scripts/install-deps.sh
 cmake --preset windows >/dev/null
 cmake --build --preset windows --target profile-publish
 
-out="$root/build/bench"
-mkdir -p "$out"
-export WINEPREFIX="$out/wine-prefix"
-source scripts/wine-env.sh
-# As bench/run.sh does: one CPU, Wine's services started and settled first.
-pin=(taskset -c 0)
-"$wine64" wineboot -i </dev/null >"$out/wineboot.log" 2>&1
-"$wineserver" -k 2>/dev/null || true
-"${pin[@]}" "$wineserver" -p </dev/null >/dev/null 2>&1
+source bench/settled-wine.sh
 trap '"$wineserver" -k; rm -rf "$memory"' EXIT
-"${pin[@]}" "$wine64" wineboot </dev/null >>"$out/wineboot.log" 2>&1
-sleep 5
 
 csv="$out/publish-users.csv"
 awk -v n="$users" 'BEGIN {

@@ -251,6 +251,21 @@ bool PolicyKeyExists() {
   return true;
 }
 
+void ForEachFound(const std::wstring& folder, const wchar_t* pattern,
+                  const std::function<void(const WIN32_FIND_DATAW&, const std::wstring&)>& visit) {
+  WIN32_FIND_DATAW found{};
+  const winlib::UniqueFind search(FindFirstFileW((folder + L"\\" + pattern).c_str(), &found));
+  if (!search) {
+    return;
+  }
+  do {
+    const std::wstring name = static_cast<const wchar_t*>(found.cFileName);
+    if (name != L"." && name != L"..") {
+      visit(found, folder + L"\\" + name);
+    }
+  } while (FindNextFileW(search.get(), &found) != FALSE);
+}
+
 CheckerRun RunChecker() {
   return RunCaptured(L"profile-check.exe", L"--json sysfile.cfg");
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -81,6 +82,11 @@ CheckerRun RunChecker();
 std::wstring UserSid();
 // Whether this machine sets profile-sync's policy, which every run of it follows.
 bool PolicyKeyExists();
+
+// Calls `visit` with each entry of `folder` that `pattern` ("*", or one with
+// wildcards) names, "." and ".." left out, and the entry's full path.
+void ForEachFound(const std::wstring& folder, const wchar_t* pattern,
+                  const std::function<void(const WIN32_FIND_DATAW&, const std::wstring&)>& visit);
 
 // A clean work directory and no Tessavo key before every test.
 class ImportEndToEnd : public ::testing::Test {

@@ -130,15 +130,8 @@ std::vector<std::string> MasterOf(const std::string& sid) {
 
 std::size_t HistoryCount(const std::string& sid) {
   std::size_t count = 0;
-  WIN32_FIND_DATAW found{};
-  const HANDLE search =
-      FindFirstFileW((UserFolder(sid) + L"\\history\\sysfile.*Z.cfg").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      ++count;
-    } while (FindNextFileW(search, &found) != FALSE);
-    FindClose(search);
-  }
+  ForEachFound(UserFolder(sid) + L"\\history", L"sysfile.*Z.cfg",
+               [&count](const WIN32_FIND_DATAW&, const std::wstring&) { ++count; });
   return count;
 }
 
@@ -174,23 +167,13 @@ std::size_t LinesStartingWith(const std::string& output, const std::string& star
 }
 
 void RemoveTree(const std::wstring& folder) {
-  WIN32_FIND_DATAW found{};
-  const HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring name = static_cast<const wchar_t*>(found.cFileName);
-      if (name == L"." || name == L"..") {
-        continue;
-      }
-      const std::wstring path = folder + L"\\" + name;
-      if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        RemoveTree(path);
-      } else {
-        DeleteFileW(path.c_str());
-      }
-    } while (FindNextFileW(search, &found) != FALSE);
-    FindClose(search);
-  }
+  ForEachFound(folder, L"*", [](const WIN32_FIND_DATAW& found, const std::wstring& path) {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      RemoveTree(path);
+    } else {
+      DeleteFileW(path.c_str());
+    }
+  });
   RemoveDirectoryW(folder.c_str());
 }
 

@@ -138,17 +138,7 @@ FILETIME KeyWritten() {
 // copy is only ever read.
 std::string ShareSnapshot(const std::wstring& folder = TheShare().folder) {
   std::string snapshot;
-  WIN32_FIND_DATAW found{};
-  const HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) {
-    return snapshot;
-  }
-  do {
-    const std::wstring name = static_cast<const wchar_t*>(found.cFileName);
-    if (name == L"." || name == L"..") {
-      continue;
-    }
-    const std::wstring path = folder + L"\\" + name;
+  ForEachFound(folder, L"*", [&snapshot](const WIN32_FIND_DATAW& found, const std::wstring& path) {
     if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
       snapshot += ShareSnapshot(path);
     } else {
@@ -156,8 +146,7 @@ std::string ShareSnapshot(const std::wstring& folder = TheShare().folder) {
                   std::to_string(found.ftLastWriteTime.dwLowDateTime) + ":" +
                   winlib::ReadWholeFile(path).value + "\n";
     }
-  } while (FindNextFileW(search, &found) != FALSE);
-  FindClose(search);
+  });
   return snapshot;
 }
 
