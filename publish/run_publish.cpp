@@ -320,6 +320,24 @@ std::string AccountLine(std::string_view action, const Target& target) {
   return line;
 }
 
+// ROOT's folders, with ROOT held for this run alone where it writes; false,
+// with why printed, when either cannot be had.
+bool OpenRoot(PublishPort& port, const std::string& root, bool writes,
+              std::vector<std::string>& names) {
+  if (writes) {
+    if (const PublishError error = port.LockFolder(root); error != kPublishOk) {
+      port.Print(root + ": cannot be locked for this run (another run on it?): " +
+                 ErrorLine(port, error) + "; nothing written");
+      return false;
+    }
+  }
+  if (const PublishError error = port.ListFolder(root, true, names); error != kPublishOk) {
+    port.Print(root + ": cannot be listed: " + ErrorLine(port, error) + "; nothing written");
+    return false;
+  }
+  return true;
+}
+
 int RunPlanOrApply(PublishPort& port, const PublishArguments& arguments) {
   std::vector<std::uint8_t> bytes;
   if (const PublishError error = port.ReadFile(arguments.users, bytes); error != kPublishOk) {
@@ -356,18 +374,8 @@ int RunPlanOrApply(PublishPort& port, const PublishArguments& arguments) {
     return Exit(PublishStatus::Refused);
   }
   const bool apply = arguments.command == PublishCommand::Apply;
-  if (apply) {
-    if (const PublishError error = port.LockFolder(arguments.root); error != kPublishOk) {
-      port.Print(arguments.root + ": cannot be locked for this run (another run on it?): " +
-                 ErrorLine(port, error) + "; nothing written");
-      return Exit(PublishStatus::Refused);
-    }
-  }
   std::vector<std::string> folder_names;
-  if (const PublishError error = port.ListFolder(arguments.root, true, folder_names);
-      error != kPublishOk) {
-    port.Print(arguments.root + ": cannot be listed: " + ErrorLine(port, error) +
-               "; nothing written");
+  if (!OpenRoot(port, arguments.root, apply, folder_names)) {
     return Exit(PublishStatus::Refused);
   }
   std::unordered_set<std::string> folders;
@@ -445,15 +453,8 @@ int RunRollback(PublishPort& port, const PublishArguments& arguments) {
     port.Print("refused; nothing rolled back");
     return Exit(PublishStatus::Refused);
   }
-  if (const PublishError error = port.LockFolder(arguments.root); error != kPublishOk) {
-    port.Print(arguments.root + ": cannot be locked for this run (another run on it?): " +
-               ErrorLine(port, error) + "; nothing rolled back");
-    return Exit(PublishStatus::Refused);
-  }
   std::vector<std::string> names;
-  if (const PublishError error = port.ListFolder(arguments.root, true, names);
-      error != kPublishOk) {
-    port.Print(arguments.root + ": cannot be listed: " + ErrorLine(port, error));
+  if (!OpenRoot(port, arguments.root, true, names)) {
     return Exit(PublishStatus::Refused);
   }
   std::erase_if(names, [&only](const std::string& name) {
