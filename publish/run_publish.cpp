@@ -29,6 +29,8 @@ constexpr std::array<std::string_view, 3> kUsage = {
     "       profile-publish apply    USERS.csv ROOT [--only ACCOUNTS.txt] [--report REPORT.csv]",
     "       profile-publish rollback ROOT [--only ACCOUNTS.txt]",
 };
+// "unchanged" and two spaces: the SIDs line up under one another.
+constexpr std::size_t kActionWidth = 11;
 constexpr std::string_view kReportHeader = "account,sid,action,values_changed,error\r\n";
 constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 
@@ -162,8 +164,8 @@ std::string ResolveAccount(PublishPort& port, const std::string& account, std::s
 // The SIDs an --only list names, one account a line; blank lines and lines
 // starting with # left out. False, with each refusal printed, for one that
 // cannot be read or resolved.
-bool ReadOnlyList(PublishPort& port, const std::string& path, std::unordered_set<std::string>& sids,
-                  std::vector<std::string>& names) {
+bool ReadOnlyList(PublishPort& port, const std::string& path,
+                  std::unordered_set<std::string>& sids) {
   std::vector<std::uint8_t> bytes;
   if (const PublishError error = port.ReadFile(path, bytes); error != kPublishOk) {
     port.Print(path + ": cannot be read: " + ErrorLine(port, error));
@@ -189,11 +191,11 @@ bool ReadOnlyList(PublishPort& port, const std::string& path, std::unordered_set
     if (sid.empty()) {
       port.Print(Line({path, ":", std::to_string(line), ": ", account, " ", why}));
       read = false;
-    } else if (sids.insert(AsciiLower(sid)).second) {
-      names.push_back(account);
+    } else {
+      sids.insert(AsciiLower(sid));
     }
   }
-  if (read && names.empty()) {
+  if (read && sids.empty()) {
     // Read as no list at all, it would widen the run to every account.
     port.Print(path + ": names no account");
     return false;
@@ -312,7 +314,7 @@ PublishError WriteReport(PublishPort& port, const std::string& path,
 
 std::string AccountLine(std::string_view action, const Target& target) {
   std::string line(action);
-  line.resize(std::max<std::size_t>(line.size() + 1, 11), ' ');
+  line.resize(std::max(line.size() + 1, kActionWidth), ' ');
   line += target.sid;
   if (target.row->account != target.sid) {
     line += " (" + target.row->account + ")";
@@ -359,8 +361,7 @@ int RunPlanOrApply(PublishPort& port, const PublishArguments& arguments) {
   }
   if (!arguments.only.empty()) {
     std::unordered_set<std::string> only;
-    std::vector<std::string> only_names;
-    accepted = ReadOnlyList(port, arguments.only, only, only_names) && accepted;
+    accepted = ReadOnlyList(port, arguments.only, only) && accepted;
     for (const std::string& sid : only) {
       if (!named.contains(sid)) {
         port.Print(arguments.only + ": " + sid + " has no row in " + arguments.users);
@@ -448,8 +449,7 @@ int RunPlanOrApply(PublishPort& port, const PublishArguments& arguments) {
 
 int RunRollback(PublishPort& port, const PublishArguments& arguments) {
   std::unordered_set<std::string> only;
-  std::vector<std::string> only_names;
-  if (!arguments.only.empty() && !ReadOnlyList(port, arguments.only, only, only_names)) {
+  if (!arguments.only.empty() && !ReadOnlyList(port, arguments.only, only)) {
     port.Print("refused; nothing rolled back");
     return Exit(PublishStatus::Refused);
   }
