@@ -277,6 +277,10 @@ TEST(RollbackMaster, PutsTheEarlierMasterBackAtEachCall) {
   FakePublishPort none;
   none.folders.insert(kFolder);
   EXPECT_EQ(RollbackMaster(none, kFolder).failed, MasterStep::NoHistory);
+  // An earlier master the importer would refuse is never put back.
+  none.folders.insert(kFolder + "\\history");
+  none.files[kFolder + "\\history\\sysfile.20261201T000000Z.cfg"] = {'x', '\n'};
+  EXPECT_EQ(RollbackMaster(none, kFolder).failed, MasterStep::HistoryRefused);
 }
 
 TEST(ReadableByOthers, WhoMayRead) {

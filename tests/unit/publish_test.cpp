@@ -162,6 +162,7 @@ INSTANTIATE_TEST_SUITE_P(
                 3,
                 {}},
         CsvCase{"ShortRow", kHeader + "a@b,c,d,e\n", CsvVerdict::WrongFieldCount, 2, {}},
+        CsvCase{"OneFieldRow", kHeader + "a@b\n", CsvVerdict::WrongFieldCount, 2, {}},
         CsvCase{"QuoteInsideField", kHeader + "a@b,c\"d,d,e,f\n", CsvVerdict::BadQuoting, 2, {}},
         CsvCase{"UnclosedQuote", kHeader + "a@b,\"c,d,e,f\n", CsvVerdict::NewlineInField, 2, {}},
         CsvCase{"NotUtf8", kHeader + "a@b,\xE9,d,e,f\n", CsvVerdict::NotUtf8, 2, {}},
